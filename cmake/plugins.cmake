@@ -1,0 +1,47 @@
+# regkern_add_plugin(<name> <sources>...)
+#
+# Builds one plug-in for each host:
+#   ${name}_standin  -> build/standin/<name>.so, linked to the stand-in host
+#   ${name}_octave   -> build/octave/<name>.mex, an Octave MEX file
+# Both export only mexFunction.
+
+set(REGKERN_STANDIN_DIR ${CMAKE_BINARY_DIR}/standin)
+set(REGKERN_OCTAVE_DIR ${CMAKE_BINARY_DIR}/octave)
+add_custom_target(standin_plugins)
+add_custom_target(octave_plugins)
+
+if(REGKERN_OCTAVE)
+  find_program(MKOCTFILE mkoctfile REQUIRED)
+  find_program(OCTAVE_CLI octave-cli REQUIRED)
+  execute_process(COMMAND ${MKOCTFILE} -p OCTINCLUDEDIR
+                  OUTPUT_VARIABLE OCTAVE_INCLUDE_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${MKOCTFILE} -p OCTLIBDIR
+                  OUTPUT_VARIABLE OCTAVE_LIB_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
+  find_library(OCTAVE_OCTINTERP_LIB octinterp PATHS ${OCTAVE_LIB_DIR} NO_DEFAULT_PATH REQUIRED)
+  find_library(OCTAVE_OCTAVE_LIB octave PATHS ${OCTAVE_LIB_DIR} NO_DEFAULT_PATH REQUIRED)
+endif()
+
+set(REGKERN_EXPORT_MAP ${CMAKE_SOURCE_DIR}/cmake/mexfunction.map)
+
+function(regkern_add_plugin name)
+  set(sources ${ARGN})
+
+  add_library(${name}_standin MODULE ${sources})
+  target_link_libraries(${name}_standin PRIVATE regkern_foundation_standin regkern_host Threads::Threads)
+  target_link_options(${name}_standin PRIVATE -Wl,--version-script=${REGKERN_EXPORT_MAP})
+  set_target_properties(${name}_standin PROPERTIES
+    OUTPUT_NAME ${name} PREFIX "" SUFFIX ".so"
+    LIBRARY_OUTPUT_DIRECTORY ${REGKERN_STANDIN_DIR})
+  add_dependencies(standin_plugins ${name}_standin)
+
+  if(REGKERN_OCTAVE)
+    add_library(${name}_octave MODULE ${sources})
+    target_link_libraries(${name}_octave PRIVATE regkern_foundation_octave
+                          ${OCTAVE_OCTINTERP_LIB} ${OCTAVE_OCTAVE_LIB} Threads::Threads)
+    target_link_options(${name}_octave PRIVATE -Wl,--version-script=${REGKERN_EXPORT_MAP})
+    set_target_properties(${name}_octave PROPERTIES
+      OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex"
+      LIBRARY_OUTPUT_DIRECTORY ${REGKERN_OCTAVE_DIR})
+    add_dependencies(octave_plugins ${name}_octave)
+  endif()
+endfunction()

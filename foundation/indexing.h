@@ -1,0 +1,53 @@
+// Index and rounding helpers shared by every plug-in.
+//
+// Images, kernels, windows and histograms are column-major: the first index
+// varies fastest. All index arithmetic is 32-bit signed; callers make sure
+// (through the checks in host_args.h) that every element count fits, so an
+// index of an element inside its array never overflows.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace regkern {
+
+inline int32_t linear_index_2d(int32_t x, int32_t y, int32_t sx)
+{
+    return x + y * sx;
+}
+
+inline int32_t linear_index_3d(int32_t x, int32_t y, int32_t z, int32_t sx, int32_t sy)
+{
+    return x + y * sx + z * sx * sy;
+}
+
+// floor(v + 0.5). The single-precision form adds and floors in double and
+// rounds the result back to float, which is what the f32 remapping expects.
+inline double round_half_up(double v)
+{
+    return std::floor(v + 0.5);
+}
+
+inline float round_half_up(float v)
+{
+    return static_cast<float>(std::floor(static_cast<double>(v) + 0.5));
+}
+
+// Truncation toward zero, so that a value in (-1, 0) becomes 0. The value
+// must lie inside the int32 range; callers clamp first where it may not.
+inline int32_t to_int(double v)
+{
+    return static_cast<int32_t>(v);
+}
+
+// Truncation toward zero for a value that may be anywhere (NaN included):
+// NaN gives 0 and values beyond the int32 range saturate.
+inline int32_t to_int_saturated(double v)
+{
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return INT32_MAX;
+    if (v <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+}  // namespace regkern

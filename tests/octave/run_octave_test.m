@@ -1,0 +1,12 @@
+% Runs the %!test blocks of one tests/octave file; exits non-zero on any
+% failure or when the file holds no test.
+% Arguments: test name, Octave MEX folder, shared-case folder, source root.
+args = argv ();
+name = args{1};
+addpath (args{2});
+addpath (fileparts (mfilename ('fullpath')));
+setenv ('REGKERN_SHARED_CASES', args{3});
+setenv ('REGKERN_SOURCE_DIR', args{4});
+[passed, total] = test (name, 'quiet', stdout);
+printf ('%s: %d passed, %d failed\n', name, passed, total - passed);
+exit (total == 0 || passed != total);
