@@ -1,0 +1,191 @@
+// The remapping gateway shared by remap_vol_f32, remap_vol_f64 (D = 3) and
+// remap_plane_f64 (D = 2): checks the call, creates the outputs, lays the
+// block grid and fans the block layers out over worker threads.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_args.h"
+#include "remap_worker.h"
+
+namespace regkern {
+
+enum RemapInput {
+    IN_IMAGE_A = 0,
+    IN_IMAGE_B,
+    IN_IMAGE_C,
+    IN_IMAGE_D,
+    IN_RANGE,
+    IN_BINS,
+    IN_WEIGHTS,
+    IN_SPACING,
+    REMAP_INPUT_COUNT
+};
+
+// Largest bin count whose bins * bins cells can be indexed in 32 bits.
+constexpr int32_t remap_max_bins = 46340;
+
+// Checked scalar settings of a call, in the element type.
+template <class T>
+struct RemapSettings {
+    T min, max, bins, spacing;
+};
+
+template <class T>
+RemapSettings<T> read_remap_settings(const mxArray* const prhs[])
+{
+    RemapSettings<T> settings;
+    const T* range = real_input<T>(prhs[IN_RANGE], "range");
+    if (mxGetNumberOfElements(prhs[IN_RANGE]) < 2)
+        fail("badRange", "range must hold two elements, [min max].");
+    settings.min = range[0];
+    settings.max = range[1];
+    if (!std::isfinite(settings.min) || !std::isfinite(settings.max) ||
+        !(settings.max > settings.min))
+        fail("badRange", "range must hold finite bounds [min max] with max > min.");
+
+    const T* bins = real_input<T>(prhs[IN_BINS], "bins");
+    settings.bins = first_element(prhs[IN_BINS], bins, "bins");
+    if (!(settings.bins >= 2) || !(settings.bins <= remap_max_bins) ||
+        std::floor(settings.bins) != settings.bins)
+        fail("badBins", "bins must be a whole number from 2 to " +
+                            std::to_string(remap_max_bins) + ".");
+
+    const T* spacing = real_input<T>(prhs[IN_SPACING], "spacing");
+    settings.spacing = first_element(prhs[IN_SPACING], spacing, "spacing");
+    if (!std::isfinite(settings.spacing) || !(settings.spacing > 0))
+        fail("badSpacing", "spacing must be a finite number greater than 0.");
+    return settings;
+}
+
+// Blocks along an axis of `extent` voxels: ceil(extent / spacing), the
+// quotient formed in double from the element-type operands.
+template <class T>
+int32_t block_count(int32_t extent, T spacing)
+{
+    const double blocks =
+        std::ceil(static_cast<double>(static_cast<T>(extent)) / static_cast<double>(spacing));
+    if (!(blocks <= INT32_MAX))
+        fail("badSpacing", "spacing is so small that the block grid does not fit in 32 bits.");
+    return static_cast<int32_t>(blocks);
+}
+
+// Worker count: the host's thread count, at least 1 (also for NaN), and no
+// more than there are block layers to share (nor than 1024).
+inline int32_t remap_worker_count(double host_threads, int32_t layers)
+{
+    int32_t n = 1;
+    if (host_threads >= 2) n = host_threads >= 1024 ? 1024 : static_cast<int32_t>(host_threads);
+    return n > layers ? (layers > 0 ? layers : 1) : n;
+}
+
+// free() for scratch taken with calloc.
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+template <class T>
+std::unique_ptr<T[], FreeDeleter> zeroed_scratch(size_t count)
+{
+    T* p = static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T)));
+    if (!p) throw std::bad_alloc();
+    return std::unique_ptr<T[], FreeDeleter>(p);
+}
+
+template <class T, int D>
+void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    check_counts(nrhs, REMAP_INPUT_COUNT, "8 inputs are required.", nlhs, 2,
+                 "2 outputs are required");
+
+    RemapShared<T> s = {};
+    s.image_a = real_input<T>(prhs[IN_IMAGE_A], "image A");
+    s.image_b = real_input<T>(prhs[IN_IMAGE_B], "image B");
+    s.image_c = real_input<T>(prhs[IN_IMAGE_C], "image C");
+    s.image_d = real_input<T>(prhs[IN_IMAGE_D], "image D");
+    s.weights = real_input<T>(prhs[IN_WEIGHTS], "weights");
+
+    const std::array<int32_t, D> image = leading_extents<D>(prhs[IN_IMAGE_A], "image A");
+    const std::array<int32_t, D> window = leading_extents<D>(prhs[IN_WEIGHTS], "weights");
+    int64_t voxels = 1;
+    for (int axis = 0; axis < 3; ++axis) {
+        s.image_size[axis] = axis < D ? image[axis] : 1;
+        s.window_size[axis] = axis < D ? window[axis] : 1;
+        s.half_window[axis] = (s.window_size[axis] - 1) / 2;
+        voxels *= s.image_size[axis];
+    }
+    check_min_elements(prhs[IN_IMAGE_B], voxels, "image B", "image A");
+    check_min_elements(prhs[IN_IMAGE_C], voxels, "image C", "image A");
+    check_min_elements(prhs[IN_IMAGE_D], voxels, "image D", "image A");
+
+    const RemapSettings<T> settings = read_remap_settings<T>(prhs);
+    s.min = settings.min;
+    s.bins = settings.bins;
+    s.nb = static_cast<int32_t>(settings.bins);
+    s.spacing = settings.spacing;
+    s.bin_scale = static_cast<T>((static_cast<double>(settings.bins) - 1.0) /
+                                 (static_cast<double>(settings.max) - settings.min));
+    s.half_span = static_cast<T>((static_cast<double>(settings.spacing) - 1.0) / 2.0);
+
+    int64_t blocks = 1;
+    for (int axis = 0; axis < 3; ++axis) {
+        s.grid_size[axis] = axis < D ? block_count(s.image_size[axis], s.spacing) : 1;
+        blocks *= s.grid_size[axis];
+        if (blocks > INT32_MAX)
+            fail("badSpacing", "spacing is so small that the block grid does not fit in 32 bits.");
+    }
+    s.slab_axis = D - 1;
+    const int32_t layers = s.grid_size[s.slab_axis];
+    const int32_t workers = remap_worker_count(host_thread_count(), layers);
+
+    // Outputs take image A's own dimension vector (a volume's first three
+    // extents, a plane's first two).
+    const mwSize ndims_a = mxGetNumberOfDimensions(prhs[IN_IMAGE_A]);
+    const mwSize out_ndims = ndims_a < D ? ndims_a : D;
+    s.out_a = create_output<T>(&plhs[0], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
+    s.out_b = create_output<T>(&plhs[1], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
+    if (blocks == 0) return;
+
+    // Scratch for every worker, taken before any thread starts so that a
+    // failed allocation leaves nothing running.
+    const size_t cells = static_cast<size_t>(s.nb) * static_cast<size_t>(s.nb);
+    std::vector<RemapTask<T>> tasks(workers);
+    std::vector<std::unique_ptr<T[], FreeDeleter>> histograms;
+    std::vector<std::unique_ptr<int32_t[], FreeDeleter>> modes;
+    for (int32_t t = 0; t < workers; ++t) {
+        histograms.push_back(zeroed_scratch<T>(cells));
+        histograms.push_back(zeroed_scratch<T>(cells));
+        modes.push_back(zeroed_scratch<int32_t>(2 * static_cast<size_t>(s.nb)));
+        for (int32_t k = 0; k < 2 * s.nb; ++k) modes[t][k] = -1;
+        RemapTask<T>& task = tasks[t];
+        task.shared = &s;
+        task.first_layer = static_cast<int32_t>(static_cast<int64_t>(t) * layers / workers);
+        task.end_layer = static_cast<int32_t>(static_cast<int64_t>(t + 1) * layers / workers);
+        task.hist_ad = histograms[2 * t].get();
+        task.hist_cb = histograms[2 * t + 1].get();
+        task.mode_a = modes[t].get();
+        task.mode_b = modes[t].get() + s.nb;
+    }
+
+    // The calling thread runs the last share itself; a thread that cannot be
+    // started fails the call after the started ones have been joined.
+    std::vector<std::thread> threads;
+    threads.reserve(workers - 1);
+    try {
+        for (int32_t t = 0; t + 1 < workers; ++t)
+            threads.emplace_back(remap_worker<T>, &tasks[t]);
+    } catch (...) {
+        for (std::thread& thread : threads) thread.join();
+        throw;
+    }
+    remap_worker<T>(&tasks[workers - 1]);
+    for (std::thread& thread : threads) thread.join();
+}
+
+}  // namespace regkern

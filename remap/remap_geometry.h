@@ -1,0 +1,74 @@
+// Where a block of the remapping grid sits along one axis: its centre, the
+// window positions that fall inside the image, the region of voxels it maps,
+// and the part of that region whose final value it gives.
+#pragma once
+
+#include <cstdint>
+
+#include "indexing.h"
+
+namespace regkern {
+
+struct AxisSpan {
+    double centre;     // stored in the element type, held here exactly
+    int32_t k_lo;      // window positions k_lo..k_hi (inclusive) lie inside the image
+    int32_t k_hi;
+    int32_t lo;        // the block's region lo..hi (inclusive)
+    int32_t hi;
+    int32_t write_hi;  // lo..write_hi: the voxels no later block along this axis maps
+};
+
+// Block centre b * spacing + half_span, rounded to the element type T, and
+// clamped from above to the last voxel.
+template <class T>
+T block_centre(int32_t b, T spacing, T half_span, int32_t extent)
+{
+    T centre = static_cast<T>(static_cast<double>(static_cast<T>(b)) * spacing + half_span);
+    if (static_cast<double>(extent) - 1.0 < centre) centre = static_cast<T>(extent - 1);
+    return centre;
+}
+
+template <class T>
+int32_t region_lo(T centre, T half_span)
+{
+    const int32_t lo = to_int_saturated(static_cast<double>(centre) - half_span);
+    return lo < 0 ? 0 : lo;
+}
+
+template <class T>
+int32_t region_hi(T centre, T half_span, int32_t extent)
+{
+    const int32_t hi = to_int_saturated(static_cast<double>(centre) + half_span);
+    return hi > extent - 1 ? extent - 1 : hi;
+}
+
+// The span of block b of `blocks` along an axis of `extent` voxels, with a
+// window of `window` positions and half-width `half`.
+//
+// Regions grow monotonically with the block index, so the voxels of block b
+// from the next block's lower bound on are mapped again by a later block;
+// write_hi stops short of them. Mapping only lo..write_hi gives every voxel
+// the value of the last block containing it, whichever worker runs which block.
+template <class T>
+AxisSpan axis_span(int32_t b, int32_t blocks, T spacing, T half_span, int32_t extent,
+                   int32_t window, int32_t half)
+{
+    const T centre = block_centre(b, spacing, half_span, extent);
+    AxisSpan span;
+    span.centre = centre;
+    const int32_t k_lo = to_int_saturated(static_cast<double>(half) - centre);
+    const int32_t k_hi = to_int_saturated(
+        static_cast<double>(static_cast<int64_t>(extent) - 1 + half) - centre);
+    span.k_lo = k_lo < 0 ? 0 : k_lo;
+    span.k_hi = k_hi > window - 1 ? window - 1 : k_hi;
+    span.lo = region_lo(centre, half_span);
+    span.hi = region_hi(centre, half_span, extent);
+    span.write_hi = span.hi;
+    if (b + 1 < blocks) {
+        const int32_t next_lo = region_lo(block_centre(b + 1, spacing, half_span, extent), half_span);
+        if (next_lo - 1 < span.write_hi) span.write_hi = next_lo - 1;
+    }
+    return span;
+}
+
+}  // namespace regkern

@@ -1,0 +1,13 @@
+// remap_plane_f64: local intensity remapping of 2-D images in double precision.
+#include "remap_gateway.h"
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    regkern::GatewayError error;
+    try {
+        regkern::remap_gateway<double, 2>(nlhs, plhs, nrhs, prhs);
+    } catch (...) {
+        regkern::record_failure("remap_plane_f64", error);
+    }
+    regkern::raise_if_failed(error);
+}

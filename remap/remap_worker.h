@@ -1,0 +1,282 @@
+// The remapping worker: for each block of its slab it gathers the two weighted
+// joint histograms over the block's window (A against D, C against B) and maps
+// every voxel it owns to the partner intensity most often seen with its own.
+//
+// T is the element type (float or double). Every value is stored in T and each
+// expression between two stores is evaluated in double, so the float build
+// rounds exactly where the double build stores. D is 2 (plane) or 3 (volume);
+// a plane is a volume of one slice whose z axis never varies.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "indexing.h"
+#include "remap_geometry.h"
+
+namespace regkern {
+
+// What all workers of a call share; read-only while they run.
+template <class T>
+struct RemapShared {
+    const T* image_a;
+    const T* image_c;
+    const T* image_b;
+    const T* image_d;
+    const T* weights;
+    T* out_a;
+    T* out_b;
+    int32_t image_size[3];   // sx, sy, sz (sz = 1 for a plane)
+    int32_t window_size[3];  // wx, wy, wz
+    int32_t half_window[3];  // (w - 1) / 2
+    int32_t grid_size[3];    // blocks per axis
+    int slab_axis;           // the axis whose block layers are split among workers
+    T bins;
+    int32_t nb;
+    T min;
+    T bin_scale;
+    T spacing;
+    T half_span;
+};
+
+// One worker's share: the block layers first..end-1 along the slab axis, and
+// its own scratch.
+template <class T>
+struct RemapTask {
+    const RemapShared<T>* shared;
+    int32_t first_layer;
+    int32_t end_layer;
+    T* hist_ad;       // nb * nb cells, zero between blocks; row of an A bin contiguous
+    T* hist_cb;       // nb * nb cells, zero between blocks; column of a B bin contiguous
+    int32_t* mode_a;  // per A bin: its row's mode in this block, -1 = not yet known
+    int32_t* mode_b;  // per B bin: its column's mode in this block
+};
+
+// The box of cells a block touched, as lines (the bins being mapped) by
+// positions along a line (the partner bins). Every cell outside it is zero.
+struct TouchedBox {
+    int32_t line_lo, line_hi, pos_lo, pos_hi;
+};
+
+inline TouchedBox empty_box() { return TouchedBox{INT32_MAX, -1, INT32_MAX, -1}; }
+
+inline void extend_box(TouchedBox& box, int32_t line_lo, int32_t line_hi, int32_t pos_lo,
+                       int32_t pos_hi)
+{
+    if (line_lo < box.line_lo) box.line_lo = line_lo;
+    if (line_hi > box.line_hi) box.line_hi = line_hi;
+    if (pos_lo < box.pos_lo) box.pos_lo = pos_lo;
+    if (pos_hi > box.pos_hi) box.pos_hi = pos_hi;
+}
+
+// Sets the touched cells back to zero, leaving the histogram clear for the
+// next block without sweeping all nb * nb cells.
+template <class T>
+void clear_box(T* hist, int32_t nb, const TouchedBox& box)
+{
+    if (box.line_hi < box.line_lo) return;
+    const size_t width = static_cast<size_t>(box.pos_hi - box.pos_lo + 1);
+    for (int32_t line = box.line_lo; line <= box.line_hi; ++line)
+        std::memset(hist + static_cast<int64_t>(line) * nb + box.pos_lo, 0, width * sizeof(T));
+}
+
+// A sample value's place on the bin axis: lower bin, upper bin and the
+// fraction of the way from the lower to the upper one.
+template <class T>
+struct BinShare {
+    bool valid;
+    int32_t lo;
+    int32_t hi;
+    T frac;
+};
+
+template <class T>
+inline T bin_position(T value, const RemapShared<T>& s)
+{
+    return static_cast<T>(static_cast<double>(s.bin_scale) *
+                          (static_cast<double>(value) - static_cast<double>(s.min)));
+}
+
+// A NaN position takes no part. A position below bin 0 is raised to 0 and one
+// beyond the last bin lowered to it, so out-of-range values land in the edge
+// bins instead of outside the histogram; inside the range nothing changes.
+template <class T>
+inline BinShare<T> bin_share(T value, const RemapShared<T>& s)
+{
+    BinShare<T> share{false, 0, 0, T(0)};
+    T p = bin_position(value, s);
+    if (std::isnan(p)) return share;
+    if (p < 0) {
+        p = 0;
+    } else if (std::floor(static_cast<double>(p)) > static_cast<double>(s.bins) - 1.0) {
+        p = static_cast<T>(static_cast<double>(s.bins) - 1.0);
+    }
+    const double floor_p = std::floor(static_cast<double>(p));
+    share.valid = true;
+    share.lo = static_cast<int32_t>(floor_p);
+    share.hi = share.lo + 1 > s.nb - 1 ? s.nb - 1 : share.lo + 1;
+    share.frac = static_cast<T>(static_cast<double>(p) - static_cast<T>(floor_p));
+    return share;
+}
+
+template <class T>
+inline void add_to_cell(T* cell, T factor, T weight)
+{
+    *cell = static_cast<T>(static_cast<double>(*cell) +
+                           static_cast<double>(factor) * static_cast<double>(weight));
+}
+
+// Shares one (first, second) sample pair among its four cells, in the order
+// (lo, lo), (lo, hi), (hi, lo), (hi, hi). Cell (i, j) is stored at
+// i * stride_first + j * stride_second.
+template <class T>
+inline void gather_pair(T* hist, int32_t stride_first, int32_t stride_second,
+                        const BinShare<T>& first, const BinShare<T>& second, T weight)
+{
+    const double f = first.frac;
+    const double g = second.frac;
+    const T w00 = static_cast<T>((1.0 - f) * (1.0 - g));
+    const T w01 = static_cast<T>((1.0 - f) * g);
+    const T w10 = static_cast<T>(f * (1.0 - g));
+    const T w11 = static_cast<T>(f * g);
+    const int32_t i0 = first.lo * stride_first, i1 = first.hi * stride_first;
+    const int32_t j0 = second.lo * stride_second, j1 = second.hi * stride_second;
+    add_to_cell(hist + i0 + j0, w00, weight);
+    add_to_cell(hist + i0 + j1, w01, weight);
+    add_to_cell(hist + i1 + j0, w10, weight);
+    add_to_cell(hist + i1 + j1, w11, weight);
+}
+
+// Index of the first largest of the nb cells of a line, scanning from cell 0
+// with a strict comparison, so ties go to the lowest index and a line of
+// zeros gives 0. Only cells pos_lo..pos_hi can be non-zero: the zero runs
+// before and after them are folded into one comparison each, which picks the
+// same index a cell-by-cell scan would.
+template <class T>
+inline int32_t line_mode(const T* line, int32_t nb, int32_t pos_lo, int32_t pos_hi)
+{
+    int32_t best = 0;
+    T m = line[0];
+    if (pos_hi < pos_lo) return best;
+    for (int32_t k = pos_lo; k <= pos_hi; ++k) {
+        if (m < line[k]) {
+            m = line[k];
+            best = k;
+        }
+    }
+    if (pos_hi + 1 < nb && m < T(0)) best = pos_hi + 1;
+    return best;
+}
+
+// The partner intensity for one voxel value: the mode of the value's line of
+// the histogram (cached per block in modes), as an intensity. NaN stays NaN.
+template <class T>
+inline T map_value(T value, const T* hist, int32_t* modes, const TouchedBox& box,
+                   const RemapShared<T>& s)
+{
+    const T rounded = static_cast<T>(round_half_up(bin_position(value, s)));
+    if (std::isnan(rounded)) return rounded;
+    T key_real = rounded;
+    if (key_real < 0) key_real = 0;
+    if (key_real > static_cast<T>(s.nb - 1)) key_real = static_cast<T>(s.nb - 1);
+    const int32_t key = static_cast<int32_t>(key_real);
+    int32_t mode = 0;  // a line the block never touched is all zeros
+    if (box.line_lo <= key && key <= box.line_hi) {
+        if (modes[key] < 0)
+            modes[key] = line_mode(hist + static_cast<int64_t>(key) * s.nb, s.nb, box.pos_lo,
+                                   box.pos_hi);
+        mode = modes[key];
+    }
+    const T best = static_cast<T>(mode);
+    return static_cast<T>(static_cast<double>(best) / static_cast<double>(s.bin_scale) +
+                          static_cast<double>(s.min));
+}
+
+template <class T>
+void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
+{
+    const RemapShared<T>& s = *task.shared;
+    for (int axis = 0; axis < 3; ++axis)
+        if (span[axis].write_hi < span[axis].lo) return;  // every voxel is mapped again later
+
+    const int32_t nb = s.nb;
+    TouchedBox box_ad = empty_box();
+    TouchedBox box_cb = empty_box();
+
+    const int32_t sx = s.image_size[0], sy = s.image_size[1];
+    const int32_t wx = s.window_size[0], wy = s.window_size[1];
+    for (int32_t kz = span[2].k_lo; kz <= span[2].k_hi; ++kz) {
+        const int32_t pz = to_int(span[2].centre + kz - s.half_window[2]);
+        for (int32_t ky = span[1].k_lo; ky <= span[1].k_hi; ++ky) {
+            const int32_t py = to_int(span[1].centre + ky - s.half_window[1]);
+            for (int32_t kx = span[0].k_lo; kx <= span[0].k_hi; ++kx) {
+                const int32_t px = to_int(span[0].centre + kx - s.half_window[0]);
+                const int32_t q = linear_index_3d(px, py, pz, sx, sy);
+                const T weight = s.weights[linear_index_3d(kx, ky, kz, wx, wy)];
+                const BinShare<T> a = bin_share(s.image_a[q], s);
+                const BinShare<T> d = bin_share(s.image_d[q], s);
+                if (a.valid && d.valid) {
+                    gather_pair(task.hist_ad, nb, 1, a, d, weight);
+                    extend_box(box_ad, a.lo, a.hi, d.lo, d.hi);
+                }
+                const BinShare<T> c = bin_share(s.image_c[q], s);
+                const BinShare<T> b = bin_share(s.image_b[q], s);
+                if (c.valid && b.valid) {
+                    gather_pair(task.hist_cb, 1, nb, c, b, weight);
+                    extend_box(box_cb, b.lo, b.hi, c.lo, c.hi);
+                }
+            }
+        }
+    }
+
+    for (int32_t z = span[2].lo; z <= span[2].write_hi; ++z) {
+        for (int32_t y = span[1].lo; y <= span[1].write_hi; ++y) {
+            for (int32_t x = span[0].lo; x <= span[0].write_hi; ++x) {
+                const int32_t q = linear_index_3d(x, y, z, sx, sy);
+                s.out_a[q] = map_value(s.image_a[q], task.hist_ad, task.mode_a, box_ad, s);
+                s.out_b[q] = map_value(s.image_b[q], task.hist_cb, task.mode_b, box_cb, s);
+            }
+        }
+    }
+
+    clear_box(task.hist_ad, nb, box_ad);
+    clear_box(task.hist_cb, nb, box_cb);
+    for (int32_t k = box_ad.line_lo; k <= box_ad.line_hi; ++k) task.mode_a[k] = -1;
+    for (int32_t k = box_cb.line_lo; k <= box_cb.line_hi; ++k) task.mode_b[k] = -1;
+}
+
+template <class T>
+AxisSpan remap_axis_span(const RemapShared<T>& s, int axis, int32_t b)
+{
+    return axis_span(b, s.grid_size[axis], s.spacing, s.half_span, s.image_size[axis],
+                     s.window_size[axis], s.half_window[axis]);
+}
+
+// Thread body. Blocks are visited layer by layer along the slab axis, then
+// along the remaining axes from the highest to x, so that within a worker a
+// later block overwrites an earlier one exactly as the block order says.
+template <class T>
+void remap_worker(const RemapTask<T>* task)
+{
+    const RemapShared<T>& s = *task->shared;
+    int32_t first[3] = {0, 0, 0};
+    int32_t end[3] = {s.grid_size[0], s.grid_size[1], s.grid_size[2]};
+    first[s.slab_axis] = task->first_layer;
+    end[s.slab_axis] = task->end_layer;
+
+    AxisSpan span[3];
+    for (int32_t bz = first[2]; bz < end[2]; ++bz) {
+        // A plane has one slice and no z blocks to place.
+        span[2] = s.slab_axis == 2 ? remap_axis_span(s, 2, bz) : AxisSpan{0, 0, 0, 0, 0, 0};
+        for (int32_t by = first[1]; by < end[1]; ++by) {
+            span[1] = remap_axis_span(s, 1, by);
+            for (int32_t bx = first[0]; bx < end[0]; ++bx) {
+                span[0] = remap_axis_span(s, 0, bx);
+                remap_block(*task, span);
+            }
+        }
+    }
+}
+
+}  // namespace regkern

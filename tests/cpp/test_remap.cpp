@@ -1,0 +1,215 @@
+// remap_vol_f32, remap_vol_f64 and remap_plane_f64 against the literal model,
+// across thread counts and block geometries.
+#include <cmath>
+
+#include "reference/remap_reference.h"
+#include "test_support.h"
+
+using namespace testing_support;
+using reference::RemapCase;
+
+namespace {
+
+template <class T>
+Inputs remap_inputs(const RemapCase<T>& c)
+{
+    const std::vector<int> image = c.dims == 3 ? std::vector<int>{c.sx, c.sy, c.sz}
+                                               : std::vector<int>{c.sx, c.sy};
+    const std::vector<int> window = c.dims == 3 ? std::vector<int>{c.wx, c.wy, c.wz}
+                                                : std::vector<int>{c.wx, c.wy};
+    Inputs in;
+    in.add(image, c.a).add(image, c.b).add(image, c.c).add(image, c.d);
+    in.add({1, 2}, std::vector<T>{c.min, c.max}).add({1, 1}, std::vector<T>{c.bins});
+    in.add(window, c.weights).add({1, 1}, std::vector<T>{c.spacing});
+    return in;
+}
+
+// A random case inside the plug-ins' contract. Values are drawn from a few
+// levels so that histogram ties and exact min/max values occur.
+template <class T>
+RemapCase<T> random_case(std::mt19937& rng, int dims)
+{
+    RemapCase<T> c;
+    c.dims = dims;
+    c.sx = pick(rng, 1, 13);
+    c.sy = pick(rng, 1, 11);
+    c.sz = dims == 3 ? pick(rng, 1, 9) : 1;
+    c.wx = pick(rng, 1, 8);
+    c.wy = pick(rng, 1, 8);
+    c.wz = dims == 3 ? pick(rng, 1, 6) : 1;
+    c.min = static_cast<T>(std::uniform_real_distribution<double>(-5, 5)(rng));
+    c.max = static_cast<T>(c.min + std::uniform_real_distribution<double>(0.5, 20)(rng));
+    c.bins = static_cast<T>(pick(rng, 2, 64));
+    const double spacings[] = {1, 2, 3, 4, 5, 6, 2.5, 0.5, 0.75, 1.5};
+    c.spacing = static_cast<T>(spacings[pick(rng, 0, 9)]);
+    const size_t n = static_cast<size_t>(c.sx) * c.sy * c.sz;
+    const int levels = pick(rng, 2, 40);
+    for (std::vector<T>* image : {&c.a, &c.b, &c.c, &c.d}) {
+        image->resize(n);
+        for (T& v : *image) {
+            const double t = pick(rng, 0, levels) / static_cast<double>(levels);
+            v = static_cast<T>(c.min + t * (static_cast<double>(c.max) - c.min));
+            if (v > c.max) v = c.max;
+        }
+    }
+    c.weights = uniform<T>(rng, static_cast<size_t>(c.wx) * c.wy * c.wz, 0.05, 2.0);
+    return c;
+}
+
+template <class T>
+void expect_matches_reference(const std::string& plugin, const RemapCase<T>& c, double threads)
+{
+    standin::set_thread_count(threads);
+    const long live = standin::live_arrays();
+    {
+        const Inputs in = remap_inputs(c);
+        standin::CallResult r = call(plugin, 2, in);
+        ASSERT_TRUE(r.ok) << r.message;
+        const reference::RemapResult<T> expected = reference::remap(c);
+        EXPECT_TRUE(same_bits(r.outputs[0].values<T>(), expected.out_a))
+            << plugin << " out_a, " << c.sx << "x" << c.sy << "x" << c.sz << " window " << c.wx
+            << "x" << c.wy << "x" << c.wz << " spacing " << c.spacing << " bins " << c.bins
+            << " threads " << threads;
+        EXPECT_TRUE(same_bits(r.outputs[1].values<T>(), expected.out_b)) << plugin << " out_b";
+    }
+    EXPECT_EQ(standin::live_arrays(), live);
+}
+
+template <class T>
+void random_cases_match_reference(const std::string& plugin, int dims, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    for (int i = 0; i < 60; ++i) {
+        const RemapCase<T> c = random_case<T>(rng, dims);
+        expect_matches_reference(plugin, c, pick(rng, 1, 4));
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+}  // namespace
+
+TEST(Remap, VolumeDoubleMatchesReference) { random_cases_match_reference<double>("remap_vol_f64", 3, 11); }
+TEST(Remap, VolumeSingleMatchesReference) { random_cases_match_reference<float>("remap_vol_f32", 3, 12); }
+TEST(Remap, PlaneDoubleMatchesReference) { random_cases_match_reference<double>("remap_plane_f64", 2, 13); }
+
+// Overlapping regions (the clamped last layer, and any spacing below 1) end
+// with the last block's value whatever the thread count, including counts
+// below 1, NaN and more threads than block layers.
+TEST(Remap, EveryThreadCountGivesTheSameOutputs)
+{
+    std::mt19937 rng(21);
+    const double counts[] = {1, 2, 3, 7, 64, 0, -3, NAN, 2.9};
+    for (double spacing : {4.0, 0.6, 3.0}) {
+        RemapCase<double> c = random_case<double>(rng, 3);
+        c.sx = 10; c.sy = 6; c.sz = 10;
+        c.wx = 5; c.wy = 4; c.wz = 5;
+        c.spacing = spacing;
+        const size_t n = 600;
+        for (auto* image : {&c.a, &c.b, &c.c, &c.d}) {
+            image->resize(n);
+            for (double& v : *image) v = c.min + (c.max - c.min) * pick(rng, 0, 7) / 7.0;
+        }
+        c.weights = uniform<double>(rng, 100, 0.1, 1);
+        for (double threads : counts) expect_matches_reference("remap_vol_f64", c, threads);
+    }
+    RemapCase<float> f = random_case<float>(rng, 3);
+    for (double threads : counts) expect_matches_reference("remap_vol_f32", f, threads);
+}
+
+// 61 block rows over 7 workers, and other uneven splits of the plane.
+TEST(Remap, PlaneSplitsOverBlockRows)
+{
+    std::mt19937 rng(22);
+    RemapCase<double> c = random_case<double>(rng, 2);
+    c.sx = 7; c.sy = 61; c.spacing = 1; c.wx = 3; c.wy = 5;
+    const size_t n = 7 * 61;
+    for (auto* image : {&c.a, &c.b, &c.c, &c.d}) *image = uniform<double>(rng, n, c.min, c.max);
+    c.weights = uniform<double>(rng, 15, 0.1, 1);
+    for (double threads : {7.0, 1.0, 2.0, 60.0, 61.0, 100.0}) expect_matches_reference("remap_plane_f64", c, threads);
+    c.sy = 16; c.spacing = 4.0;
+    for (auto* image : {&c.a, &c.b, &c.c, &c.d}) image->resize(7 * 16);
+    for (double threads : {1.0, 3.0, 4.0, 5.0}) expect_matches_reference("remap_plane_f64", c, threads);
+}
+
+// sx = 10 with spacing 4: the last block's centre is clamped to 9 and voxel 7,
+// in the regions of blocks 1 and 2, ends with block 2's value. Block 2's
+// window sees only bright voxels, block 1's only dark ones.
+TEST(Remap, ClampedLastBlockOwnsTheOverlap)
+{
+    RemapCase<double> c;
+    c.dims = 2; c.sx = 10; c.sy = 1; c.wx = 3; c.wy = 1;
+    c.min = 0; c.max = 1; c.bins = 2; c.spacing = 4;
+    c.a.assign(10, 0.0);
+    c.b = c.c = c.a;
+    c.d = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1};
+    c.weights = {1, 1, 1};
+    standin::set_thread_count(1);
+    const Inputs in = remap_inputs(c);
+    standin::CallResult r = call("remap_plane_f64", 2, in);
+    ASSERT_TRUE(r.ok) << r.message;
+    const std::vector<double> out_a = r.outputs[0].values<double>();
+    EXPECT_EQ(out_a[6], 0.0);  // block 1: its window (4..6) has D = 0
+    EXPECT_EQ(out_a[7], 1.0);  // block 2: window 8..9 (centre 9) has D = 1
+    EXPECT_EQ(out_a[9], 1.0);
+    EXPECT_TRUE(same_bits(out_a, reference::remap(c).out_a));
+}
+
+// Every output value is min + k / bin_scale for a bin k: with A = D, values on
+// bin centres, and windows that cover their blocks (odd spacing, window of
+// the spacing's size), the remapping gives A back.
+TEST(Remap, IdentityPartnerGivesBinCentres)
+{
+    RemapCase<double> c;
+    c.dims = 3; c.sx = 6; c.sy = 6; c.sz = 3; c.wx = c.wy = c.wz = 3;
+    c.min = -1; c.max = 1; c.bins = 5; c.spacing = 3;
+    std::mt19937 rng(5);
+    c.a.resize(108);
+    for (double& v : c.a) v = -1 + 0.5 * pick(rng, 0, 4);
+    c.b = c.c = c.d = c.a;
+    c.weights.assign(27, 1.0);
+    standin::set_thread_count(2);
+    const Inputs in = remap_inputs(c);
+    standin::CallResult r = call("remap_vol_f64", 2, in);
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), c.a));
+    EXPECT_TRUE(same_bits(r.outputs[1].values<double>(), c.a));
+}
+
+// Shapes: outputs take image A's dimension vector; a volume plug-in reads a
+// 2-D image or window as one slice; the plane plug-in reads only the first
+// plane of a 3-D image.
+TEST(Remap, OutputShapesAndMissingExtents)
+{
+    std::mt19937 rng(31);
+    RemapCase<double> flat = random_case<double>(rng, 3);
+    flat.sz = 1; flat.wz = 1;
+    const size_t n = static_cast<size_t>(flat.sx) * flat.sy;
+    for (auto* image : {&flat.a, &flat.b, &flat.c, &flat.d}) image->resize(n, flat.min);
+    flat.weights.resize(static_cast<size_t>(flat.wx) * flat.wy);
+    RemapCase<double> as_plane = flat;
+    as_plane.dims = 2;
+    Inputs in = remap_inputs(as_plane);  // 2-D arrays given to the volume plug-in
+    standin::set_thread_count(3);
+    standin::CallResult r = call("remap_vol_f64", 2, in);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.outputs[0].dims(), std::vector<int>({flat.sx, flat.sy}));
+    EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(flat).out_a));
+
+    RemapCase<double> plane = random_case<double>(rng, 2);
+    Inputs deep = remap_inputs(plane);
+    std::vector<double> stacked = plane.a;
+    stacked.insert(stacked.end(), plane.a.size(), 1e30);  // a second plane that must not matter
+    deep.arrays[0] = standin::make_filled<double>({plane.sx, plane.sy, 2}, stacked);
+    r = call("remap_plane_f64", 2, deep);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.outputs[1].dims(), std::vector<int>({plane.sx, plane.sy}));
+    EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(plane).out_a));
+
+    RemapCase<float> empty = random_case<float>(rng, 3);
+    empty.sy = 0;
+    for (auto* image : {&empty.a, &empty.b, &empty.c, &empty.d}) image->clear();
+    r = call("remap_vol_f32", 2, remap_inputs(empty));
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.outputs[0].numel(), 0u);
+    EXPECT_EQ(r.outputs[0].class_id(), mxSINGLE_CLASS);
+}
