@@ -1,0 +1,294 @@
+// Field inversion results: the plug-ins against the literal model, bit for
+// bit, on seeded random fields, and the worked examples.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "reference/dispinvert_reference.h"
+#include "test_dispinvert_support.h"
+
+namespace {
+
+using dispinvert_test::count_of;
+using dispinvert_test::HostTest;
+using dispinvert_test::random_component;
+using dispinvert_test::random_kernel;
+using dispinvert_test::same_bits;
+using dispinvert_test::values_of;
+
+template <class T> struct Volume;
+template <> struct Volume<double> {
+    static constexpr const char* plugin = "dispinvert_vol_f64";
+    static constexpr bool i_outermost = false;
+};
+template <> struct Volume<float> {
+    static constexpr const char* plugin = "dispinvert_vol_f32";
+    static constexpr bool i_outermost = true;
+};
+
+template <class T> class VolumeResults : public HostTest {};
+using ElementTypes = ::testing::Types<double, float>;
+TYPED_TEST_SUITE(VolumeResults, ElementTypes);
+
+const std::vector<std::vector<int>> volume_grids = {{5, 4, 3}, {1, 1, 1}, {6, 1, 2}, {3, 7, 2}};
+const std::vector<std::vector<int>> volume_kernels = {
+    {1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {5, 5, 5}, {2, 3, 4}, {4, 1, 5}, {5, 4, 3}, {3, 0, 3}};
+
+TYPED_TEST(VolumeResults, MatchesTheModelBitForBitOnRandomFields)
+{
+    using T = TypeParam;
+    std::mt19937 rng(20240611);
+    int order_sensitive_cases = 0;
+    for (const auto& grid : volume_grids) {
+        for (const auto& kdims : volume_kernels) {
+            for (bool signed_kernel : {false, true}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "grid " << grid[0] << "x" << grid[1] << "x" << grid[2]
+                             << " kernel " << kdims[0] << "x" << kdims[1] << "x" << kdims[2]
+                             << (signed_kernel ? " signed" : ""));
+                const int64_t n = count_of(grid);
+                const auto bx = random_component<T>(rng, n, grid[0]);
+                const auto by = random_component<T>(rng, n, grid[1]);
+                const auto bz = random_component<T>(rng, n, grid[2]);
+                const auto h = random_kernel<T>(rng, count_of(kdims), signed_kernel);
+                auto ax = standin::make_filled<T>(grid, bx);
+                auto ay = standin::make_filled<T>(grid, by);
+                auto az = standin::make_filled<T>(grid, bz);
+                auto ak = standin::make_filled<T>(kdims, h);
+                auto result = this->call(Volume<T>::plugin, 3,
+                                         {ax.get(), ay.get(), az.get(), ak.get()});
+                ASSERT_TRUE(result.ok) << result.message;
+
+                const auto expected =
+                    reference::invert_volume<T>(bx, by, bz, grid[0], grid[1], grid[2], h,
+                                                kdims[0], kdims[1], kdims[2],
+                                                Volume<T>::i_outermost);
+                EXPECT_TRUE(same_bits(values_of<T>(result.outputs[0]), expected.fx));
+                EXPECT_TRUE(same_bits(values_of<T>(result.outputs[1]), expected.fy));
+                EXPECT_TRUE(same_bits(values_of<T>(result.outputs[2]), expected.fz));
+                for (const auto& output : result.outputs) {
+                    EXPECT_EQ(output.class_id(), standin::class_of<T>());
+                    EXPECT_EQ(output.dims(), ax.dims());
+                }
+
+                const auto other_order = reference::invert_volume<T>(
+                    bx, by, bz, grid[0], grid[1], grid[2], h, kdims[0], kdims[1], kdims[2],
+                    !Volume<T>::i_outermost);
+                if (!same_bits(other_order.fx, expected.fx)) ++order_sensitive_cases;
+            }
+        }
+    }
+    // Otherwise these fields could not tell the two kernel loop orders apart.
+    EXPECT_GT(order_sensitive_cases, 0);
+}
+
+class PlaneResults : public HostTest {};
+
+TEST_F(PlaneResults, MatchesTheModelBitForBitOnRandomFields)
+{
+    std::mt19937 rng(7031);
+    const std::vector<std::vector<int>> grids = {{6, 5}, {1, 1}, {9, 1}, {2, 8}};
+    const std::vector<std::vector<int>> kernels = {{1, 1}, {2, 2}, {3, 3}, {5, 5},
+                                                   {2, 5}, {4, 1}, {0, 3}};
+    for (const auto& grid : grids) {
+        for (const auto& kdims : kernels) {
+            for (bool signed_kernel : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << "grid " << grid[0] << "x" << grid[1]
+                                                  << " kernel " << kdims[0] << "x" << kdims[1]);
+                const int64_t n = count_of(grid);
+                const auto bx = random_component<double>(rng, n, grid[0]);
+                const auto by = random_component<double>(rng, n, grid[1]);
+                const auto h = random_kernel<double>(rng, count_of(kdims), signed_kernel);
+                auto ax = standin::make_filled<double>(grid, bx);
+                auto ay = standin::make_filled<double>(grid, by);
+                auto ak = standin::make_filled<double>(kdims, h);
+                auto result = call("dispinvert_plane_f64", 2, {ax.get(), ay.get(), ak.get()});
+                ASSERT_TRUE(result.ok) << result.message;
+                const auto expected =
+                    reference::invert_plane(bx, by, grid[0], grid[1], h, kdims[0], kdims[1]);
+                EXPECT_TRUE(same_bits(result.outputs[0].values<double>(), expected.fx));
+                EXPECT_TRUE(same_bits(result.outputs[1].values<double>(), expected.fy));
+                for (const auto& output : result.outputs) {
+                    EXPECT_EQ(output.class_id(), mxDOUBLE_CLASS);
+                    EXPECT_EQ(output.dims(), ax.dims());
+                }
+            }
+        }
+    }
+}
+
+// ---- Worked examples ------------------------------------------------------
+
+template <class T>
+standin::CallResult invert_volume(const std::vector<int>& grid, const std::vector<T>& bx,
+                                  const std::vector<T>& by, const std::vector<T>& bz,
+                                  const std::vector<int>& kdims, const std::vector<T>& h)
+{
+    auto ax = standin::make_filled<T>(grid, bx);
+    auto ay = standin::make_filled<T>(grid, by);
+    auto az = standin::make_filled<T>(grid, bz);
+    auto ak = standin::make_filled<T>(kdims, h);
+    const long before = standin::live_arrays();
+    auto result = standin::call(Volume<T>::plugin, 3, {ax.get(), ay.get(), az.get(), ak.get()});
+    EXPECT_EQ(standin::live_arrays(), before + static_cast<long>(result.outputs.size()));
+    EXPECT_TRUE(result.ok) << result.message;
+    return result;
+}
+
+// The value a voxel holds after normalisation: sum / (weight + epsilon).
+template <class T> T normalised(double sum, double weight)
+{
+    return static_cast<T>(sum / (weight + static_cast<double>(static_cast<T>(1e-8))));
+}
+
+TYPED_TEST(VolumeResults, ZeroFieldGivesZeroEverywhere)
+{
+    using T = TypeParam;
+    const std::vector<int> grid = {4, 3, 2};
+    const std::vector<T> zero(24, T(0));
+    auto result = invert_volume<T>(grid, zero, zero, zero, {1, 1, 1}, {T(1)});
+    ASSERT_TRUE(result.ok);
+    for (const auto& output : result.outputs) EXPECT_TRUE(same_bits(values_of<T>(output), zero));
+}
+
+TYPED_TEST(VolumeResults, UnitShiftAlongXLeavesTheLowFaceEmpty)
+{
+    using T = TypeParam;
+    const std::vector<int> grid = {4, 3, 2};
+    const std::vector<T> one(24, T(1)), zero(24, T(0));
+    auto result = invert_volume<T>(grid, one, zero, zero, {1, 1, 1}, {T(1)});
+    ASSERT_TRUE(result.ok);
+    std::vector<T> fx(24);
+    for (int n = 0; n < 24; ++n) fx[n] = n % 4 == 0 ? T(0) : normalised<T>(-1.0, 1.0);
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[0]), fx));
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[1]), zero));
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[2]), zero));
+}
+
+TYPED_TEST(VolumeResults, QuarterShiftSharesBetweenTwoNeighbours)
+{
+    using T = TypeParam;
+    const std::vector<int> grid = {5, 2, 2};
+    const std::vector<T> quarter(20, T(0.25)), zero(20, T(0));
+    auto result = invert_volume<T>(grid, quarter, zero, zero, {1, 1, 1}, {T(1)});
+    ASSERT_TRUE(result.ok);
+    std::vector<T> fx(20);
+    for (int n = 0; n < 20; ++n)
+        fx[n] = n % 5 == 0 ? normalised<T>(-0.1875, 0.75) : normalised<T>(-0.25, 1.0);
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[0]), fx));
+}
+
+TYPED_TEST(VolumeResults, HalfStepBelowTheLowFaceKeepsOnlyTheUpperCorner)
+{
+    using T = TypeParam;
+    // bx = -0.5 on the plane x = 0, no displacement elsewhere: the sample
+    // of (0, y, z) gives 0.5 to x = -1 (dropped) and 0.5 to its own voxel.
+    const std::vector<int> grid = {3, 2, 2};
+    std::vector<T> bx(12, T(0)), zero(12, T(0));
+    for (int n = 0; n < 12; n += 3) bx[n] = T(-0.5);
+    auto result = invert_volume<T>(grid, bx, zero, zero, {1, 1, 1}, {T(1)});
+    ASSERT_TRUE(result.ok);
+    std::vector<T> fx(12, T(0));
+    for (int n = 0; n < 12; n += 3) fx[n] = normalised<T>(0.5 * 0.5, 0.5);
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[0]), fx));
+}
+
+TYPED_TEST(VolumeResults, KernelReachFollowsItsExtent)
+{
+    using T = TypeParam;
+    // A single voxel displaced by d along one axis comes back to itself only
+    // through the kernel offset -d: odd extents reach -m..m, even -m..m-1.
+    struct Case { int extent; int d; bool reaches; };
+    const Case cases[] = {{3, 1, true},  {3, 0, true},  {3, -1, true}, {3, 2, false},
+                          {2, 1, true},  {2, 0, true},  {2, -1, false}, {4, 2, true},
+                          {4, -1, true}, {4, -2, false}, {1, 1, false}};
+    for (int axis = 0; axis < 3; ++axis) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << "axis " << axis << " extent " << c.extent
+                                              << " d " << c.d);
+            std::vector<std::vector<T>> b(3, std::vector<T>{T(0)});
+            b[axis][0] = T(c.d);
+            std::vector<int> kdims = {1, 1, 1};
+            kdims[axis] = c.extent;
+            auto result = invert_volume<T>({1, 1, 1}, b[0], b[1], b[2], kdims,
+                                           std::vector<T>(c.extent, T(1)));
+            ASSERT_TRUE(result.ok);
+            const T expected = c.reaches ? normalised<T>(-c.d, 1.0) : T(0);
+            EXPECT_TRUE(same_bits(values_of<T>(result.outputs[axis]), {expected}));
+        }
+    }
+}
+
+TYPED_TEST(VolumeResults, KernelWithAnExtentZeroGivesNoShare)
+{
+    using T = TypeParam;
+    const std::vector<T> b(8, T(0.3));
+    auto result = invert_volume<T>({2, 2, 2}, b, b, b, {3, 0, 3}, {});
+    ASSERT_TRUE(result.ok);
+    for (const auto& output : result.outputs)
+        EXPECT_TRUE(same_bits(values_of<T>(output), std::vector<T>(8, T(0))));
+}
+
+TYPED_TEST(VolumeResults, EmptyGridGivesEmptyOutputsOfItsShape)
+{
+    using T = TypeParam;
+    auto result = invert_volume<T>({0, 3, 2}, {}, {}, {}, {3, 3, 3},
+                                   std::vector<T>(27, T(1)));
+    ASSERT_TRUE(result.ok);
+    for (const auto& output : result.outputs) {
+        EXPECT_EQ(output.dims(), (std::vector<int>{0, 3, 2}));
+        EXPECT_EQ(output.class_id(), standin::class_of<T>());
+    }
+}
+
+TEST_F(PlaneResults, UnitShiftAndDiagonalHalfShift)
+{
+    {
+        const std::vector<double> one(12, 1.0), zero(12, 0.0);
+        auto ax = standin::make_filled<double>({4, 3}, one);
+        auto ay = standin::make_filled<double>({4, 3}, zero);
+        auto ak = standin::make_scalar<double>(1.0);
+        auto result = call("dispinvert_plane_f64", 2, {ax.get(), ay.get(), ak.get()});
+        ASSERT_TRUE(result.ok);
+        std::vector<double> fx(12);
+        for (int n = 0; n < 12; ++n) fx[n] = n % 4 == 0 ? 0.0 : -1.0 / (1.0 + 1e-8);
+        EXPECT_TRUE(same_bits(result.outputs[0].values<double>(), fx));
+        EXPECT_TRUE(same_bits(result.outputs[1].values<double>(), zero));
+    }
+    {
+        // Only pixel (1, 1) moves, by (0.5, 0.5): a quarter of its value stays
+        // and a quarter reaches each of (2, 1), (1, 2) and (2, 2), which also
+        // keep their own samples (carrying 0) whole.
+        std::vector<double> bx(16, 0.0), by(16, 0.0);
+        bx[5] = by[5] = 0.5;
+        auto ax = standin::make_filled<double>({4, 4}, bx);
+        auto ay = standin::make_filled<double>({4, 4}, by);
+        auto ak = standin::make_scalar<double>(1.0);
+        auto result = call("dispinvert_plane_f64", 2, {ax.get(), ay.get(), ak.get()});
+        ASSERT_TRUE(result.ok);
+        std::vector<double> f(16, 0.0);
+        f[5] = -0.125 / (0.25 + 1e-8);
+        f[6] = f[9] = f[10] = -0.125 / (1.25 + 1e-8);
+        EXPECT_TRUE(same_bits(result.outputs[0].values<double>(), f));
+        EXPECT_TRUE(same_bits(result.outputs[1].values<double>(), f));
+    }
+}
+
+TEST_F(PlaneResults, KernelWithAnExtentZeroAndEmptyGrid)
+{
+    const std::vector<double> b(6, 0.4);
+    auto ax = standin::make_filled<double>({3, 2}, b);
+    auto ak = standin::make_array(mxDOUBLE_CLASS, {0, 3});
+    auto result = call("dispinvert_plane_f64", 2, {ax.get(), ax.get(), ak.get()});
+    ASSERT_TRUE(result.ok);
+    for (const auto& output : result.outputs)
+        EXPECT_TRUE(same_bits(output.values<double>(), std::vector<double>(6, 0.0)));
+
+    auto empty = standin::make_array(mxDOUBLE_CLASS, {3, 0});
+    auto one = standin::make_scalar<double>(1.0);
+    auto none = call("dispinvert_plane_f64", 2, {empty.get(), empty.get(), one.get()});
+    ASSERT_TRUE(none.ok);
+    for (const auto& output : none.outputs) EXPECT_EQ(output.dims(), (std::vector<int>{3, 0}));
+}
+
+}  // namespace
