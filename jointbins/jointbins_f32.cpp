@@ -1,0 +1,14 @@
+// jointbins_f32: joint histogram of two single-precision images and the histogram
+// of each.
+#include "jointbins_gateway.h"
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    regkern::GatewayError error;  // plain buffers: nothing to destroy
+    try {
+        regkern::jointbins_gateway<float>(nlhs, plhs, nrhs, prhs);
+    } catch (...) {
+        regkern::record_failure("jointbins_f32", error);
+    }
+    regkern::raise_if_failed(error);
+}

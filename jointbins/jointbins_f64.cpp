@@ -1,0 +1,14 @@
+// jointbins_f64: joint histogram of two double-precision images and the histogram
+// of each.
+#include "jointbins_gateway.h"
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    regkern::GatewayError error;  // plain buffers: nothing to destroy
+    try {
+        regkern::jointbins_gateway<double>(nlhs, plhs, nrhs, prhs);
+    } catch (...) {
+        regkern::record_failure("jointbins_f64", error);
+    }
+    regkern::raise_if_failed(error);
+}

@@ -1,0 +1,277 @@
+// jointbins_f64 / jointbins_f32: argument checks, non-finite and huge
+// positions, unusable bin counts and oversized inputs. Every call, rejected
+// or not, leaves no host array behind.
+#include <sys/resource.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "test_jointbins_support.h"
+
+namespace {
+
+using jointbins_test::Case;
+using jointbins_test::call;
+using jointbins_test::matches;
+using jointbins_test::reference;
+using jointbins_test::row_case;
+
+template <class T>
+class JointbinsFaults : public ::testing::Test {
+protected:
+    void SetUp() override { live_ = standin::live_arrays(); }
+    void TearDown() override { EXPECT_EQ(standin::live_arrays(), live_); }
+
+    // Calls with the given inputs and expects the plug-in's error.
+    void expect_error(const std::vector<const mxArray*>& inputs, int nlhs,
+                      const std::string& condition, const std::string& message)
+    {
+        standin::CallResult result = standin::call(jointbins_test::plugin<T>(), nlhs, inputs);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.id, std::string(jointbins_test::plugin<T>()) + ":" + condition);
+        EXPECT_EQ(result.message, message);
+    }
+
+    void expect_error(const Case<T>& c, const std::string& condition, const std::string& message)
+    {
+        standin::CallResult result = call(c);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.id, std::string(jointbins_test::plugin<T>()) + ":" + condition);
+        EXPECT_EQ(result.message, message);
+    }
+
+private:
+    long live_ = 0;
+};
+using Precisions = ::testing::Types<double, float>;
+TYPED_TEST_SUITE(JointbinsFaults, Precisions);
+
+template <class T>
+std::vector<T> values_of(const standin::CallResult& result, int k)
+{
+    return result.outputs[k].values<T>();
+}
+
+TYPED_TEST(JointbinsFaults, CountMessagesInputCountFirst)
+{
+    using T = TypeParam;
+    standin::Array x = standin::make_scalar<T>(1);
+    const mxArray* p = x.get();
+    this->expect_error({p, p, p, p}, 3, "nrhs", "five inputs are required.");
+    this->expect_error({p, p, p, p, p, p}, 3, "nrhs", "five inputs are required.");
+    this->expect_error({p, p, p, p}, 2, "nrhs", "five inputs are required.");
+    this->expect_error({p, p, p, p, p}, 2, "nlhs", "Three outputs are required");
+    this->expect_error({p, p, p, p, p}, 0, "nlhs", "Three outputs are required");
+    this->expect_error({p, p, p, p, p}, 4, "nlhs", "Three outputs are required");
+}
+
+TYPED_TEST(JointbinsFaults, RejectsWrongClassComplexAndSparse)
+{
+    using T = TypeParam;
+    using Other = typename std::conditional<std::is_same<T, double>::value, float, double>::type;
+    const std::string want = std::is_same<T, double>::value ? "double." : "single.";
+    static const char* names[] = {"Input 1 (first image)", "Input 2 (second image)",
+                                  "Input 3 (lower bound)", "Input 4 (upper bound)",
+                                  "Input 5 (bin count)"};
+    standin::Array good = standin::make_scalar<T>(2);
+    standin::Array other = standin::make_scalar<Other>(2);
+    standin::Array integer = standin::make_scalar<int>(2);
+    standin::Array complex = standin::make_array(standin::class_of<T>(), {1, 1}, mxCOMPLEX);
+    standin::Array sparse = standin::make_sparse(1, 1);
+    for (int slot = 0; slot < 5; ++slot) {
+        std::vector<const mxArray*> inputs(5, good.get());
+        const std::string message = std::string(names[slot]) +
+                                    " must be a real, full array of class " + want;
+        inputs[slot] = other.get();
+        this->expect_error(inputs, 3, "badClass", message);
+        inputs[slot] = integer.get();
+        this->expect_error(inputs, 3, "badClass", message);
+        inputs[slot] = complex.get();
+        this->expect_error(inputs, 3, "complex", message);
+        inputs[slot] = sparse.get();
+        this->expect_error(inputs, 3, "sparse", message);
+    }
+}
+
+TYPED_TEST(JointbinsFaults, RejectsShortSecondImageAndEmptyScalars)
+{
+    using T = TypeParam;
+    this->expect_error(Case<T>{{2, 3}, {1, 2, 3, 4, 5, 6}, {5, 1}, {1, 2, 3, 4, 5}, 0, 8, 4},
+                       "sizeMismatch",
+                       "Input 2 (second image) must have at least as many elements as input 1 "
+                       "(first image).");
+
+    standin::Array image = standin::make_filled<T>({1, 2}, {1, 2});
+    standin::Array scalar = standin::make_scalar<T>(4);
+    standin::Array empty = standin::make_array(standin::class_of<T>(), {0, 1});
+    static const char* names[] = {"Input 3 (lower bound)", "Input 4 (upper bound)",
+                                  "Input 5 (bin count)"};
+    for (int slot = 2; slot < 5; ++slot) {
+        std::vector<const mxArray*> inputs{image.get(), image.get(), scalar.get(), scalar.get(),
+                                           scalar.get()};
+        inputs[slot] = empty.get();
+        this->expect_error(inputs, 3, "empty", std::string(names[slot - 2]) + " must not be empty.");
+    }
+}
+
+// Extra elements of input 2 are ignored; the scalar inputs read element 0.
+TYPED_TEST(JointbinsFaults, AcceptsLongerInputsThanRead)
+{
+    using T = TypeParam;
+    standin::Array a = standin::make_filled<T>({1, 2}, {1, 6.5});
+    standin::Array b = standin::make_filled<T>({1, 4}, {3, 8, 100, -100});
+    standin::Array l = standin::make_filled<T>({1, 2}, {0, 99});
+    standin::Array u = standin::make_filled<T>({2, 1}, {8, 99});
+    standin::Array k = standin::make_filled<T>({1, 3}, {4, 99, 99});
+    standin::CallResult result =
+        standin::call(jointbins_test::plugin<T>(), 3, {a.get(), b.get(), l.get(), u.get(), k.get()});
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(values_of<T>(result, 2), (std::vector<T>{0, 0.25, 0.25, 0.5}));
+}
+
+TYPED_TEST(JointbinsFaults, RejectsUnusableBinCounts)
+{
+    using T = TypeParam;
+    const std::string below = "Input 5 (bin count) must be a finite value of at least 1.";
+    const T inf = std::numeric_limits<T>::infinity();
+    for (T k : {T(0.999), T(0), T(-0.5), T(-3), std::numeric_limits<T>::quiet_NaN(), inf, -inf})
+        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "badBinCount", below);
+
+    const std::string too_many =
+        "Input 5 (bin count) must be below 46341, so that bins x bins cells fit in 32 bits.";
+    for (T k : {T(46341), T(1e9), std::numeric_limits<T>::max()})
+        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "tooLarge", too_many);
+}
+
+// A NaN position on either axis adds nothing, but the sample still counts.
+TYPED_TEST(JointbinsFaults, NanSampleAddsNothing)
+{
+    using T = TypeParam;
+    const T nan = std::numeric_limits<T>::quiet_NaN();
+    const Case<T> c = row_case<T>({nan, 1, 5}, {3, nan, 5}, 0, 8, 4);
+    standin::CallResult result = call(c);
+    ASSERT_TRUE(matches(reference(c), result));
+    // Only the third sample (position 2.5 on both axes) is binned, divided by 3.
+    const T sixth = static_cast<T>(0.5 / 3.0);
+    EXPECT_EQ(values_of<T>(result, 1), (std::vector<T>{0, 0, sixth, sixth}));
+    EXPECT_EQ(values_of<T>(result, 2), (std::vector<T>{0, 0, sixth, sixth}));
+}
+
+// Infinite samples give their whole weight to the edge bin.
+TYPED_TEST(JointbinsFaults, InfiniteSampleGoesWhollyToEdgeBin)
+{
+    using T = TypeParam;
+    const T inf = std::numeric_limits<T>::infinity();
+    const Case<T> c = row_case<T>({inf, -inf}, {1, inf}, 0, 8, 4);
+    standin::CallResult result = call(c);
+    ASSERT_TRUE(matches(reference(c), result));
+    EXPECT_EQ(values_of<T>(result, 1), (std::vector<T>{0.5, 0, 0, 0.5}));
+    EXPECT_EQ(values_of<T>(result, 2), (std::vector<T>{0.25, 0.25, 0, 0.5}));
+    std::vector<T> joint(16, 0);
+    joint[3 + 0 * 4] = joint[3 + 1 * 4] = 0.25;  // (inf, 1): position 0.5 on y
+    joint[0 + 3 * 4] = 0.5;                      // (-inf, inf)
+    EXPECT_EQ(values_of<T>(result, 0), joint);
+}
+
+// Beyond 2^24 (float) or 2^53 (double) x0 + 1 rounds to x0 or x0 + 2, which
+// would give a weight of 0 or 2; such positions go wholly to their edge bin.
+TYPED_TEST(JointbinsFaults, HugePositionKeepsWeightOne)
+{
+    using T = TypeParam;
+    const double exact_limit = std::is_same<T, float>::value ? 16777216.0 : 9007199254740992.0;
+    const T rounds_up = static_cast<T>(exact_limit + 2);  // x0 + 1 ties to x0 + 2
+    const T rounds_down = static_cast<T>(exact_limit);    // x0 + 1 ties to x0
+    const Case<T> c = row_case<T>({rounds_up, rounds_down, -rounds_up, std::numeric_limits<T>::max()},
+                                  {1, 1, 1, 1}, 0, 4, 4);
+    standin::CallResult result = call(c);
+    ASSERT_TRUE(matches(reference(c), result));
+    EXPECT_EQ(values_of<T>(result, 1), (std::vector<T>{0.25, 0, 0, 0.75}));
+    EXPECT_EQ(values_of<T>(result, 2), (std::vector<T>{0, 1, 0, 0}));
+}
+
+// With U = L the scale is infinite: a sample at L has a NaN position and adds
+// nothing, the others go wholly to the edge bin on their side.
+TYPED_TEST(JointbinsFaults, EqualBoundsAccepted)
+{
+    using T = TypeParam;
+    const Case<T> c = row_case<T>({1, 2, 3}, {3, 3, 3}, 2, 2, 4);
+    standin::CallResult result = call(c);
+    ASSERT_TRUE(matches(reference(c), result));
+    const T third = static_cast<T>(1.0 / 3.0), two_thirds = static_cast<T>(2.0 / 3.0);
+    EXPECT_EQ(values_of<T>(result, 1), (std::vector<T>{third, 0, 0, third}));
+    EXPECT_EQ(values_of<T>(result, 2), (std::vector<T>{0, 0, 0, two_thirds}));
+}
+
+// N = 0: every output is 0/0 = NaN, in the shape of the bin count.
+TYPED_TEST(JointbinsFaults, EmptyImageGivesNan)
+{
+    using T = TypeParam;
+    for (const std::vector<int>& dims : {std::vector<int>{0, 0}, std::vector<int>{3, 0, 2},
+                                         std::vector<int>{65536, 65536, 0}}) {
+        standin::CallResult result = call(Case<T>{dims, {}, {0, 0}, {}, 0, 8, T(3.5)});
+        ASSERT_TRUE(result.ok) << result.message;
+        EXPECT_EQ(result.outputs[0].dims(), (std::vector<int>{3, 3}));
+        for (const standin::Array& out : result.outputs)
+            for (T v : out.values<T>()) EXPECT_TRUE(std::isnan(v));
+    }
+}
+
+// More than 2^31 - 1 elements in input 1: refused before anything is read.
+// The array is only reserved, never touched; skipped when the machine will
+// not even reserve it.
+TYPED_TEST(JointbinsFaults, RejectsElementCountBeyond32Bits)
+{
+    using T = TypeParam;
+    const size_t count = size_t(1) << 31;
+    void* probe = std::calloc(count, sizeof(T));
+    if (!probe) GTEST_SKIP() << "cannot reserve " << count * sizeof(T) << " bytes";
+    std::free(probe);
+    standin::Array big = standin::make_array(standin::class_of<T>(), {2, 1 << 30});
+    standin::Array scalar = standin::make_scalar<T>(4);
+    this->expect_error({big.get(), scalar.get(), scalar.get(), scalar.get(), scalar.get()}, 3,
+                       "tooLarge", "Input 1 (first image) has more elements than fit in 32 bits.");
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define JOINTBINS_NO_ADDRESS_LIMIT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define JOINTBINS_NO_ADDRESS_LIMIT 1
+#endif
+#endif
+
+#ifndef JOINTBINS_NO_ADDRESS_LIMIT
+// In a child process: 0 when the host refuses the outputs of the largest bin
+// count under a 4 GiB address-space limit and the call leaves nothing behind.
+template <class T>
+int create_beyond_address_limit()
+{
+    const rlimit limit{rlim_t(1) << 32, rlim_t(1) << 32};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+    const long live = standin::live_arrays();
+    bool refused = false;
+    {
+        standin::CallResult result = call(row_case<T>({1}, {1}, 0, 8, T(46340)));
+        refused = !result.ok && result.id == "standin:outOfMemory";
+    }
+    return refused && standin::live_arrays() == live ? 0 : 1;
+}
+#endif
+
+// A bin count whose B x B output the host cannot create leaves through the
+// host's error exit with nothing left behind. Run in a child process with a
+// small address-space limit (sanitizers reserve too much address space for
+// such a limit, so they skip it).
+TYPED_TEST(JointbinsFaults, FailedOutputCreationLeavesNothing)
+{
+#ifdef JOINTBINS_NO_ADDRESS_LIMIT
+    GTEST_SKIP() << "address-space limits do not work under this sanitizer";
+#else
+    using T = TypeParam;
+    EXPECT_EXIT(std::exit(create_beyond_address_limit<T>()), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+}  // namespace
