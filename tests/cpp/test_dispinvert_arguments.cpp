@@ -1,0 +1,231 @@
+// Field inversion arguments: count messages, rejected inputs, and the input
+// shapes that are accepted (short dimension vectors, extra dimensions).
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reference/dispinvert_reference.h"
+#include "test_dispinvert_support.h"
+
+namespace {
+
+using dispinvert_test::HostTest;
+using dispinvert_test::random_component;
+using dispinvert_test::random_kernel;
+using dispinvert_test::same_bits;
+using dispinvert_test::values_of;
+
+class Arguments : public HostTest {
+protected:
+    void expect_error(const std::string& plugin, int nlhs,
+                      const std::vector<const mxArray*>& inputs, const std::string& condition,
+                      const std::string& message)
+    {
+        auto result = call(plugin, nlhs, inputs);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.id, plugin + ":" + condition);
+        EXPECT_EQ(result.message, message);
+    }
+};
+
+TEST_F(Arguments, CountMessagesCheckTheInputCountFirst)
+{
+    auto a = standin::make_scalar<double>(0.0);
+    auto s = standin::make_scalar<float>(0.0f);
+    for (const char* plugin : {"dispinvert_vol_f64", "dispinvert_vol_f32"}) {
+        const mxArray* x = std::string(plugin) == "dispinvert_vol_f32" ? s.get() : a.get();
+        expect_error(plugin, 3, {x, x, x}, "nrhs", "Four inputs are required.");
+        expect_error(plugin, 2, {x, x, x, x}, "nlhs", "Three outputs are required");
+        expect_error(plugin, 4, {x, x, x, x}, "nlhs", "Three outputs are required");
+        expect_error(plugin, 0, {x, x, x, x, x}, "nrhs", "Four inputs are required.");
+        // Counts come before any look at the inputs.
+        expect_error(plugin, 3, {}, "nrhs", "Four inputs are required.");
+    }
+    const char* plane = "dispinvert_plane_f64";
+    const mxArray* x = a.get();
+    expect_error(plane, 2, {x, x, x, x}, "nrhs", "Three inputs are required.");
+    expect_error(plane, 3, {x, x, x}, "nlhs", "Two outputs are required");
+    expect_error(plane, 1, {x, x, x}, "nlhs", "Two outputs are required");
+    expect_error(plane, 0, {x, x}, "nrhs", "Three inputs are required.");
+}
+
+TEST_F(Arguments, WrongClassComplexAndSparseInputsAreNamed)
+{
+    auto d = standin::make_array(mxDOUBLE_CLASS, {2, 2, 2});
+    auto f = standin::make_array(mxSINGLE_CLASS, {2, 2, 2});
+    auto i = standin::make_array(mxINT32_CLASS, {2, 2, 2});
+    auto c = standin::make_array(mxDOUBLE_CLASS, {2, 2, 2}, mxCOMPLEX);
+    auto fc = standin::make_array(mxSINGLE_CLASS, {2, 2, 2}, mxCOMPLEX);
+    auto sparse = standin::make_sparse(2, 2);
+
+    const char* vol64 = "dispinvert_vol_f64";
+    const std::string need_double = " must be a real, full array of class double.";
+    expect_error(vol64, 3, {f.get(), d.get(), d.get(), d.get()}, "badClass",
+                 "bx (input 1)" + need_double);
+    expect_error(vol64, 3, {d.get(), i.get(), d.get(), d.get()}, "badClass",
+                 "by (input 2)" + need_double);
+    expect_error(vol64, 3, {d.get(), d.get(), c.get(), d.get()}, "complex",
+                 "bz (input 3)" + need_double);
+    expect_error(vol64, 3, {d.get(), d.get(), d.get(), sparse.get()}, "sparse",
+                 "kernel (input 4)" + need_double);
+
+    const char* vol32 = "dispinvert_vol_f32";
+    const std::string need_single = " must be a real, full array of class single.";
+    expect_error(vol32, 3, {d.get(), f.get(), f.get(), f.get()}, "badClass",
+                 "bx (input 1)" + need_single);
+    expect_error(vol32, 3, {f.get(), f.get(), f.get(), d.get()}, "badClass",
+                 "kernel (input 4)" + need_single);
+    expect_error(vol32, 3, {f.get(), fc.get(), f.get(), f.get()}, "complex",
+                 "by (input 2)" + need_single);
+
+    const char* plane = "dispinvert_plane_f64";
+    expect_error(plane, 2, {d.get(), f.get(), d.get()}, "badClass",
+                 "by (input 2)" + need_double);
+    expect_error(plane, 2, {sparse.get(), d.get(), d.get()}, "sparse",
+                 "bx (input 1)" + need_double);
+    expect_error(plane, 2, {d.get(), d.get(), c.get()}, "complex",
+                 "kernel (input 3)" + need_double);
+}
+
+TEST_F(Arguments, ComponentsShorterThanTheGridAreRejected)
+{
+    auto grid = standin::make_array(mxDOUBLE_CLASS, {3, 2, 2});
+    auto short_component = standin::make_array(mxDOUBLE_CLASS, {3, 3});
+    auto kernel = standin::make_scalar<double>(1.0);
+    const std::string vol_reason =
+        " must hold at least 12 elements, one per point of the grid that the first three "
+        "extents of bx (input 1) give.";
+    expect_error("dispinvert_vol_f64", 3,
+                 {grid.get(), short_component.get(), grid.get(), kernel.get()}, "sizeMismatch",
+                 "by (input 2)" + vol_reason);
+    expect_error("dispinvert_vol_f64", 3,
+                 {grid.get(), grid.get(), short_component.get(), kernel.get()}, "sizeMismatch",
+                 "bz (input 3)" + vol_reason);
+
+    // Leading extents that promise elements a trailing extent 0 takes away.
+    auto hollow = standin::make_array(mxDOUBLE_CLASS, {3, 2, 2, 0});
+    expect_error("dispinvert_vol_f64", 3, {hollow.get(), grid.get(), grid.get(), kernel.get()},
+                 "sizeMismatch", "bx (input 1)" + vol_reason);
+    auto hollow_kernel = standin::make_array(mxDOUBLE_CLASS, {3, 3, 3, 0});
+    expect_error("dispinvert_vol_f64", 3,
+                 {grid.get(), grid.get(), grid.get(), hollow_kernel.get()}, "sizeMismatch",
+                 "kernel (input 4) must hold at least 27 elements, as its first three extents "
+                 "give.");
+
+    auto plane_grid = standin::make_array(mxDOUBLE_CLASS, {4, 3});
+    auto plane_short = standin::make_array(mxDOUBLE_CLASS, {11, 1});
+    expect_error("dispinvert_plane_f64", 2, {plane_grid.get(), plane_short.get(), kernel.get()},
+                 "sizeMismatch",
+                 "by (input 2) must hold at least 12 elements, one per point of the grid that "
+                 "the first two extents of bx (input 1) give.");
+    auto plane_hollow_kernel = standin::make_array(mxDOUBLE_CLASS, {3, 3, 0});
+    expect_error("dispinvert_plane_f64", 2,
+                 {plane_grid.get(), plane_grid.get(), plane_hollow_kernel.get()}, "sizeMismatch",
+                 "kernel (input 3) must hold at least 9 elements, as its first two extents "
+                 "give.");
+}
+
+TEST_F(Arguments, ElementCountsBeyond32BitsAreRejected)
+{
+    // The trailing extent 0 keeps these arrays empty in the host.
+    auto huge_grid = standin::make_array(mxSINGLE_CLASS, {65536, 65536, 2, 0});
+    auto huge_kernel = standin::make_array(mxSINGLE_CLASS, {65536, 65536, 1, 0});
+    auto small = standin::make_array(mxSINGLE_CLASS, {2, 2, 2});
+    expect_error("dispinvert_vol_f32", 3,
+                 {huge_grid.get(), small.get(), small.get(), small.get()}, "tooLarge",
+                 "bx (input 1) has more elements than fit in 32 bits.");
+    expect_error("dispinvert_vol_f32", 3,
+                 {small.get(), small.get(), small.get(), huge_kernel.get()}, "tooLarge",
+                 "kernel (input 4) has more elements than fit in 32 bits.");
+
+    auto huge_plane = standin::make_array(mxDOUBLE_CLASS, {65536, 65536, 0});
+    auto plane_small = standin::make_array(mxDOUBLE_CLASS, {2, 2});
+    expect_error("dispinvert_plane_f64", 2,
+                 {huge_plane.get(), plane_small.get(), plane_small.get()}, "tooLarge",
+                 "bx (input 1) has more elements than fit in 32 bits.");
+    expect_error("dispinvert_plane_f64", 2,
+                 {plane_small.get(), plane_small.get(), huge_plane.get()}, "tooLarge",
+                 "kernel (input 3) has more elements than fit in 32 bits.");
+}
+
+// ---- Accepted shapes -------------------------------------------------------
+
+template <class T> std::vector<T> first(const std::vector<T>& values, size_t n)
+{
+    return std::vector<T>(values.begin(), values.begin() + static_cast<long>(n));
+}
+
+TEST_F(Arguments, VolumeReadsMissingExtentsAsOne)
+{
+    std::mt19937 rng(99);
+    const auto bx = random_component<float>(rng, 20, 5);
+    const auto by = random_component<float>(rng, 20, 4);
+    const auto bz = random_component<float>(rng, 20, 1);
+    const auto h = random_kernel<float>(rng, 9);
+    // A single-slice field and a 2-D kernel: a one-slice volume and kernel.
+    auto ax = standin::make_filled<float>({5, 4}, bx);
+    auto ay = standin::make_filled<float>({5, 4}, by);
+    auto az = standin::make_filled<float>({5, 4}, bz);
+    auto ak = standin::make_filled<float>({3, 3}, h);
+    auto result = call("dispinvert_vol_f32", 3, {ax.get(), ay.get(), az.get(), ak.get()});
+    ASSERT_TRUE(result.ok) << result.message;
+    const auto expected = reference::invert_volume<float>(bx, by, bz, 5, 4, 1, h, 3, 3, 1, true);
+    EXPECT_TRUE(same_bits(values_of<float>(result.outputs[0]), expected.fx));
+    EXPECT_TRUE(same_bits(values_of<float>(result.outputs[1]), expected.fy));
+    EXPECT_TRUE(same_bits(values_of<float>(result.outputs[2]), expected.fz));
+    EXPECT_EQ(result.outputs[0].dims(), (std::vector<int>{5, 4}));
+
+    // A 2-D kernel on a true volume for the double plug-in as well.
+    const auto cx = random_component<double>(rng, 24, 4);
+    const auto cy = random_component<double>(rng, 24, 3);
+    const auto cz = random_component<double>(rng, 24, 2);
+    const auto g = random_kernel<double>(rng, 6);
+    auto dx = standin::make_filled<double>({4, 3, 2}, cx);
+    auto dy = standin::make_filled<double>({4, 3, 2}, cy);
+    auto dz = standin::make_filled<double>({4, 3, 2}, cz);
+    auto dk = standin::make_filled<double>({2, 3}, g);
+    auto volume = call("dispinvert_vol_f64", 3, {dx.get(), dy.get(), dz.get(), dk.get()});
+    ASSERT_TRUE(volume.ok) << volume.message;
+    const auto model = reference::invert_volume<double>(cx, cy, cz, 4, 3, 2, g, 2, 3, 1, false);
+    EXPECT_TRUE(same_bits(values_of<double>(volume.outputs[0]), model.fx));
+    EXPECT_TRUE(same_bits(values_of<double>(volume.outputs[2]), model.fz));
+}
+
+TEST_F(Arguments, ExtraDimensionsAndLongerComponentsAreAccepted)
+{
+    std::mt19937 rng(4242);
+    // Volume: a 4-D bx defines the grid by its first three extents; by and bz
+    // may hold more elements than the grid.
+    const auto bx = random_component<double>(rng, 36, 3);
+    const auto by = random_component<double>(rng, 40, 3);
+    const auto bz = random_component<double>(rng, 18, 2);
+    const auto h = random_kernel<double>(rng, 8);
+    auto ax = standin::make_filled<double>({3, 3, 2, 2}, bx);
+    auto ay = standin::make_filled<double>({40, 1}, by);
+    auto az = standin::make_filled<double>({3, 3, 2}, bz);
+    auto ak = standin::make_filled<double>({2, 2, 2}, h);
+    auto result = call("dispinvert_vol_f64", 3, {ax.get(), ay.get(), az.get(), ak.get()});
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.outputs[0].dims(), (std::vector<int>{3, 3, 2}));
+    const auto expected = reference::invert_volume<double>(first(bx, 18), first(by, 18), bz, 3,
+                                                           3, 2, h, 2, 2, 2, false);
+    EXPECT_TRUE(same_bits(values_of<double>(result.outputs[0]), expected.fx));
+    EXPECT_TRUE(same_bits(values_of<double>(result.outputs[1]), expected.fy));
+
+    // Plane: the first plane of a 3-D field and of a 3-D kernel take part.
+    const auto px = random_component<double>(rng, 24, 4);
+    const auto py = random_component<double>(rng, 24, 3);
+    const auto ph = random_kernel<double>(rng, 18);
+    auto qx = standin::make_filled<double>({4, 3, 2}, px);
+    auto qy = standin::make_filled<double>({4, 3, 2}, py);
+    auto qk = standin::make_filled<double>({3, 3, 2}, ph);
+    auto plane = call("dispinvert_plane_f64", 2, {qx.get(), qy.get(), qk.get()});
+    ASSERT_TRUE(plane.ok) << plane.message;
+    EXPECT_EQ(plane.outputs[0].dims(), (std::vector<int>{4, 3}));
+    const auto model =
+        reference::invert_plane(first(px, 12), first(py, 12), 4, 3, first(ph, 9), 3, 3);
+    EXPECT_TRUE(same_bits(values_of<double>(plane.outputs[0]), model.fx));
+    EXPECT_TRUE(same_bits(values_of<double>(plane.outputs[1]), model.fy));
+}
+
+}  // namespace
