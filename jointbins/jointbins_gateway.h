@@ -36,9 +36,9 @@ inline int32_t jointbins_sample_count(const mxArray* array, const char* input)
 inline int32_t jointbins_bin_count(double value)
 {
     if (!std::isfinite(value) || value < 1.0)
-        fail("badBinCount", "Input 5 (bin count) must be a finite value of at least 1.");
+        fail("badBins", "Input 5 (bin count) must be a finite value of at least 1.");
     if (value >= jointbins_max_bins + 1.0)
-        fail("tooLarge",
+        fail("badBins",
              "Input 5 (bin count) must be below 46341, so that bins x bins cells fit in 32 bits.");
     return to_int(value);
 }

@@ -137,12 +137,12 @@ TYPED_TEST(JointbinsFaults, RejectsUnusableBinCounts)
     const std::string below = "Input 5 (bin count) must be a finite value of at least 1.";
     const T inf = std::numeric_limits<T>::infinity();
     for (T k : {T(0.999), T(0), T(-0.5), T(-3), std::numeric_limits<T>::quiet_NaN(), inf, -inf})
-        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "badBinCount", below);
+        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "badBins", below);
 
     const std::string too_many =
         "Input 5 (bin count) must be below 46341, so that bins x bins cells fit in 32 bits.";
     for (T k : {T(46341), T(1e9), std::numeric_limits<T>::max()})
-        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "tooLarge", too_many);
+        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "badBins", too_many);
 }
 
 // A NaN position on either axis adds nothing, but the sample still counts.

@@ -1,0 +1,95 @@
+% The joint-histogram plug-ins in Octave: shapes, classes, values, count
+% messages and input checks.
+
+%!test
+%! % worked example: bins 4 over [0, 8]
+%! [j, h1, h2] = jointbins_f64 ([1 6.5], [3 8], 0, 8, 4);
+%! assert (size (j), [4 4]);
+%! assert (size (h1), [4 1]);
+%! assert (size (h2), [4 1]);
+%! assert (class (j), 'double');
+%! expected = zeros (4);
+%! expected([5 6 9 10]) = 0.125;
+%! expected(16) = 0.5;
+%! assert (j, expected);
+%! assert (h1, [0.25; 0.25; 0; 0.5]);
+%! assert (h2, [0; 0.25; 0.25; 0.5]);
+
+%!test
+%! [j, h1, h2] = jointbins_f32 (single ([1 6.5]), single ([3 8]), single (0), single (8), single (4));
+%! assert (class (j), 'single');
+%! assert (class (h1), 'single');
+%! assert (class (h2), 'single');
+%! assert (size (j), [4 4]);
+%! assert (h1, single ([0.25; 0.25; 0; 0.5]));
+
+%!test
+%! % images of any shape pair up in column-major order; a fractional bin
+%! % count gives trunc(K) bins; in-range data sum to 1 with matching marginals
+%! rand ('seed', 3);
+%! a = rand (5, 4, 3) * 10;
+%! b = reshape (rand (60, 1) * 10, 6, 10);
+%! [j, h1, h2] = jointbins_f64 (a, b, 0, 10, 6.5);
+%! assert (size (j), [6 6]);
+%! assert (size (h1), [6 1]);
+%! assert (sum (j(:)), 1, 1e-12);
+%! assert (sum (j, 2), h1, 1e-12);
+%! assert (sum (j, 1)', h2, 1e-12);
+%! [j2, g1, g2] = jointbins_f64 (a(:)', b(:), 0, 10, 6.5);
+%! assert (isequal (j, j2) && isequal (h1, g1) && isequal (h2, g2));
+
+%!test
+%! % the single-precision result is close to the double one
+%! rand ('seed', 5);
+%! a = rand (30, 20) * 4 - 0.5; b = rand (30, 20) * 4;
+%! [j, h1, h2] = jointbins_f64 (a, b, 0, 3.5, 9);
+%! [js, h1s, h2s] = jointbins_f32 (single (a), single (b), single (0), single (3.5), single (9));
+%! assert (double (js), j, 1e-5);
+%! assert (double (h2s), h2, 1e-5);
+
+%!test
+%! % a NaN sample adds nothing but counts; infinite samples go to the edge bins
+%! [j, h1, h2] = jointbins_f64 ([NaN 5 Inf], [3 5 -Inf], 0, 8, 4);
+%! assert (h1, [0; 0; 1/6; 0.5]);
+%! assert (h2, [1/3; 0; 1/6; 1/6]);
+%! assert (sum (j(:)), 2/3, 1e-15);
+
+%!test
+%! % an empty first image counts no sample: 0/0 everywhere
+%! [j, h1, h2] = jointbins_f64 (zeros (0, 3), [], 0, 1, 3);
+%! assert (size (j), [3 3]);
+%! assert (all (isnan ([j(:); h1; h2])));
+
+%!error <five inputs are required\.> jointbins_f64 (1, 2, 3, 4)
+%!error <five inputs are required\.> jointbins_f32 ()
+%!error <five inputs are required\.> [j, h1] = jointbins_f64 (1, 2, 3, 4, 5, 6)
+%!error <Three outputs are required$> jointbins_f64 (1, 2, 0, 8, 4)
+%!error <Three outputs are required$> [j, h1] = jointbins_f32 (single (1), single (2), single (0), single (8), single (4))
+%!error id=jointbins_f64:nrhs jointbins_f64 (1)
+%!error id=jointbins_f64:nlhs [j, h1, h2, x] = jointbins_f64 (1, 2, 0, 8, 4)
+%!error id=jointbins_f32:badClass [j, h1, h2] = jointbins_f32 (1, 2, 0, 8, 4)
+%!error <Input 3 \(lower bound\) must be a real, full array of class single\.> [j, h1, h2] = jointbins_f32 (single (1), single (2), 0, single (8), single (4))
+%!error id=jointbins_f64:badClass [j, h1, h2] = jointbins_f64 (single (1), 2, 0, 8, 4)
+%!error id=jointbins_f64:badClass [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, int32 (4))
+%!error id=jointbins_f64:badClass [j, h1, h2] = jointbins_f64 ([true false], [1 2], 0, 8, 4)
+%!error id=jointbins_f64:complex [j, h1, h2] = jointbins_f64 ([1 2], [1 2] + 1i, 0, 8, 4)
+%!error id=jointbins_f64:sparse [j, h1, h2] = jointbins_f64 (sparse ([1 2]), [1 2], 0, 8, 4)
+%!error id=jointbins_f64:sizeMismatch [j, h1, h2] = jointbins_f64 ([1 2 3], [1 2], 0, 8, 4)
+%!error id=jointbins_f64:empty [j, h1, h2] = jointbins_f64 ([1 2], [1 2], [], 8, 4)
+%!error id=jointbins_f32:empty [j, h1, h2] = jointbins_f32 (single ([1 2]), single ([1 2]), single (0), single (8), single ([]))
+%!error <Input 5 \(bin count\) must be a finite value of at least 1\.> [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, 0.5)
+%!error id=jointbins_f64:badBins [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, NaN)
+%!error id=jointbins_f32:badBins [j, h1, h2] = jointbins_f32 (single (1), single (2), single (0), single (8), single (Inf))
+%!error id=jointbins_f64:badBins [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, 46341)
+
+%!test
+%! % the session goes on after an error
+%! try
+%!   [j, h1, h2] = jointbins_f64 ([1 2 3], [1 2], 0, 8, 4);
+%!   error ('no error raised');
+%! catch err
+%!   assert (err.identifier, 'jointbins_f64:sizeMismatch');
+%!   assert (err.message, 'jointbins_f64: Input 2 (second image) must have at least as many elements as input 1 (first image).');
+%! end
+%! [j, h1, h2] = jointbins_f64 ([1 6.5], [3 8], 0, 8, 4);
+%! assert (h2, [0; 0.25; 0.25; 0.5]);
