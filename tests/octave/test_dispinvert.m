@@ -1,0 +1,85 @@
+% Field-inversion plug-ins in Octave: shapes, classes, values, messages and
+% identifiers, and a session that keeps working after a rejected call.
+
+%!test
+%! bx = ones (4, 3, 2);  z = zeros (4, 3, 2);
+%! [fx, fy, fz] = dispinvert_vol_f64 (bx, z, z, 1);
+%! assert (class (fx), 'double');
+%! assert (size (fx), [4 3 2]);  assert (size (fy), [4 3 2]);  assert (size (fz), [4 3 2]);
+%! expected = repmat (-1 / (1 + 1e-8), 4, 3, 2);
+%! expected(1, :, :) = 0;
+%! assert (isequal (fx, expected));
+%! assert (isequal (fy, z) && isequal (fz, z));
+
+%!test
+%! bx = repmat (single (0.25), 5, 2, 2);  z = zeros (5, 2, 2, 'single');
+%! [fx, fy, fz] = dispinvert_vol_f32 (bx, z, z, single (1));
+%! assert (class (fx), 'single');  assert (class (fz), 'single');
+%! assert (size (fx), [5 2 2]);
+%! eps32 = double (single (1e-8));
+%! expected = repmat (single (-0.25 / (1 + eps32)), 5, 2, 2);
+%! expected(1, :, :) = single (-0.1875 / (0.75 + eps32));
+%! assert (isequal (fx, expected));
+
+%!test
+%! % Only pixel (2, 2) moves, by half a pixel along both axes.
+%! bx = zeros (4, 4);  bx(2, 2) = 0.5;
+%! [fx, fy] = dispinvert_plane_f64 (bx, bx, 1);
+%! assert (class (fx), 'double');  assert (size (fy), [4 4]);
+%! expected = zeros (4, 4);
+%! expected(2, 2) = -0.125 / (0.25 + 1e-8);
+%! expected(3, 2) = -0.125 / (1.25 + 1e-8);
+%! expected(2, 3) = expected(3, 2);  expected(3, 3) = expected(3, 2);
+%! assert (isequal (fx, expected) && isequal (fy, expected));
+
+%!test
+%! % A plane field and a 2-D kernel are one-slice volumes.
+%! bx = ones (5, 4);  z = zeros (5, 4);
+%! [fx, fy, fz] = dispinvert_vol_f64 (bx, z, z, [0 0 0; 0 1 0; 0 0 0]);
+%! assert (size (fx), [5 4]);
+%! expected = repmat (-1 / (1 + 1e-8), 5, 4);  expected(1, :) = 0;
+%! assert (isequal (fx, expected));
+%! [gx, gy, gz] = dispinvert_vol_f64 (rand (4, 4, 3), rand (4, 4, 3), rand (4, 4, 3), ones (2, 3));
+%! assert (size (gx), [4 4 3]);  assert (all (isfinite (gx(:))));
+
+%!test
+%! % The plane plug-in takes the first plane of a 3-D field.
+%! bx = rand (5, 4, 2) - 0.5;  by = rand (5, 4, 2) - 0.5;
+%! [fx, fy] = dispinvert_plane_f64 (bx, by, ones (3, 3));
+%! [gx, gy] = dispinvert_plane_f64 (bx(:, :, 1), by(:, :, 1), ones (3, 3));
+%! assert (size (fx), [5 4]);
+%! assert (isequal (fx, gx) && isequal (fy, gy));
+
+%!test
+%! [fx, fy, fz] = dispinvert_vol_f64 (zeros (0, 3, 2), zeros (0, 3, 2), zeros (0, 3, 2), 1);
+%! assert (size (fx), [0 3 2]);  assert (class (fz), 'double');
+%! [gx, gy] = dispinvert_plane_f64 (zeros (3, 0), zeros (3, 0), 1);
+%! assert (size (gy), [3 0]);
+
+%!error <dispinvert_vol_f64: Four inputs are required\.> dispinvert_vol_f64 (1, 2, 3)
+%!error id=dispinvert_vol_f64:nrhs [a, b, c] = dispinvert_vol_f64 (1, 2, 3, 4, 5)
+%!error <Three outputs are required$> [a, b] = dispinvert_vol_f64 (1, 2, 3, 4)
+%!error id=dispinvert_vol_f32:nlhs [a, b, c, d] = dispinvert_vol_f32 (single (1), single (2), single (3), single (4))
+%!error <dispinvert_plane_f64: Three inputs are required\.> [a, b] = dispinvert_plane_f64 (1, 2, 3, 4)
+%!error id=dispinvert_plane_f64:nlhs [a, b, c] = dispinvert_plane_f64 (1, 2, 3)
+%!error <bx \(input 1\) must be a real, full array of class single\.> [a, b, c] = dispinvert_vol_f32 (1, single (2), single (3), single (4))
+%!error id=dispinvert_vol_f64:badClass [a, b, c] = dispinvert_vol_f64 (1, int32 (2), 3, 4)
+%!error id=dispinvert_vol_f64:complex [a, b, c] = dispinvert_vol_f64 (1, 2, 3 + 1i, 4)
+%!error id=dispinvert_plane_f64:sparse [a, b] = dispinvert_plane_f64 (1, 2, sparse (1))
+%!error id=dispinvert_vol_f64:sizeMismatch [a, b, c] = dispinvert_vol_f64 (ones (3, 3, 2), ones (3, 3), ones (3, 3, 2), 1)
+
+%!test
+%! % A rejected call leaves the session able to run the plug-ins again.
+%! try
+%!   [a, b, c] = dispinvert_vol_f64 (ones (2, 2, 2), ones (2, 2), ones (2, 2, 2), 1);
+%!   error ('the short component was accepted');
+%! catch err
+%!   assert (err.identifier, 'dispinvert_vol_f64:sizeMismatch');
+%!   assert (err.message, ['dispinvert_vol_f64: by (input 2) must hold at least 8 ' ...
+%!           'elements, one per point of the grid that the first three extents of ' ...
+%!           'bx (input 1) give.']);
+%! end
+%! [fx, fy, fz] = dispinvert_vol_f64 (ones (2, 2, 2), zeros (2, 2, 2), zeros (2, 2, 2), 1);
+%! assert (fx(2, 1, 1), -1 / (1 + 1e-8));
+%! [gx, gy] = dispinvert_plane_f64 (ones (3, 3), zeros (3, 3), 1);
+%! assert (gx(3, 3), -1 / (1 + 1e-8));
