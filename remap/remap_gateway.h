@@ -98,6 +98,26 @@ std::unique_ptr<T[], FreeDeleter> zeroed_scratch(size_t count)
     return std::unique_ptr<T[], FreeDeleter>(p);
 }
 
+// Runs one phase on every task: the calling thread takes the last share
+// itself. A thread that cannot be started fails the call once the started
+// ones have been joined; the join is the only synchronisation.
+template <class T>
+void run_remap_workers(std::vector<RemapTask<T>>& tasks, RemapPhase phase)
+{
+    for (RemapTask<T>& task : tasks) task.phase = phase;
+    std::vector<std::thread> threads;
+    threads.reserve(tasks.size() - 1);
+    try {
+        for (size_t t = 0; t + 1 < tasks.size(); ++t)
+            threads.emplace_back(remap_worker<T>, &tasks[t]);
+    } catch (...) {
+        for (std::thread& thread : threads) thread.join();
+        throw;
+    }
+    remap_worker<T>(&tasks.back());
+    for (std::thread& thread : threads) thread.join();
+}
+
 template <class T, int D>
 void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
@@ -152,9 +172,16 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.out_b = create_output<T>(&plhs[1], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
     if (blocks == 0) return;
 
-    // Scratch for every worker, taken before any thread starts so that a
-    // failed allocation leaves nothing running.
+    // Scratch, taken before any thread starts so that a failed allocation
+    // leaves nothing running: the binned images, and each worker's histograms.
     const size_t cells = static_cast<size_t>(s.nb) * static_cast<size_t>(s.nb);
+    std::vector<std::unique_ptr<uint16_t[], FreeDeleter>> bin_lo;
+    std::vector<std::unique_ptr<T[], FreeDeleter>> bin_frac;
+    for (int k = 0; k < BINNED_COUNT; ++k) {
+        bin_lo.push_back(zeroed_scratch<uint16_t>(static_cast<size_t>(voxels)));
+        bin_frac.push_back(zeroed_scratch<T>(static_cast<size_t>(voxels)));
+        s.binned[k] = BinnedImage<T>{bin_lo[k].get(), bin_frac[k].get()};
+    }
     std::vector<RemapTask<T>> tasks(workers);
     std::vector<std::unique_ptr<T[], FreeDeleter>> histograms;
     std::vector<std::unique_ptr<int32_t[], FreeDeleter>> modes;
@@ -165,6 +192,8 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         for (int32_t k = 0; k < 2 * s.nb; ++k) modes[t][k] = -1;
         RemapTask<T>& task = tasks[t];
         task.shared = &s;
+        task.first_voxel = t * voxels / workers;
+        task.end_voxel = (t + 1) * voxels / workers;
         task.first_layer = static_cast<int32_t>(static_cast<int64_t>(t) * layers / workers);
         task.end_layer = static_cast<int32_t>(static_cast<int64_t>(t + 1) * layers / workers);
         task.hist_ad = histograms[2 * t].get();
@@ -173,19 +202,9 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         task.mode_b = modes[t].get() + s.nb;
     }
 
-    // The calling thread runs the last share itself; a thread that cannot be
-    // started fails the call after the started ones have been joined.
-    std::vector<std::thread> threads;
-    threads.reserve(workers - 1);
-    try {
-        for (int32_t t = 0; t + 1 < workers; ++t)
-            threads.emplace_back(remap_worker<T>, &tasks[t]);
-    } catch (...) {
-        for (std::thread& thread : threads) thread.join();
-        throw;
-    }
-    remap_worker<T>(&tasks[workers - 1]);
-    for (std::thread& thread : threads) thread.join();
+    // Two fan-outs: every voxel is binned before any block gathers.
+    run_remap_workers(tasks, PHASE_BIN_VOXELS);
+    run_remap_workers(tasks, PHASE_BLOCKS);
 }
 
 }  // namespace regkern

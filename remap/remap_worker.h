@@ -17,7 +17,19 @@
 
 namespace regkern {
 
-// What all workers of a call share; read-only while they run.
+// An image's samples placed on the bin axis once per call: the lower bin of
+// each voxel (no_bin for NaN) and the fraction towards the next bin.
+template <class T>
+struct BinnedImage {
+    uint16_t* lo;
+    T* frac;
+};
+
+constexpr uint16_t no_bin = 0xFFFF;  // bins never exceed 46340
+
+enum BinnedIndex { BINNED_A = 0, BINNED_C, BINNED_B, BINNED_D, BINNED_COUNT };
+
+// What all workers of a call share; read-only while they gather and map.
 template <class T>
 struct RemapShared {
     const T* image_a;
@@ -38,14 +50,20 @@ struct RemapShared {
     T bin_scale;
     T spacing;
     T half_span;
+    BinnedImage<T> binned[BINNED_COUNT];  // written in the binning phase only
 };
+
+enum RemapPhase { PHASE_BIN_VOXELS, PHASE_BLOCKS };
 
 // One worker's share: the block layers first..end-1 along the slab axis, and
 // its own scratch.
 template <class T>
 struct RemapTask {
     const RemapShared<T>* shared;
-    int32_t first_layer;
+    RemapPhase phase;
+    int64_t first_voxel;  // binning phase: voxels first_voxel..end_voxel-1
+    int64_t end_voxel;
+    int32_t first_layer;  // block phase: layers first_layer..end_layer-1
     int32_t end_layer;
     T* hist_ad;       // nb * nb cells, zero between blocks; row of an A bin contiguous
     T* hist_cb;       // nb * nb cells, zero between blocks; column of a B bin contiguous
@@ -118,6 +136,31 @@ inline BinShare<T> bin_share(T value, const RemapShared<T>& s)
     share.hi = share.lo + 1 > s.nb - 1 ? s.nb - 1 : share.lo + 1;
     share.frac = static_cast<T>(static_cast<double>(p) - static_cast<T>(floor_p));
     return share;
+}
+
+// The share of voxel q of a binned image.
+template <class T>
+inline BinShare<T> binned_share(const BinnedImage<T>& image, int32_t q, int32_t nb)
+{
+    const uint16_t lo = image.lo[q];
+    BinShare<T> share{lo != no_bin, lo, lo + 1 > nb - 1 ? nb - 1 : lo + 1, image.frac[q]};
+    return share;
+}
+
+// Bins voxels first..end-1 of all four images. Each voxel is visited by many
+// windows; placing it once here gives the same bits as placing it per visit.
+template <class T>
+void bin_voxels(const RemapShared<T>& s, int64_t first, int64_t end)
+{
+    const T* images[BINNED_COUNT] = {s.image_a, s.image_c, s.image_b, s.image_d};
+    for (int k = 0; k < BINNED_COUNT; ++k) {
+        const BinnedImage<T>& out = s.binned[k];
+        for (int64_t q = first; q < end; ++q) {
+            const BinShare<T> share = bin_share(images[k][q], s);
+            out.lo[q] = share.valid ? static_cast<uint16_t>(share.lo) : no_bin;
+            out.frac[q] = share.frac;
+        }
+    }
 }
 
 template <class T>
@@ -214,14 +257,14 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
                 const int32_t px = to_int(span[0].centre + kx - s.half_window[0]);
                 const int32_t q = linear_index_3d(px, py, pz, sx, sy);
                 const T weight = s.weights[linear_index_3d(kx, ky, kz, wx, wy)];
-                const BinShare<T> a = bin_share(s.image_a[q], s);
-                const BinShare<T> d = bin_share(s.image_d[q], s);
+                const BinShare<T> a = binned_share(s.binned[BINNED_A], q, nb);
+                const BinShare<T> d = binned_share(s.binned[BINNED_D], q, nb);
                 if (a.valid && d.valid) {
                     gather_pair(task.hist_ad, nb, 1, a, d, weight);
                     extend_box(box_ad, a.lo, a.hi, d.lo, d.hi);
                 }
-                const BinShare<T> c = bin_share(s.image_c[q], s);
-                const BinShare<T> b = bin_share(s.image_b[q], s);
+                const BinShare<T> c = binned_share(s.binned[BINNED_C], q, nb);
+                const BinShare<T> b = binned_share(s.binned[BINNED_B], q, nb);
                 if (c.valid && b.valid) {
                     gather_pair(task.hist_cb, 1, nb, c, b, weight);
                     extend_box(box_cb, b.lo, b.hi, c.lo, c.hi);
@@ -260,6 +303,10 @@ template <class T>
 void remap_worker(const RemapTask<T>* task)
 {
     const RemapShared<T>& s = *task->shared;
+    if (task->phase == PHASE_BIN_VOXELS) {
+        bin_voxels(s, task->first_voxel, task->end_voxel);
+        return;
+    }
     int32_t first[3] = {0, 0, 0};
     int32_t end[3] = {s.grid_size[0], s.grid_size[1], s.grid_size[2]};
     first[s.slab_axis] = task->first_layer;

@@ -70,8 +70,10 @@ bool map_index(T v, T bin_scale, T min, int nb, int* index)
     return true;
 }
 
+// slab_lo..slab_hi-1 restricts the block layers (z for a volume, block rows y
+// for a plane) that are processed, as one worker of a split would.
 template <class T>
-RemapResult<T> remap(const RemapCase<T>& in)
+RemapResult<T> remap(const RemapCase<T>& in, int slab_lo = 0, int slab_hi = 1 << 30)
 {
     const int sx = in.sx, sy = in.sy, sz = in.dims == 3 ? in.sz : 1;
     const int wx = in.wx, wy = in.wy, wz = in.dims == 3 ? in.wz : 1;
@@ -91,6 +93,8 @@ RemapResult<T> remap(const RemapCase<T>& in)
     for (int bz = 0; bz < gz; ++bz)
         for (int by = 0; by < gy; ++by)
             for (int bx = 0; bx < gx; ++bx) {
+                const int slab = in.dims == 3 ? bz : by;
+                if (slab < slab_lo || slab >= slab_hi) continue;
                 T cx = (T)((double)(T)bx * in.spacing + half_span);
                 T cy = (T)((double)(T)by * in.spacing + half_span);
                 T cz = (T)((double)(T)bz * in.spacing + half_span);

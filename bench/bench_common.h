@@ -1,0 +1,143 @@
+// Shared pieces of the benchmark programs: the standard synthetic workloads,
+// timing (median of repeated runs), bitwise comparison and the markdown table
+// every program appends its rows to.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "standin.h"
+
+namespace bench {
+
+// Sum of smooth random blobs scaled into [0, 1], plus mild noise, on an
+// sx x sy x sz grid (sz = 1 for a plane).
+inline std::vector<double> blob_image(int sx, int sy, int sz, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const int blobs = 8;
+    struct Blob { double x, y, z, r, a; };
+    std::vector<Blob> list;
+    for (int k = 0; k < blobs; ++k)
+        list.push_back({unit(rng) * sx, unit(rng) * sy, unit(rng) * sz,
+                        (0.1 + 0.25 * unit(rng)) * std::max(sx, std::max(sy, sz)), 0.3 + unit(rng)});
+    std::vector<double> image(static_cast<size_t>(sx) * sy * sz);
+    double lo = 1e300, hi = -1e300;
+    size_t i = 0;
+    for (int z = 0; z < sz; ++z)
+        for (int y = 0; y < sy; ++y)
+            for (int x = 0; x < sx; ++x, ++i) {
+                double v = 0;
+                for (const Blob& b : list) {
+                    const double d2 = (x - b.x) * (x - b.x) + (y - b.y) * (y - b.y) +
+                                      (sz > 1 ? (z - b.z) * (z - b.z) : 0.0);
+                    v += b.a * std::exp(-d2 / (2 * b.r * b.r));
+                }
+                image[i] = v;
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+    std::normal_distribution<double> noise(0, 0.02);
+    for (double& v : image) v = std::clamp((v - lo) / (hi - lo) + noise(rng), 0.0, 1.0);
+    return image;
+}
+
+// A smooth displacement component: sum of bumps of amplitude up to `amplitude`
+// voxels.
+inline std::vector<double> bump_field(int sx, int sy, int sz, double amplitude, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> unit(0, 1);
+    struct Bump { double x, y, z, r, a; };
+    std::vector<Bump> list;
+    for (int k = 0; k < 6; ++k)
+        list.push_back({unit(rng) * sx, unit(rng) * sy, unit(rng) * sz,
+                        (0.1 + 0.2 * unit(rng)) * std::max(sx, std::max(sy, sz)),
+                        amplitude * (2 * unit(rng) - 1)});
+    std::vector<double> field(static_cast<size_t>(sx) * sy * sz);
+    size_t i = 0;
+    for (int z = 0; z < sz; ++z)
+        for (int y = 0; y < sy; ++y)
+            for (int x = 0; x < sx; ++x, ++i) {
+                double v = 0;
+                for (const Bump& b : list) {
+                    const double d2 = (x - b.x) * (x - b.x) + (y - b.y) * (y - b.y) +
+                                      (sz > 1 ? (z - b.z) * (z - b.z) : 0.0);
+                    v += b.a * std::exp(-d2 / (2 * b.r * b.r));
+                }
+                field[i] = std::clamp(v, -amplitude, amplitude);
+            }
+    return field;
+}
+
+template <class T>
+std::vector<T> convert(const std::vector<double>& v)
+{
+    return std::vector<T>(v.begin(), v.end());
+}
+
+// Median wall time in seconds of `runs` calls of fn.
+template <class Fn>
+double median_seconds(int runs, Fn&& fn)
+{
+    std::vector<double> times;
+    for (int r = 0; r < runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        fn();
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+template <class T>
+bool same_bits(const std::vector<T>& a, const T* b, size_t n)
+{
+    return a.size() == n && (n == 0 || std::memcmp(a.data(), b, n * sizeof(T)) == 0);
+}
+
+// One row of the results table.
+struct Row {
+    std::string plugin, workload;
+    int threads;
+    double plugin_s, literal_s;
+    double units;           // work units per call (blocks, shares, samples)
+    const char* unit_name;  // what a unit is
+    bool identical;
+};
+
+inline void print_header(std::FILE* f)
+{
+    std::fprintf(f, "| plug-in | workload | threads | plug-in (ms) | literal (ms) | speed-up | plug-in throughput | identical bits |\n");
+    std::fprintf(f, "|---|---|---|---|---|---|---|---|\n");
+}
+
+inline void print_row(std::FILE* f, const Row& r)
+{
+    std::fprintf(f, "| %s | %s | %d | %.1f | %.1f | %.2fx | %.3g %s/s | %s |\n", r.plugin.c_str(),
+                 r.workload.c_str(), r.threads, r.plugin_s * 1e3, r.literal_s * 1e3,
+                 r.literal_s / r.plugin_s, r.units / r.plugin_s, r.unit_name,
+                 r.identical ? "yes" : "NO");
+}
+
+// Prints the rows to stdout and writes them as a markdown table to path.
+inline void report(const std::string& path, const std::string& title, const std::vector<Row>& rows)
+{
+    print_header(stdout);
+    for (const Row& r : rows) print_row(stdout, r);
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return;
+    std::fprintf(f, "## %s\n\n", title.c_str());
+    print_header(f);
+    for (const Row& r : rows) print_row(f, r);
+    std::fclose(f);
+}
+
+}  // namespace bench
