@@ -175,13 +175,9 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // Scratch, taken before any thread starts so that a failed allocation
     // leaves nothing running: the binned images, and each worker's histograms.
     const size_t cells = static_cast<size_t>(s.nb) * static_cast<size_t>(s.nb);
-    std::vector<std::unique_ptr<uint16_t[], FreeDeleter>> bin_lo;
-    std::vector<std::unique_ptr<T[], FreeDeleter>> bin_frac;
-    for (int k = 0; k < BINNED_COUNT; ++k) {
-        bin_lo.push_back(zeroed_scratch<uint16_t>(static_cast<size_t>(voxels)));
-        bin_frac.push_back(zeroed_scratch<T>(static_cast<size_t>(voxels)));
-        s.binned[k] = BinnedImage<T>{bin_lo[k].get(), bin_frac[k].get()};
-    }
+    std::unique_ptr<BinnedVoxel<T>[], FreeDeleter> binned =
+        zeroed_scratch<BinnedVoxel<T>>(static_cast<size_t>(voxels));
+    s.binned = binned.get();
     std::vector<RemapTask<T>> tasks(workers);
     std::vector<std::unique_ptr<T[], FreeDeleter>> histograms;
     std::vector<std::unique_ptr<int32_t[], FreeDeleter>> modes;

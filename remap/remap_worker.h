@@ -17,17 +17,18 @@
 
 namespace regkern {
 
-// An image's samples placed on the bin axis once per call: the lower bin of
-// each voxel (no_bin for NaN) and the fraction towards the next bin.
+// One voxel of the four images placed on the bin axis once per call: for
+// each image the lower bin (no_bin for NaN) and the fraction towards the next
+// bin. Kept together so a window visit reads one record.
+enum BinnedIndex { BINNED_A = 0, BINNED_D, BINNED_C, BINNED_B, BINNED_COUNT };
+
 template <class T>
-struct BinnedImage {
-    uint16_t* lo;
-    T* frac;
+struct BinnedVoxel {
+    T frac[BINNED_COUNT];
+    uint16_t lo[BINNED_COUNT];
 };
 
 constexpr uint16_t no_bin = 0xFFFF;  // bins never exceed 46340
-
-enum BinnedIndex { BINNED_A = 0, BINNED_C, BINNED_B, BINNED_D, BINNED_COUNT };
 
 // What all workers of a call share; read-only while they gather and map.
 template <class T>
@@ -50,7 +51,7 @@ struct RemapShared {
     T bin_scale;
     T spacing;
     T half_span;
-    BinnedImage<T> binned[BINNED_COUNT];  // written in the binning phase only
+    BinnedVoxel<T>* binned;  // written in the binning phase only
 };
 
 enum RemapPhase { PHASE_BIN_VOXELS, PHASE_BLOCKS };
@@ -138,12 +139,12 @@ inline BinShare<T> bin_share(T value, const RemapShared<T>& s)
     return share;
 }
 
-// The share of voxel q of a binned image.
+// The share of one image of a binned voxel.
 template <class T>
-inline BinShare<T> binned_share(const BinnedImage<T>& image, int32_t q, int32_t nb)
+inline BinShare<T> binned_share(const BinnedVoxel<T>& voxel, int image, int32_t nb)
 {
-    const uint16_t lo = image.lo[q];
-    BinShare<T> share{lo != no_bin, lo, lo + 1 > nb - 1 ? nb - 1 : lo + 1, image.frac[q]};
+    const int32_t lo = voxel.lo[image];
+    BinShare<T> share{lo != no_bin, lo, lo + 1 > nb - 1 ? nb - 1 : lo + 1, voxel.frac[image]};
     return share;
 }
 
@@ -152,13 +153,13 @@ inline BinShare<T> binned_share(const BinnedImage<T>& image, int32_t q, int32_t 
 template <class T>
 void bin_voxels(const RemapShared<T>& s, int64_t first, int64_t end)
 {
-    const T* images[BINNED_COUNT] = {s.image_a, s.image_c, s.image_b, s.image_d};
-    for (int k = 0; k < BINNED_COUNT; ++k) {
-        const BinnedImage<T>& out = s.binned[k];
-        for (int64_t q = first; q < end; ++q) {
+    const T* images[BINNED_COUNT] = {s.image_a, s.image_d, s.image_c, s.image_b};
+    for (int64_t q = first; q < end; ++q) {
+        BinnedVoxel<T>& voxel = s.binned[q];
+        for (int k = 0; k < BINNED_COUNT; ++k) {
             const BinShare<T> share = bin_share(images[k][q], s);
-            out.lo[q] = share.valid ? static_cast<uint16_t>(share.lo) : no_bin;
-            out.frac[q] = share.frac;
+            voxel.lo[k] = share.valid ? static_cast<uint16_t>(share.lo) : no_bin;
+            voxel.frac[k] = share.frac;
         }
     }
 }
@@ -236,7 +237,11 @@ inline T map_value(T value, const T* hist, int32_t* modes, const TouchedBox& box
                           static_cast<double>(s.min));
 }
 
-template <class T>
+// Histograms of at most this many bins per axis are cleared whole after each
+// block; that costs less than tracking which cells a block touched.
+constexpr int32_t whole_clear_bins = 256;
+
+template <class T, bool track_box>
 void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
 {
     const RemapShared<T>& s = *task.shared;
@@ -244,30 +249,40 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
         if (span[axis].write_hi < span[axis].lo) return;  // every voxel is mapped again later
 
     const int32_t nb = s.nb;
-    TouchedBox box_ad = empty_box();
-    TouchedBox box_cb = empty_box();
+    const TouchedBox whole{0, nb - 1, 0, nb - 1};
+    TouchedBox box_ad = track_box ? empty_box() : whole;
+    TouchedBox box_cb = track_box ? empty_box() : whole;
 
+    // Locals, so that the stores into the histograms cannot be taken to
+    // change them.
     const int32_t sx = s.image_size[0], sy = s.image_size[1];
     const int32_t wx = s.window_size[0], wy = s.window_size[1];
+    const BinnedVoxel<T>* const binned = s.binned;
+    const T* const weights = s.weights;
+    T* const hist_ad = task.hist_ad;
+    T* const hist_cb = task.hist_cb;
     for (int32_t kz = span[2].k_lo; kz <= span[2].k_hi; ++kz) {
         const int32_t pz = to_int(span[2].centre + kz - s.half_window[2]);
         for (int32_t ky = span[1].k_lo; ky <= span[1].k_hi; ++ky) {
             const int32_t py = to_int(span[1].centre + ky - s.half_window[1]);
+            const double x_offset = span[0].centre - s.half_window[0];
+            const int32_t row = linear_index_3d(0, py, pz, sx, sy);
+            const T* const weight_row = weights + linear_index_3d(0, ky, kz, wx, wy);
             for (int32_t kx = span[0].k_lo; kx <= span[0].k_hi; ++kx) {
-                const int32_t px = to_int(span[0].centre + kx - s.half_window[0]);
-                const int32_t q = linear_index_3d(px, py, pz, sx, sy);
-                const T weight = s.weights[linear_index_3d(kx, ky, kz, wx, wy)];
-                const BinShare<T> a = binned_share(s.binned[BINNED_A], q, nb);
-                const BinShare<T> d = binned_share(s.binned[BINNED_D], q, nb);
+                const int32_t q = row + to_int(x_offset + kx);
+                const T weight = weight_row[kx];
+                const BinnedVoxel<T>& voxel = binned[q];
+                const BinShare<T> a = binned_share(voxel, BINNED_A, nb);
+                const BinShare<T> d = binned_share(voxel, BINNED_D, nb);
                 if (a.valid && d.valid) {
-                    gather_pair(task.hist_ad, nb, 1, a, d, weight);
-                    extend_box(box_ad, a.lo, a.hi, d.lo, d.hi);
+                    gather_pair(hist_ad, nb, 1, a, d, weight);
+                    if (track_box) extend_box(box_ad, a.lo, a.hi, d.lo, d.hi);
                 }
-                const BinShare<T> c = binned_share(s.binned[BINNED_C], q, nb);
-                const BinShare<T> b = binned_share(s.binned[BINNED_B], q, nb);
+                const BinShare<T> c = binned_share(voxel, BINNED_C, nb);
+                const BinShare<T> b = binned_share(voxel, BINNED_B, nb);
                 if (c.valid && b.valid) {
-                    gather_pair(task.hist_cb, 1, nb, c, b, weight);
-                    extend_box(box_cb, b.lo, b.hi, c.lo, c.hi);
+                    gather_pair(hist_cb, 1, nb, c, b, weight);
+                    if (track_box) extend_box(box_cb, b.lo, b.hi, c.lo, c.hi);
                 }
             }
         }
@@ -320,7 +335,10 @@ void remap_worker(const RemapTask<T>* task)
             span[1] = remap_axis_span(s, 1, by);
             for (int32_t bx = first[0]; bx < end[0]; ++bx) {
                 span[0] = remap_axis_span(s, 0, bx);
-                remap_block(*task, span);
+                if (s.nb > whole_clear_bins)
+                    remap_block<T, true>(*task, span);
+                else
+                    remap_block<T, false>(*task, span);
             }
         }
     }
