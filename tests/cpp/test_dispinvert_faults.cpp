@@ -130,6 +130,7 @@ TEST_F(HostileSplatPoints, ContributeNothingOnEveryAxis)
 #endif
 #endif
 
+#ifndef DISPINVERT_SANITIZED
 // Address space in use by this process, in bytes.
 long long mapped_bytes()
 {
@@ -171,6 +172,7 @@ void call_with_no_room_for_the_weight_sum(const std::string& plugin, mxClassID c
     if (standin::live_arrays() != live) std::_Exit(6);
     std::_Exit(0);
 }
+#endif
 
 TEST(WeightSumAllocation, FailureIsAnOutOfMemoryErrorThatLeavesNothingBehind)
 {
