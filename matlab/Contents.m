@@ -1,0 +1,26 @@
+% regkern  Compute kernels for image registration (MEX plug-ins for Octave and MATLAB)
+% Version 0.1.0
+%
+% Every plug-in takes and returns arrays of one class: double for the _f64
+% plug-ins and single for the _f32 ones, scalar inputs included. Type
+% "help <name>" for the call, the inputs, the errors and an example.
+%
+% Local intensity remapping (block-wise joint histograms, worker threads)
+%   remap_vol_f64        - Remap volumes A -> D's and B -> C's intensities (double).
+%   remap_vol_f32        - The same in single precision.
+%   remap_plane_f64      - Remap 2-D images (double).
+%
+% Displacement-field inversion (forward splatting with a kernel)
+%   dispinvert_vol_f64   - Forward field of a 3-D backward field (double).
+%   dispinvert_vol_f32   - The same in single precision.
+%   dispinvert_plane_f64 - Forward field of a 2-D backward field (double).
+%
+% Joint histogram (linear bin sharing)
+%   jointbins_f64        - Joint and single-image histograms of two images (double).
+%   jointbins_f32        - The same in single precision.
+%
+% Building (in the source tree)
+%   build_mex            - Build the plug-ins with this host's own mex command.
+%
+% In the source tree, "make demo" runs examples/demo.m, which exercises
+% every family on synthetic data and writes its figures to build/demo/.

@@ -1,0 +1,66 @@
+function varargout = jointbins_f64 (varargin)
+% jointbins_f64  Joint intensity histogram of two images, with linear bin sharing (double).
+%
+%   [joint, h1, h2] = jointbins_f64 (image1, image2, lower, upper, bins)
+%
+%   The normalised joint histogram of two images and the histogram of each.
+%   Every sample v sits at the position bins*(v - lower)/(upper - lower) on
+%   the bin axis and is shared linearly between its two nearest bins, so a
+%   pair of samples adds to up to four cells of JOINT with bilinear weights
+%   that sum to one. All three outputs are divided by the number of samples.
+%   One pass over the samples, on the calling thread.
+%
+%   Inputs: all five real, full arrays of class double, scalars included.
+%     image1   any shape, N elements, intensities. N = numel (image1).
+%     image2   intensities, at least N elements: element k pairs with
+%              element k of image1 in column-major order; extra elements
+%              are ignored.
+%     lower    scalar, an intensity: position 0, the centre of the first bin.
+%              Samples below it count wholly in the first bin.
+%     upper    scalar, an intensity: position BINS, one bin past the last.
+%              Samples from lower + (B-1)*(upper-lower)/bins up, upper
+%              included, count wholly in the last bin. upper < lower runs
+%              the bins downwards.
+%     bins     scalar, finite, 1 <= bins < 46341. There are B = fix (bins)
+%              bins per axis; the scale uses bins itself, so 4.9 gives 4
+%              bins of width (upper - lower)/4.9.
+%
+%   Outputs: class double.
+%     joint    B-by-B. joint(i,j) is the share of the samples with image1 in
+%              bin i and image2 in bin j; bin i is centred on the intensity
+%              lower + (i-1)*(upper-lower)/bins. Rows run over image1.
+%     h1       B-by-1 histogram of image1 (sum (joint, 2), up to rounding).
+%     h2       B-by-1 histogram of image2 (sum (joint, 1)', up to rounding).
+%
+%   On finite data each output sums to 1. A NaN sample in either image adds
+%   nothing but still counts in N. An infinite sample, or one too large for
+%   the bin above it to be told apart, goes wholly to the edge bin. An empty
+%   image1 gives NaN (0/0) everywhere.
+%
+%   Errors: identifier jointbins_f64:<condition>, raised before any output
+%   is made.
+%     nrhs          not 5 inputs: "five inputs are required." (checked first)
+%     nlhs          not 3 outputs: "Three outputs are required"
+%     badClass      an input is not of class double
+%     complex       an input is complex
+%     sparse        an input is sparse
+%     sizeMismatch  image2 holds fewer elements than image1
+%     empty         lower, upper or bins is empty
+%     badBins       bins is below 1, not finite, or 46341 and more (B*B
+%                   cells must fit in 32-bit indices)
+%     tooLarge      image1 has more than 2^31-1 elements
+%     notBuilt      (from this file) the compiled plug-in is not on the path
+%   Outputs too large for memory are refused by the host's own
+%   out-of-memory error.
+%
+%   Example:
+%     image1 = [1 6.5];  image2 = [3 8];
+%     [joint, h1, h2] = jointbins_f64 (image1, image2, 0, 8, 4);
+%     h1'                                 % 0.25 0.25 0 0.5
+%     h2'                                 % 0 0.25 0.25 0.5
+%     sum (joint(:))                      % 1
+%
+%   See also jointbins_f32, remap_vol_f64, remap_plane_f64, Contents.
+  error ('jointbins_f64:notBuilt', ...
+         'jointbins_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+end

@@ -1,0 +1,159 @@
+% The help files beside the binaries: every plug-in has help text with its
+% call, its errors and an example; the call still runs the binary; every
+% example runs; the documented errors are the ones the plug-ins raise.
+
+%!shared names
+%! names = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', 'dispinvert_vol_f64', ...
+%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32'};
+
+%!function [call, conditions, example] = help_parts (name)
+%!  % The call line, the condition names of the Errors section and the
+%!  % example code of a plug-in's help text.
+%!  [text, format] = get_help_text (name);
+%!  assert (format, 'plain text', name);
+%!  lines = strsplit (text, "\n");
+%!  call = '';
+%!  conditions = {};
+%!  example = {};
+%!  section = '';
+%!  for k = 1:numel (lines)
+%!    line = lines{k};
+%!    if (isempty (call) && ! isempty (strfind (line, ['= ' name ' ('])))
+%!      call = strtrim (line);
+%!    end
+%!    if (regexp (line, '^\s*Errors:'))
+%!      section = 'errors';
+%!    elseif (regexp (line, '^\s*Example:\s*$'))
+%!      section = 'example';
+%!    elseif (regexp (line, '^\s*See also'))
+%!      section = '';
+%!    elseif (strcmp (section, 'errors'))
+%!      if (isempty (strtrim (line)))
+%!        section = '';
+%!      end
+%!      token = regexp (line, '^\s{5}(\w+)\s{2,}', 'tokens', 'once');
+%!      if (! isempty (token))
+%!        conditions{end+1} = token{1};
+%!      end
+%!    elseif (strcmp (section, 'example') && ! isempty (strtrim (line)))
+%!      example{end+1} = line;
+%!    end
+%!  end
+%!  example = strjoin (example, "\n");
+%!endfunction
+
+%!function run_example (code)
+%!  % Runs in its own workspace; the printed results are not needed here.
+%!  evalc (code);
+%!endfunction
+
+%!function conditions = raised_conditions (root, family)
+%!  % Conditions a plug-in family can raise: the ones its own code raises
+%!  % and the ones of the shared argument and failure helpers.
+%!  files = [cellfun(@(f) fullfile(root, family, f), {dir(fullfile (root, family, '*.h')).name}, 'UniformOutput', false), ...
+%!           {fullfile(root, 'foundation', 'host_args.h'), fullfile(root, 'foundation', 'host_args.cpp'), ...
+%!            fullfile(root, 'foundation', 'failure.cpp')}];
+%!  conditions = {};
+%!  for k = 1:numel (files)
+%!    found = regexp (fileread (files{k}), '(?:fail|set_error)\((?:plugin,\s*)?"(\w+)"', 'tokens');
+%!    conditions = [conditions, cellfun(@(t) t{1}, found, 'UniformOutput', false)];
+%!  end
+%!  conditions = unique (conditions);
+%!endfunction
+
+%!test
+%! % each plug-in: help text with the call, errors and an example, and the
+%! % call resolves to the binary beside its help file
+%! for k = 1:numel (names)
+%!   [call, conditions, example] = help_parts (names{k});
+%!   assert (! isempty (call), [names{k} ': no call line']);
+%!   assert (! isempty (example), [names{k} ': no example']);
+%!   assert (all (ismember ({'nrhs', 'nlhs', 'badClass', 'notBuilt'}, conditions)), names{k});
+%!   assert (exist (names{k}), 3, [names{k} ' does not resolve to the binary']);
+%!   help_file = which ([names{k} '.m']);
+%!   assert (strcmp (fileparts (help_file), fileparts (which (names{k}))), names{k});
+%! end
+
+%!test
+%! % every example runs as written
+%! for k = 1:numel (names)
+%!   [~, ~, example] = help_parts (names{k});
+%!   try
+%!     run_example (example);
+%!   catch err
+%!     error ('example of %s fails: %s', names{k}, err.message);
+%!   end
+%! end
+
+%!test
+%! % the documented conditions exist in the code of the family, and the
+%! % family's own conditions are all documented
+%! root = getenv ('REGKERN_SOURCE_DIR');
+%! for k = 1:numel (names)
+%!   family = strtok (names{k}, '_');
+%!   [~, documented] = help_parts (names{k});
+%!   raised = raised_conditions (root, family);
+%!   undocumented = setdiff (documented, [raised, {'notBuilt'}]);
+%!   assert (isempty (undocumented), sprintf ('%s documents %s', names{k}, strjoin (undocumented, ', ')));
+%!   own = regexp (strjoin (cellfun (@fileread, cellfun (@(f) fullfile (root, family, f), ...
+%!         {dir(fullfile (root, family, '*.h')).name}, 'UniformOutput', false), 'UniformOutput', false)), ...
+%!         'fail\("(\w+)"', 'tokens');
+%!   own = unique (cellfun (@(t) t{1}, own, 'UniformOutput', false));
+%!   missing = setdiff (own, documented);
+%!   assert (isempty (missing), sprintf ('%s does not document %s', names{k}, strjoin (missing, ', ')));
+%! end
+
+%!test
+%! % the count errors carry the identifiers and the messages the help quotes
+%! for k = 1:numel (names)
+%!   [call, ~, ~] = help_parts (names{k});
+%!   inputs = numel (strfind (call(strfind (call, '('):end), ',')) + 1;
+%!   text = get_help_text (names{k});
+%!   quoted = regexp (text, '\n\s+(nrhs|nlhs)\s+[^"\n]*"([^"]+)"', 'tokens');
+%!   assert (numel (quoted), 2, names{k});
+%!   args = num2cell (zeros (1, inputs + 1));
+%!   try
+%!     feval (names{k}, args{:});
+%!     error ('no error');
+%!   catch err
+%!     assert (err.identifier, [names{k} ':nrhs']);
+%!     assert (! isempty (strfind (err.message, quoted{1}{2})), err.message);
+%!   end
+%!   try
+%!     out = feval (names{k}, args{1:inputs});
+%!     error ('no error');
+%!   catch err
+%!     assert (err.identifier, [names{k} ':nlhs']);
+%!     assert (! isempty (strfind (err.message, quoted{2}{2})), err.message);
+%!   end
+%! end
+
+%!test
+%! % without its binary, a help file's call says how to build it
+%! scratch = tempname ();
+%! mkdir (scratch);
+%! unwind_protect
+%!   for k = 1:numel (names)
+%!     copyfile (which ([names{k} '.m']), scratch);
+%!   end
+%!   addpath (scratch);
+%!   for k = 1:numel (names)
+%!     try
+%!       [a, b] = feval (names{k}, 1);
+%!       error ('no error');
+%!     catch err
+%!       assert (err.identifier, [names{k} ':notBuilt']);
+%!     end
+%!   end
+%! unwind_protect_cleanup
+%!   rmpath (scratch);
+%!   confirm_recursive_rmdir (false, 'local');
+%!   rmdir (scratch, 's');
+%! end_unwind_protect
+
+%!test
+%! % Contents lists every plug-in
+%! text = get_help_text ('Contents');
+%! for k = 1:numel (names)
+%!   assert (! isempty (regexp (text, ['\n\s+' names{k} '\s+- '], 'once')), names{k});
+%! end
