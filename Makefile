@@ -34,8 +34,12 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	@if [ -x scripts/extra_checks.sh ]; then $(MAKE) --no-print-directory deps-extra && scripts/extra_checks.sh; fi
 
-demo: build
-	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system $(CURDIR)/examples/demo.m
+demo: configure
+	cmake --build $(BUILD) -j$(JOBS) --target octave_plugins
+	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/demo.m
+
+package:
+	sh package/make_package.sh $(BUILD)
 
 bench: deps-extra
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DREGKERN_BENCH=ON -DREGKERN_TESTS=OFF

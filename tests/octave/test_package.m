@@ -1,0 +1,95 @@
+% The Octave package: the tarball that package/make_package.sh assembles
+% installs with "pkg install" into a scratch prefix, loads, documents every
+% plug-in, and each installed plug-in gives the same results, bit for bit,
+% as the one the CMake build made.
+
+%!function outputs = call_each (names)
+%!  % One call of every plug-in on fixed, irregular data.
+%!  rand ('seed', 11);
+%!  A = rand (9, 8, 5);
+%!  B = rand (9, 8, 5);
+%!  [x, y, z] = ndgrid (0:9, 0:8, 0:6);
+%!  bx = 1.3 * sin (y / 3) .* cos (z / 2);
+%!  by = 0.9 * cos (x / 4);
+%!  bz = 0.7 * sin ((x + y) / 5);
+%!  H = rand (3, 3, 3);
+%!  s = @single;
+%!  outputs = cell (1, numel (names));
+%!  for k = 1:numel (names)
+%!    switch (names{k})
+%!      case 'remap_vol_f64'
+%!        [o1, o2] = remap_vol_f64 (A, B, B, A, [0 1], 16, ones (5, 5, 3), 3);
+%!        outputs{k} = {o1, o2};
+%!      case 'remap_vol_f32'
+%!        [o1, o2] = remap_vol_f32 (s (A), s (B), s (B), s (A), s ([0 1]), s (16), s (ones (5, 5, 3)), s (3));
+%!        outputs{k} = {o1, o2};
+%!      case 'remap_plane_f64'
+%!        [o1, o2] = remap_plane_f64 (A(:, :, 1), B(:, :, 1), B(:, :, 1), A(:, :, 1), [0 1], 16, ones (5, 5), 2);
+%!        outputs{k} = {o1, o2};
+%!      case 'dispinvert_vol_f64'
+%!        [o1, o2, o3] = dispinvert_vol_f64 (bx, by, bz, H);
+%!        outputs{k} = {o1, o2, o3};
+%!      case 'dispinvert_vol_f32'
+%!        [o1, o2, o3] = dispinvert_vol_f32 (s (bx), s (by), s (bz), s (H));
+%!        outputs{k} = {o1, o2, o3};
+%!      case 'dispinvert_plane_f64'
+%!        [o1, o2] = dispinvert_plane_f64 (bx(:, :, 1), by(:, :, 1), H(:, :, 2));
+%!        outputs{k} = {o1, o2};
+%!      case 'jointbins_f64'
+%!        [o1, o2, o3] = jointbins_f64 (A, B, 0, 1, 7.5);
+%!        outputs{k} = {o1, o2, o3};
+%!      case 'jointbins_f32'
+%!        [o1, o2, o3] = jointbins_f32 (s (A), s (B), s (0), s (1), s (7.5));
+%!        outputs{k} = {o1, o2, o3};
+%!    end
+%!  end
+%!endfunction
+
+%!test
+%! names = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', 'dispinvert_vol_f64', ...
+%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32'};
+%! root = getenv ('REGKERN_SOURCE_DIR');
+%! built = fileparts (which ('jointbins_f64'));
+%! expected = call_each (names);
+%! work = tempname ();
+%! mkdir (work);
+%! [old_prefix, old_archprefix] = pkg ('prefix');
+%! old_list = pkg ('local_list');
+%! rmpath (built);
+%! unwind_protect
+%!   [status, out] = system (sprintf ('sh "%s" "%s"', fullfile (root, 'package', 'make_package.sh'), work));
+%!   assert (status, 0, out);
+%!   tarball = strtrim (out);
+%!   assert (exist (tarball, 'file'), 2);
+%!   pkg ('prefix', fullfile (work, 'share'), fullfile (work, 'lib'));
+%!   pkg ('local_list', fullfile (work, 'octave_packages'));
+%!   pkg ('install', '-local', tarball);
+%!   pkg ('load', 'regkern');
+%!   for k = 1:numel (names)
+%!     assert (strncmp (which (names{k}), fullfile (work, 'lib'), numel (fullfile (work, 'lib'))), ...
+%!             [names{k} ' is not the installed binary']);
+%!     assert (exist (names{k}), 3, names{k});
+%!     assert (numel (get_help_text (names{k})) > 200, [names{k} ' has no help']);
+%!   end
+%!   installed = call_each (names);
+%!   for k = 1:numel (names)
+%!     for m = 1:numel (expected{k})
+%!       assert (class (installed{k}{m}), class (expected{k}{m}), names{k});
+%!       assert (isequal (installed{k}{m}, expected{k}{m}), [names{k} ' differs from the CMake build']);
+%!     end
+%!   end
+%!   % the installed jointbins gives the documented worked example
+%!   [joint, h1, h2] = jointbins_f64 ([1 6.5], [3 8], 0, 8, 4);
+%!   assert (h1', [0.25 0.25 0 0.5]);
+%!   assert (h2', [0 0.25 0.25 0.5]);
+%!   assert (find (joint)', [5 6 9 10 16]);
+%! unwind_protect_cleanup
+%!   pkg ('unload', 'regkern');
+%!   pkg ('prefix', old_prefix, old_archprefix);
+%!   if (exist (old_list, 'file'))
+%!     pkg ('local_list', old_list);   % setting a missing list would create it
+%!   end
+%!   addpath (built);
+%!   confirm_recursive_rmdir (false, 'local');
+%!   rmdir (work, 's');
+%! end_unwind_protect
