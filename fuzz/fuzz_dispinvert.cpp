@@ -1,0 +1,96 @@
+// libFuzzer target for dispinvert_vol_f64, dispinvert_vol_f32 and
+// dispinvert_plane_f64.
+//
+// The bytes pick the plug-in, the counts, each component's and the kernel's
+// class and shape (0 to 4 dimensions, empty extents, components smaller than
+// the grid), the displacements (fractional, out of the grid, NaN, infinite,
+// beyond the int32 range) and the kernel's values (negative ones included).
+// Grid and kernel stay small so that one call takes milliseconds.
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "fuzz_support.h"
+
+namespace {
+
+using fuzz::pick_value;
+
+template <class T, int N>
+void fuzz_dispinvert(const std::string& plugin, FuzzedDataProvider& in)
+{
+    const int nrhs = fuzz::pick_count(in, N + 1, 6);
+    const int nlhs = fuzz::pick_count(in, N, 4);
+    standin::set_thread_count(fuzz::pick_thread_count(in));
+
+    const std::vector<int> grid_typical = N == 3 ? std::vector<int>{7, 6, 5} : std::vector<int>{12, 9};
+    const std::vector<int> grid = fuzz::pick_shape(in, grid_typical, 16, 1500);
+    const std::vector<int> kernel_typical = N == 3 ? std::vector<int>{3, 3, 3} : std::vector<int>{3, 2};
+    std::vector<int> kernel = fuzz::pick_shape(in, kernel_typical, 6, 125);
+    // Work is grid points x kernel elements x corners: keep it small.
+    while (fuzz::element_count(grid) * fuzz::element_count(kernel) > 40000)
+        *std::max_element(kernel.begin(), kernel.end()) /= 2;
+
+    std::vector<standin::Array> inputs;
+    std::vector<std::vector<double>> components(N);
+    bool moderate = true;  // finite displacements of moderate size everywhere
+    for (int a = 0; a < N; ++a) {
+        std::vector<int> dims = grid;
+        if (a > 0 && in.ConsumeIntegral<uint8_t>() >= 240)
+            dims = fuzz::pick_shape(in, grid, 16, 1500);  // another size
+        components[a] = fuzz::pick_values(in, fuzz::element_count(dims), -3.0, 3.0);
+        for (double v : components[a]) moderate = moderate && std::fabs(v) <= 1e6;
+        inputs.push_back(fuzz::make_input<T>(in, dims, components[a]));
+    }
+    const std::vector<double> kernel_values =
+        fuzz::pick_values(in, fuzz::element_count(kernel), 0.0, 1.0);
+    bool positive_kernel = true;
+    for (double v : kernel_values)
+        positive_kernel = positive_kernel && v >= 0 && v <= 1e6 && !std::signbit(v);
+    inputs.push_back(fuzz::make_input<T>(in, kernel, kernel_values));
+    while (static_cast<int>(inputs.size()) > nrhs) inputs.pop_back();
+    while (static_cast<int>(inputs.size()) < nrhs) inputs.push_back(standin::make_scalar<T>(0));
+
+    const standin::CallResult r = fuzz::checked_call(plugin, nlhs, inputs, N, standin::class_of<T>());
+    if (!r.ok) return;
+
+    const std::vector<int> expected = fuzz::host_dims(fuzz::leading(fuzz::host_dims(grid), N));
+    for (int a = 0; a < N; ++a) fuzz::expect_dims(plugin, r.outputs[a], expected);
+
+    // With weights that are all >= 0, each output is a weighted mean of
+    // carried displacements (shrunk a little by the 1e-8): it never exceeds
+    // the largest of them in magnitude.
+    if (!moderate || !positive_kernel) return;
+    const long n = fuzz::element_count(expected);
+    for (int a = 0; a < N; ++a) {
+        double largest = 0;
+        for (long k = 0; k < n; ++k)
+            largest = std::max(largest, std::fabs(static_cast<double>(static_cast<T>(components[a][k]))));
+        const T* out = r.outputs[a].data<T>();
+        for (long k = 0; k < n; ++k)
+            if (!(std::fabs(static_cast<double>(out[k])) <= largest * (1 + 1e-3)))
+                fuzz::violated(plugin, "output " + std::to_string(a + 1) + " element " +
+                                           std::to_string(k) + " = " + std::to_string(out[k]) +
+                                           " exceeds the largest displacement " +
+                                           std::to_string(largest));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    fuzz::preload({"dispinvert_vol_f64", "dispinvert_vol_f32", "dispinvert_plane_f64"});
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+    case 0: fuzz_dispinvert<double, 3>("dispinvert_vol_f64", in); break;
+    case 1: fuzz_dispinvert<float, 3>("dispinvert_vol_f32", in); break;
+    default: fuzz_dispinvert<double, 2>("dispinvert_plane_f64", in); break;
+    }
+    return 0;
+}

@@ -1,0 +1,113 @@
+// Remapping calls the fuzzer found mishandled; each stays here so that the
+// fault cannot come back.
+#include <cmath>
+#include <limits>
+
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// A small valid call: images of `image` extents holding values in [0, 1],
+// range [0 1], 8 bins, a 3 x 3 (x 3) window, spacing 2.
+template <class T>
+Inputs remap_call(const std::vector<int>& image, int dims)
+{
+    size_t n = 1;
+    for (int d : image) n *= static_cast<size_t>(d);
+    std::vector<T> values(n);
+    for (size_t i = 0; i < n; ++i) values[i] = static_cast<T>(i % 7) / 6;
+    Inputs in;
+    for (int k = 0; k < 4; ++k) in.add(image, values);
+    in.add({1, 2}, std::vector<T>{0, 1}).add({1, 1}, std::vector<T>{8});
+    in.add(dims == 3 ? std::vector<int>{3, 3, 3} : std::vector<int>{3, 3}, std::vector<T>(27, T(1)));
+    in.add({1, 1}, std::vector<T>{2});
+    return in;
+}
+
+// The call must be refused as an input that holds fewer elements than the
+// extents the plug-in reads, leaving nothing behind.
+void expect_refused_as_too_small(const std::string& plugin, const Inputs& in)
+{
+    const long live = standin::live_arrays();
+    const standin::CallResult r = call(plugin, 2, in);
+    EXPECT_FALSE(r.ok) << plugin << " accepted an input that holds no elements";
+    EXPECT_TRUE(r.id == plugin + ":sizeMismatch" || r.id == plugin + ":empty") << r.id;
+    EXPECT_EQ(standin::live_arrays(), live);
+}
+
+}  // namespace
+
+// An image or window whose leading extents are not zero but whose later
+// extents include a 0 holds no elements: its data pointer is null. The plane
+// plug-in reads the first two extents of image A and of the window, and the
+// volume plug-ins the first three, so such an input was read through a null
+// pointer (a crash in MATLAB or Octave).
+TEST(RemapRegressions, ImageWithZeroLaterExtentIsRefused)
+{
+    standin::set_thread_count(2);
+    Inputs plane = remap_call<double>({4, 3}, 2);
+    plane.arrays[0] = standin::make_array(mxDOUBLE_CLASS, {4, 3, 0});
+    expect_refused_as_too_small("remap_plane_f64", plane);
+
+    Inputs volume = remap_call<double>({4, 3, 2}, 3);
+    volume.arrays[0] = standin::make_array(mxDOUBLE_CLASS, {4, 3, 2, 0});
+    expect_refused_as_too_small("remap_vol_f64", volume);
+
+    Inputs single = remap_call<float>({4, 3, 2}, 3);
+    single.arrays[0] = standin::make_array(mxSINGLE_CLASS, {4, 3, 2, 0});
+    expect_refused_as_too_small("remap_vol_f32", single);
+}
+
+TEST(RemapRegressions, WindowWithZeroLaterExtentIsRefused)
+{
+    standin::set_thread_count(2);
+    Inputs plane = remap_call<double>({1, 1}, 2);
+    plane.arrays[6] = standin::make_array(mxDOUBLE_CLASS, {5, 4, 0});
+    expect_refused_as_too_small("remap_plane_f64", plane);
+
+    Inputs volume = remap_call<double>({4, 3, 2}, 3);
+    volume.arrays[6] = standin::make_array(mxDOUBLE_CLASS, {3, 3, 3, 0});
+    expect_refused_as_too_small("remap_vol_f64", volume);
+}
+
+// A range with max > min, both finite, yet so narrow (or, in double, so wide)
+// that (bins - 1) / (max - min) is infinite (or 0). The bin position of min
+// was then inf * 0 = NaN, so finite values mapped to NaN, and every other
+// value to min. Such a range must be refused, or every finite value must
+// still map into [min, max].
+template <class T>
+void expect_range_refused_or_mapped(const std::string& plugin, T min, T max)
+{
+    standin::set_thread_count(1);
+    Inputs in = remap_call<T>({4, 3, 2}, 3);
+    std::vector<T> values(24);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = i % 2 ? max : min;
+    for (int k = 0; k < 4; ++k) in.arrays[k] = standin::make_filled<T>({4, 3, 2}, values);
+    in.arrays[4] = standin::make_filled<T>({1, 2}, std::vector<T>{min, max});
+    const long live = standin::live_arrays();
+    const standin::CallResult r = call(plugin, 2, in);
+    if (!r.ok) {
+        EXPECT_EQ(r.id, plugin + ":badRange") << r.message;
+        EXPECT_EQ(standin::live_arrays(), live);
+        return;
+    }
+    for (const standin::Array& out : r.outputs) {
+        int outside = 0;
+        T first = 0;
+        for (T v : out.values<T>())
+            if (!(v >= min && v <= max) && outside++ == 0) first = v;
+        EXPECT_EQ(outside, 0) << plugin << " mapped into [" << min << ", " << max << "] gave "
+                              << first;
+    }
+}
+
+TEST(RemapRegressions, RangeTooNarrowOrTooWideForTheBins)
+{
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    expect_range_refused_or_mapped<float>("remap_vol_f32", tiny, 2 * tiny);
+    const double tiny_double = std::numeric_limits<double>::denorm_min();
+    expect_range_refused_or_mapped<double>("remap_vol_f64", tiny_double, 2 * tiny_double);
+    expect_range_refused_or_mapped<double>("remap_vol_f64", -1e308, 1e308);
+}
