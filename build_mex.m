@@ -44,6 +44,9 @@ function build_mex (outdir)
     end
     fprintf ('built %s\n', name);
   end
+  % The help files go beside the binaries: the host reads a MEX file's help
+  % from the .m of the same name in the same folder.
+  copyfile (fullfile (root, 'matlab', '*.m'), outdir);
 end
 
 function restore (folder, scratch)
