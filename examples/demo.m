@@ -4,7 +4,8 @@
 % Run by "make demo" (octave-cli in the build folder, no display needed),
 % or from Octave or MATLAB with the plug-ins on the path. Makes all its data
 % itself, prints the time of every plug-in call and the quality measures,
-% and writes its figures as PNG files to <build>/demo/.
+% and writes its figures as PNG files to <build>/demo/ (or to the folder
+% that the environment variable REGKERN_DEMO_DIR names).
 
 here = fileparts (mfilename ('fullpath'));
 % This folder holds the helpers; its demo.m shadows the host's own "demo".
@@ -26,7 +27,10 @@ end
 if (exist ('jointbins_f64', 'file') ~= 3)
   error ('demo:notBuilt', 'the plug-ins are not built: run "make build" or build_mex first');
 end
-out_dir = fullfile (build, 'demo');
+out_dir = getenv ('REGKERN_DEMO_DIR');     % where the tests want the figures
+if (isempty (out_dir))
+  out_dir = fullfile (build, 'demo');
+end
 if (~exist (out_dir, 'dir'))
   mkdir (out_dir);
 end
