@@ -46,5 +46,13 @@ bench: deps-extra
 	cmake --build $(BUILD)-bench -j$(JOBS)
 	scripts/run_bench.sh $(BUILD)-bench
 
+# Sanitizer builds in $(BUILD)-asan and $(BUILD)-tsan; fuzzing in $(BUILD)-fuzz
+# for FUZZ_SECONDS (default 60) per target, e.g. make fuzz FUZZ_SECONDS=600.
+check-sanitize: deps-extra
+	BUILD=$(BUILD) JOBS=$(JOBS) scripts/extra_checks.sh sanitize
+
+fuzz: deps-extra
+	BUILD=$(BUILD) JOBS=$(JOBS) scripts/extra_checks.sh fuzz
+
 clean:
 	rm -rf $(BUILD) $(BUILD)-*

@@ -1,0 +1,292 @@
+% Bad inputs in Octave, the real host: every plug-in is fed wrong classes,
+% complex and sparse arrays, empty and mismatched inputs and non-finite
+% settings. Each call raises an error whose identifier names the plug-in and
+% the condition, or gives the documented result, and the session goes on:
+% after every refusal the plug-in still gives the same result for a valid
+% call.
+
+%!function [in, nout] = valid_call (name)
+%!  % A small valid call of the plug-in, inputs in the plug-in's class.
+%!  A = reshape (mod (0:59, 7) / 6, 5, 4, 3);
+%!  switch (name)
+%!    case {'remap_vol_f64', 'remap_vol_f32'}
+%!      in = {A, 1 - A, A, 1 - A, [0 1], 8, ones(3, 3, 3), 2};
+%!      nout = 2;
+%!    case 'remap_plane_f64'
+%!      P = A(:, :, 1);
+%!      in = {P, 1 - P, P, 1 - P, [0 1], 8, ones(3, 3), 2};
+%!      nout = 2;
+%!    case {'dispinvert_vol_f64', 'dispinvert_vol_f32'}
+%!      in = {A - 0.5, 0.25 * A, -A, ones(3, 3, 3)};
+%!      nout = 3;
+%!    case 'dispinvert_plane_f64'
+%!      in = {A(:, :, 1) - 0.5, 0.25 * A(:, :, 1), ones(3, 3)};
+%!      nout = 2;
+%!    otherwise  % jointbins_f64, jointbins_f32
+%!      in = {A, reshape(1 - A, 6, 10), 0, 1, 8};
+%!      nout = 3;
+%!  end
+%!  if (strcmp (name(end-2:end), 'f32'))
+%!    in = cellfun (@single, in, 'UniformOutput', false);
+%!  end
+%!endfunction
+
+%!function [id, out] = try_call (name, in, nout)
+%!  % The error identifier of the call ('' when it succeeds) and its outputs.
+%!  id = '';
+%!  out = cell (1, nout);
+%!  try
+%!    [out{:}] = feval (name, in{:});
+%!  catch err
+%!    id = err.identifier;
+%!    % Octave puts "name: " before the text; the text itself names the
+%!    % input and what was expected, not the plug-in again
+%!    body = err.message;
+%!    if (strncmp (body, [name ': '], numel (name) + 2))
+%!      body = body(numel (name) + 3:end);
+%!    end
+%!    assert (! isempty (body), err.message);
+%!    assert (isempty (strfind (body, name)), err.message);
+%!  end
+%!endfunction
+
+%!function expect_error (name, in, nout, condition, what)
+%!  id = try_call (name, in, nout);
+%!  assert (id, [name ':' condition], sprintf ('%s, %s', name, what));
+%!endfunction
+
+%!shared plugins
+%! plugins = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', ...
+%!            'dispinvert_vol_f64', 'dispinvert_vol_f32', 'dispinvert_plane_f64', ...
+%!            'jointbins_f64', 'jointbins_f32'};
+
+%!test
+%! % Wrong classes, complex and sparse in every input slot of every plug-in.
+%! for p = 1:numel (plugins)
+%!   name = plugins{p};
+%!   [in, nout] = valid_call (name);
+%!   [id, good] = try_call (name, in, nout);
+%!   assert (id, '', name);
+%!   single_plugin = strcmp (name(end-2:end), 'f32');
+%!   for slot = 1:numel (in)
+%!     v = in{slot};
+%!     if (single_plugin)
+%!       swapped = double (v);
+%!     else
+%!       swapped = single (v);
+%!     end
+%!     bad = {swapped, 'single/double swapped'; int32(v), 'int32'; v > 0.5, 'logical';
+%!            char(65 + 0 * v), 'char'; {v}, 'cell'; struct('v', v), 'struct';
+%!            @sin, 'function handle'; uint8(v), 'uint8'};
+%!     for k = 1:rows (bad)
+%!       call = in;
+%!       call{slot} = bad{k, 1};
+%!       expect_error (name, call, nout, 'badClass', sprintf ('%s in input %d', bad{k, 2}, slot));
+%!     end
+%!     call = in;
+%!     call{slot} = complex (v, ones (size (v), class (v)));
+%!     expect_error (name, call, nout, 'complex', sprintf ('complex input %d', slot));
+%!     call = in;
+%!     call{slot} = sparse (double (v(:, :, 1)));
+%!     expect_error (name, call, nout, 'sparse', sprintf ('sparse input %d', slot));
+%!     call = in;
+%!     call{slot} = sparse (v(:, :, 1) > 0.5);
+%!     expect_error (name, call, nout, 'sparse', sprintf ('sparse logical input %d', slot));
+%!   end
+%!   % the session and the plug-in go on as before
+%!   [id, again] = try_call (name, in, nout);
+%!   assert (id, '', name);
+%!   assert (isequal (again, good), name);
+%! end
+
+%!test
+%! % Wrong argument counts: the input count first, then the output count.
+%! messages = {'8 inputs are required.', '2 outputs are required'; ...
+%!             '8 inputs are required.', '2 outputs are required'; ...
+%!             '8 inputs are required.', '2 outputs are required'; ...
+%!             'Four inputs are required.', 'Three outputs are required'; ...
+%!             'Four inputs are required.', 'Three outputs are required'; ...
+%!             'Three inputs are required.', 'Two outputs are required'; ...
+%!             'five inputs are required.', 'Three outputs are required'; ...
+%!             'five inputs are required.', 'Three outputs are required'};
+%! for p = 1:numel (plugins)
+%!   name = plugins{p};
+%!   [in, nout] = valid_call (name);
+%!   for call = {in(1:end-1), [in, {1}], {}}
+%!     for n = [nout - 1, nout, nout + 1]
+%!       try
+%!         out = cell (1, n);
+%!         [out{:}] = feval (name, call{1}{:});
+%!         error ('accepted');
+%!       catch err
+%!         assert (err.identifier, [name ':nrhs']);
+%!         assert (! isempty (strfind (err.message, messages{p, 1})), err.message);
+%!       end
+%!     end
+%!   end
+%!   for n = [0, nout - 1, nout + 1]
+%!     try
+%!       out = cell (1, n);
+%!       [out{:}] = feval (name, in{:});
+%!       error ('accepted');
+%!     catch err
+%!       assert (err.identifier, [name ':nlhs']);
+%!       assert (! isempty (strfind (err.message, messages{p, 2})), err.message);
+%!     end
+%!   end
+%! end
+
+%!test
+%! % Inputs smaller than the first one are refused; larger ones are read in
+%! % part and accepted.
+%! partners = {2:4, 2:4, 2:4, 2:3, 2:3, 2, 2, 2};
+%! for p = 1:numel (plugins)
+%!   name = plugins{p};
+%!   [in, nout] = valid_call (name);
+%!   [~, good] = try_call (name, in, nout);
+%!   for slot = partners{p}
+%!     call = in;
+%!     call{slot} = in{slot}(1:end-1);
+%!     expect_error (name, call, nout, 'sizeMismatch', sprintf ('input %d one short', slot));
+%!     call{slot} = [in{slot}(:); in{slot}(:)];
+%!     [id, out] = try_call (name, call, nout);
+%!     assert (id, '', sprintf ('%s, input %d longer', name, slot));
+%!     assert (isequal (out, good), sprintf ('%s, input %d longer', name, slot));
+%!   end
+%! end
+
+%!test
+%! % Empty scalar settings are refused; an empty range is unusable.
+%! for name = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64'}
+%!   [in, nout] = valid_call (name{1});
+%!   e = in{5}([]);
+%!   call = in; call{5} = e;
+%!   expect_error (name{1}, call, nout, 'badRange', 'empty range');
+%!   call = in; call{5} = in{5}(1);
+%!   expect_error (name{1}, call, nout, 'badRange', 'one-element range');
+%!   call = in; call{6} = e;
+%!   expect_error (name{1}, call, nout, 'empty', 'empty bins');
+%!   call = in; call{8} = e;
+%!   expect_error (name{1}, call, nout, 'empty', 'empty spacing');
+%! end
+%! for name = {'jointbins_f64', 'jointbins_f32'}
+%!   [in, nout] = valid_call (name{1});
+%!   for slot = 3:5
+%!     call = in; call{slot} = in{slot}([]);
+%!     expect_error (name{1}, call, nout, 'empty', sprintf ('empty input %d', slot));
+%!   end
+%! end
+
+%!test
+%! % Empty images, fields and windows are not errors: empty outputs of the
+%! % input's shape, or outputs that nothing reached.
+%! [a, b] = remap_vol_f64 (zeros (0, 4, 3), [], [], [], [0 1], 8, ones (3, 3, 3), 2);
+%! assert (size (a), [0 4 3]);
+%! assert (size (b), [0 4 3]);
+%! [a, b] = remap_plane_f64 (zeros (5, 0), [], [], [], [0 1], 8, ones (3), 2);
+%! assert (size (a), [5 0]);
+%! % an empty window gathers nothing: every voxel maps to bin 0, min
+%! [in, nout] = valid_call ('remap_vol_f64');
+%! in{7} = [];
+%! [a, b] = remap_vol_f64 (in{:});
+%! assert (a, zeros (5, 4, 3));
+%! assert (b, zeros (5, 4, 3));
+%! [fx, fy, fz] = dispinvert_vol_f32 (single (zeros (3, 0, 2)), single ([]), single ([]), single (1));
+%! assert (size (fx), [3 0 2]);
+%! assert (class (fz), 'single');
+%! % an empty kernel spreads no share: zero outputs
+%! [in, nout] = valid_call ('dispinvert_plane_f64');
+%! [fx, fy] = dispinvert_plane_f64 (in{1:2}, zeros (3, 0));
+%! assert (fx, zeros (5, 4));
+%! assert (fy, zeros (5, 4));
+%! % no sample: 0 / 0 in every output
+%! [j, h1, h2] = jointbins_f32 (single ([]), single ([]), single (0), single (1), single (2));
+%! assert (size (j), [2 2]);
+%! assert (all (isnan ([j(:); h1; h2])));
+
+%!test
+%! % Non-finite and unusable remapping settings.
+%! for name = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64'}
+%!   [in, nout] = valid_call (name{1});
+%!   c = @(x) cast (x, class (in{1}));
+%!   for range = {[NaN 1], [0 NaN], [-Inf 1], [0 Inf], [1 1], [1 0]}
+%!     call = in; call{5} = c (range{1});
+%!     expect_error (name{1}, call, nout, 'badRange', mat2str (range{1}));
+%!   end
+%!   for bins = [NaN, Inf, -Inf, 1, 0, -3, 2.5, 46341]
+%!     call = in; call{6} = c (bins);
+%!     expect_error (name{1}, call, nout, 'badBins', num2str (bins));
+%!   end
+%!   for spacing = [NaN, Inf, -Inf, 0, -1]
+%!     call = in; call{8} = c (spacing);
+%!     expect_error (name{1}, call, nout, 'badSpacing', num2str (spacing));
+%!   end
+%!   call = in; call{8} = c (1e-30);  % a block grid beyond 32 bits
+%!   expect_error (name{1}, call, nout, 'badSpacing', 'tiny spacing');
+%! end
+
+%!test
+%! % Remapping: NaN and out-of-range image values, and NaN window weights,
+%! % are mapped, not refused; a NaN voxel maps to NaN.
+%! [in, nout] = valid_call ('remap_vol_f64');
+%! in{1}(1) = NaN; in{1}(2) = Inf; in{1}(3) = -1e300; in{2}(4) = NaN;
+%! in{3}(5) = Inf; in{4}(6) = -Inf; in{7}(2) = NaN;
+%! [a, b] = remap_vol_f64 (in{:});
+%! assert (isnan (a(1)) && isnan (b(4)));
+%! rest = [a(2:end), b([1:3, 5:end])];
+%! assert (all (rest >= 0 & rest <= 1));
+
+%!test
+%! % Joint histogram: non-finite bin counts are refused; bounds are used as
+%! % given (a NaN position counts in N but adds nothing).
+%! for name = {'jointbins_f64', 'jointbins_f32'}
+%!   [in, nout] = valid_call (name{1});
+%!   c = @(x) cast (x, class (in{1}));
+%!   for bins = [NaN, Inf, -Inf, 0.99, 0, -1, 46341]
+%!     call = in; call{5} = c (bins);
+%!     expect_error (name{1}, call, nout, 'badBins', num2str (bins));
+%!   end
+%!   % L = U: positions -Inf, NaN and +Inf
+%!   [j, h1, h2] = feval (name{1}, c ([0 1 2]), c ([0 1 2]), c (1), c (1), c (4));
+%!   assert (h1, c ([1; 0; 0; 1] / 3));
+%!   assert (sum (j(:)), c (2 / 3), eps (c (1)));
+%!   % a NaN bound: every position NaN, nothing counted
+%!   [j, h1, h2] = feval (name{1}, in{1:2}, c (NaN), in{4:5});
+%!   assert (all ([j(:); h1; h2] == 0));
+%!   % an infinite upper bound: scale 0, every sample in bin 0
+%!   [j, h1, h2] = feval (name{1}, in{1:3}, c (Inf), in{5});
+%!   assert (h1, c ([1; zeros(7, 1)]));
+%!   assert (j(1), c (1));
+%! end
+
+%!test
+%! % Field inversion: a sample with a NaN or infinite displacement, or one
+%! % that carries it beyond the int32 range, contributes nothing, exactly as
+%! % one carried far outside the grid; a NaN kernel element gives NaN.
+%! for name = {'dispinvert_vol_f64', 'dispinvert_vol_f32', 'dispinvert_plane_f64'}
+%!   [in, nout] = valid_call (name{1});
+%!   c = @(x) cast (x, class (in{1}));
+%!   far = in;
+%!   far{1}(7) = c (1e6);
+%!   [~, expected] = try_call (name{1}, far, nout);
+%!   for value = [NaN, Inf, -Inf, 3e9, -3e9]
+%!     call = in;
+%!     call{1}(7) = c (value);
+%!     [id, out] = try_call (name{1}, call, nout);
+%!     assert (id, '', num2str (value));
+%!     assert (isequal (out, expected), sprintf ('%s, displacement %g', name{1}, value));
+%!   end
+%!   call = in;
+%!   call{end}(1) = c (NaN);
+%!   [id, out] = try_call (name{1}, call, nout);
+%!   assert (id, '');
+%!   assert (any (isnan (out{1}(:))));
+%! end
+
+%!error id=remap_vol_f64:badClass [a, b] = remap_vol_f64 ({1}, 1, 1, 1, [0 1], 8, 1, 2)
+%!error id=remap_vol_f32:badClass [a, b] = remap_vol_f32 (single (1), single (1), single (1), single (1), [0 1], single (8), single (1), single (2))
+%!error id=remap_plane_f64:complex [a, b] = remap_plane_f64 (1, 1, 1, 1, [0 1], 8, 1, 2 + 1i)
+%!error id=dispinvert_vol_f64:badClass [x, y, z] = dispinvert_vol_f64 (struct (), 1, 1, 1)
+%!error id=dispinvert_plane_f64:sparse [x, y] = dispinvert_plane_f64 (1, 1, speye (3))
+%!error id=jointbins_f32:badClass [j, h1, h2] = jointbins_f32 ('ab', single ([1 2]), single (0), single (1), single (4))
+%!error id=jointbins_f64:badBins [j, h1, h2] = jointbins_f64 (1, 1, 0, 1, NaN)
