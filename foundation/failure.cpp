@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <system_error>
 
 #include "mex.h"
@@ -21,7 +22,7 @@ void set_error(const char* plugin, const char* condition, const char* message,
 
 }  // namespace
 
-void record_failure(const char* plugin, GatewayError& error) noexcept
+void record_failure(const char* plugin, GatewayError& error)
 {
     try {
         throw;
@@ -30,12 +31,10 @@ void record_failure(const char* plugin, GatewayError& error) noexcept
     } catch (const std::bad_alloc&) {
         set_error(plugin, "outOfMemory", "Not enough memory for the scratch arrays of this call.",
                   error);
-    } catch (const std::system_error& e) {
+    } catch (const std::length_error&) {
+        set_error(plugin, "outOfMemory", "The scratch arrays of this call are too large.", error);
+    } catch (const std::system_error&) {
         set_error(plugin, "threadStart", "A worker thread could not be started.", error);
-    } catch (const std::exception& e) {
-        set_error(plugin, "internal", e.what(), error);
-    } catch (...) {
-        set_error(plugin, "internal", "Unexpected internal failure.", error);
     }
 }
 

@@ -29,8 +29,11 @@ struct GatewayError {
 };
 
 // Call from inside a catch block: turns the exception in flight into the
-// plug-in's error identifier and message.
-void record_failure(const char* plugin, GatewayError& error) noexcept;
+// plug-in's error identifier and message. An exception the plug-in did not
+// raise itself comes from the host (Octave reports its own errors, such as a
+// failed array creation, by throwing); it is rethrown so that the host
+// handles it as its own error.
+void record_failure(const char* plugin, GatewayError& error);
 
 // Raises the recorded error through the host (does not return) when there is
 // one. Call it last in mexFunction.

@@ -15,6 +15,9 @@ int32_t element_count(const mxArray* array, const char* input)
 {
     const mwSize ndims = mxGetNumberOfDimensions(array);
     const mwSize* dims = mxGetDimensions(array);
+    // An array with an extent 0 holds nothing, however large its other extents.
+    for (mwSize i = 0; i < ndims; ++i)
+        if (checked_extent(dims[i], input) == 0) return 0;
     int64_t count = 1;
     for (mwSize i = 0; i < ndims; ++i) {
         count *= checked_extent(dims[i], input);

@@ -59,6 +59,14 @@ std::array<int32_t, N> leading_extents(const mxArray* array, const char* input)
         if (product > INT32_MAX)
             fail("tooLarge", std::string(input) + " has more elements than fit in 32 bits.");
     }
+    // A later extent 0 leaves the array without the elements its leading
+    // extents promise (and without data to read).
+    if (static_cast<int64_t>(mxGetNumberOfElements(array)) < product) {
+        const char* count_word = N == 2 ? "two" : N == 3 ? "three" : "leading";
+        fail("sizeMismatch", std::string(input) + " must hold at least " +
+                                 std::to_string(product) + " elements, as its first " +
+                                 count_word + " extents give.");
+    }
     return extents;
 }
 

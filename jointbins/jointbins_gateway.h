@@ -13,6 +13,7 @@
 #include "host_args.h"
 #include "indexing.h"
 #include "jointbins.h"
+#include "memory.h"
 
 namespace regkern {
 
@@ -22,14 +23,6 @@ enum JointbinsOutput { OUT_JOINT = 0, OUT_FIRST, OUT_SECOND, JOINTBINS_OUTPUTS }
 // B * B cells are indexed in 32-bit signed arithmetic: 46340^2 fits in an
 // int32, 46341^2 does not.
 constexpr int32_t jointbins_max_bins = 46340;
-
-// A count from an array's extents. An array with a zero extent is empty
-// whatever its other extents, so it is never refused as too large.
-inline int32_t jointbins_sample_count(const mxArray* array, const char* input)
-{
-    if (mxGetNumberOfElements(array) == 0) return 0;
-    return element_count(array, input);
-}
 
 // The number of bins from K: K must leave at least one bin and few enough
 // that B * B cells can be indexed. Checked in double before any conversion.
@@ -62,12 +55,18 @@ void jointbins_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[
     const T* upper = real_input<T>(prhs[IN_UPPER], upper_name);
     const T* bin_value = real_input<T>(prhs[IN_BIN_COUNT], bins_name);
 
-    in.count = jointbins_sample_count(prhs[IN_FIRST], first_name);
+    in.count = element_count(prhs[IN_FIRST], first_name);
     check_min_elements(prhs[IN_SECOND], in.count, second_name, "input 1 (first image)");
     in.lower = first_element(prhs[IN_LOWER], lower, lower_name);
     in.upper = first_element(prhs[IN_UPPER], upper, upper_name);
     in.bin_value = first_element(prhs[IN_BIN_COUNT], bin_value, bins_name);
     in.bins = jointbins_bin_count(static_cast<double>(in.bin_value));
+    // Room for the outputs twice over: a host may copy them when the call
+    // returns (Octave does).
+    const double cells = static_cast<double>(in.bins) * in.bins;
+    require_available_memory(2.0 * (cells + 2.0 * in.bins) * sizeof(T),
+                             "The joint histogram of " + std::to_string(in.bins) + " x " +
+                                 std::to_string(in.bins) + " bins");
 
     // A failed creation leaves through the host's error exit: nothing with a
     // destructor may be alive from here on.

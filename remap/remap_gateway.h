@@ -34,7 +34,7 @@ constexpr int32_t remap_max_bins = 46340;
 // Checked scalar settings of a call, in the element type.
 template <class T>
 struct RemapSettings {
-    T min, max, bins, spacing;
+    T min, max, bins, spacing, bin_scale;
 };
 
 template <class T>
@@ -56,6 +56,14 @@ RemapSettings<T> read_remap_settings(const mxArray* const prhs[])
         std::floor(settings.bins) != settings.bins)
         fail("badBins", "bins must be a whole number from 2 to " +
                             std::to_string(remap_max_bins) + ".");
+
+    // A range so narrow (or, in double, so wide) that the scale from
+    // intensities to bins is not a finite positive number would place every
+    // sample at NaN or 0.
+    settings.bin_scale = static_cast<T>((static_cast<double>(settings.bins) - 1.0) /
+                                        (static_cast<double>(settings.max) - settings.min));
+    if (!std::isfinite(settings.bin_scale) || !(settings.bin_scale > 0))
+        fail("badRange", "range is too narrow or too wide for the number of bins.");
 
     const T* spacing = real_input<T>(prhs[IN_SPACING], "spacing");
     settings.spacing = first_element(prhs[IN_SPACING], spacing, "spacing");
@@ -149,8 +157,7 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.bins = settings.bins;
     s.nb = static_cast<int32_t>(settings.bins);
     s.spacing = settings.spacing;
-    s.bin_scale = static_cast<T>((static_cast<double>(settings.bins) - 1.0) /
-                                 (static_cast<double>(settings.max) - settings.min));
+    s.bin_scale = settings.bin_scale;
     s.half_span = static_cast<T>((static_cast<double>(settings.spacing) - 1.0) / 2.0);
 
     int64_t blocks = 1;
