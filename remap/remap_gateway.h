@@ -106,13 +106,11 @@ std::unique_ptr<T[], FreeDeleter> zeroed_scratch(size_t count)
     return std::unique_ptr<T[], FreeDeleter>(p);
 }
 
-// Runs one phase on every task: the calling thread takes the last share
-// itself. A thread that cannot be started fails the call once the started
+// Runs every task: the calling thread takes the last share itself. A thread that cannot be started fails the call once the started
 // ones have been joined; the join is the only synchronisation.
 template <class T>
-void run_remap_workers(std::vector<RemapTask<T>>& tasks, RemapPhase phase)
+void run_remap_workers(const std::vector<RemapTask<T>>& tasks)
 {
-    for (RemapTask<T>& task : tasks) task.phase = phase;
     std::vector<std::thread> threads;
     threads.reserve(tasks.size() - 1);
     try {
@@ -179,12 +177,9 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.out_b = create_output<T>(&plhs[1], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
     if (blocks == 0) return;
 
-    // Scratch, taken before any thread starts so that a failed allocation
-    // leaves nothing running: the binned images, and each worker's histograms.
+    // Scratch for every worker, taken before any thread starts so that a
+    // failed allocation leaves nothing running.
     const size_t cells = static_cast<size_t>(s.nb) * static_cast<size_t>(s.nb);
-    std::unique_ptr<BinnedVoxel<T>[], FreeDeleter> binned =
-        zeroed_scratch<BinnedVoxel<T>>(static_cast<size_t>(voxels));
-    s.binned = binned.get();
     std::vector<RemapTask<T>> tasks(workers);
     std::vector<std::unique_ptr<T[], FreeDeleter>> histograms;
     std::vector<std::unique_ptr<int32_t[], FreeDeleter>> modes;
@@ -195,8 +190,6 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         for (int32_t k = 0; k < 2 * s.nb; ++k) modes[t][k] = -1;
         RemapTask<T>& task = tasks[t];
         task.shared = &s;
-        task.first_voxel = t * voxels / workers;
-        task.end_voxel = (t + 1) * voxels / workers;
         task.first_layer = static_cast<int32_t>(static_cast<int64_t>(t) * layers / workers);
         task.end_layer = static_cast<int32_t>(static_cast<int64_t>(t + 1) * layers / workers);
         task.hist_ad = histograms[2 * t].get();
@@ -205,9 +198,7 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         task.mode_b = modes[t].get() + s.nb;
     }
 
-    // Two fan-outs: every voxel is binned before any block gathers.
-    run_remap_workers(tasks, PHASE_BIN_VOXELS);
-    run_remap_workers(tasks, PHASE_BLOCKS);
+    run_remap_workers(tasks);
 }
 
 }  // namespace regkern

@@ -17,20 +17,7 @@
 
 namespace regkern {
 
-// One voxel of the four images placed on the bin axis once per call: for
-// each image the lower bin (no_bin for NaN) and the fraction towards the next
-// bin. Kept together so a window visit reads one record.
-enum BinnedIndex { BINNED_A = 0, BINNED_D, BINNED_C, BINNED_B, BINNED_COUNT };
-
-template <class T>
-struct BinnedVoxel {
-    T frac[BINNED_COUNT];
-    uint16_t lo[BINNED_COUNT];
-};
-
-constexpr uint16_t no_bin = 0xFFFF;  // bins never exceed 46340
-
-// What all workers of a call share; read-only while they gather and map.
+// What all workers of a call share; read-only while they run.
 template <class T>
 struct RemapShared {
     const T* image_a;
@@ -51,20 +38,14 @@ struct RemapShared {
     T bin_scale;
     T spacing;
     T half_span;
-    BinnedVoxel<T>* binned;  // written in the binning phase only
 };
-
-enum RemapPhase { PHASE_BIN_VOXELS, PHASE_BLOCKS };
 
 // One worker's share: the block layers first..end-1 along the slab axis, and
 // its own scratch.
 template <class T>
 struct RemapTask {
     const RemapShared<T>* shared;
-    RemapPhase phase;
-    int64_t first_voxel;  // binning phase: voxels first_voxel..end_voxel-1
-    int64_t end_voxel;
-    int32_t first_layer;  // block phase: layers first_layer..end_layer-1
+    int32_t first_layer;  // block layers first_layer..end_layer-1
     int32_t end_layer;
     T* hist_ad;       // nb * nb cells, zero between blocks; row of an A bin contiguous
     T* hist_cb;       // nb * nb cells, zero between blocks; column of a B bin contiguous
@@ -120,6 +101,8 @@ inline T bin_position(T value, const RemapShared<T>& s)
 // A NaN position takes no part. A position below bin 0 is raised to 0 and one
 // beyond the last bin lowered to it, so out-of-range values land in the edge
 // bins instead of outside the histogram; inside the range nothing changes.
+// After the clamps the position is not negative, so truncation is its floor,
+// and "floor beyond the last bin" is "at or past bins".
 template <class T>
 inline BinShare<T> bin_share(T value, const RemapShared<T>& s)
 {
@@ -128,40 +111,15 @@ inline BinShare<T> bin_share(T value, const RemapShared<T>& s)
     if (std::isnan(p)) return share;
     if (p < 0) {
         p = 0;
-    } else if (std::floor(static_cast<double>(p)) > static_cast<double>(s.bins) - 1.0) {
+    } else if (!(static_cast<double>(p) < static_cast<double>(s.bins))) {
         p = static_cast<T>(static_cast<double>(s.bins) - 1.0);
     }
-    const double floor_p = std::floor(static_cast<double>(p));
+    const int32_t lo = static_cast<int32_t>(p);
     share.valid = true;
-    share.lo = static_cast<int32_t>(floor_p);
-    share.hi = share.lo + 1 > s.nb - 1 ? s.nb - 1 : share.lo + 1;
-    share.frac = static_cast<T>(static_cast<double>(p) - static_cast<T>(floor_p));
+    share.lo = lo;
+    share.hi = lo + 1 > s.nb - 1 ? s.nb - 1 : lo + 1;
+    share.frac = static_cast<T>(static_cast<double>(p) - static_cast<double>(lo));
     return share;
-}
-
-// The share of one image of a binned voxel.
-template <class T>
-inline BinShare<T> binned_share(const BinnedVoxel<T>& voxel, int image, int32_t nb)
-{
-    const int32_t lo = voxel.lo[image];
-    BinShare<T> share{lo != no_bin, lo, lo + 1 > nb - 1 ? nb - 1 : lo + 1, voxel.frac[image]};
-    return share;
-}
-
-// Bins voxels first..end-1 of all four images. Each voxel is visited by many
-// windows; placing it once here gives the same bits as placing it per visit.
-template <class T>
-void bin_voxels(const RemapShared<T>& s, int64_t first, int64_t end)
-{
-    const T* images[BINNED_COUNT] = {s.image_a, s.image_d, s.image_c, s.image_b};
-    for (int64_t q = first; q < end; ++q) {
-        BinnedVoxel<T>& voxel = s.binned[q];
-        for (int k = 0; k < BINNED_COUNT; ++k) {
-            const BinShare<T> share = bin_share(images[k][q], s);
-            voxel.lo[k] = share.valid ? static_cast<uint16_t>(share.lo) : no_bin;
-            voxel.frac[k] = share.frac;
-        }
-    }
 }
 
 template <class T>
@@ -257,7 +215,10 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
     // change them.
     const int32_t sx = s.image_size[0], sy = s.image_size[1];
     const int32_t wx = s.window_size[0], wy = s.window_size[1];
-    const BinnedVoxel<T>* const binned = s.binned;
+    const T* const image_a = s.image_a;
+    const T* const image_d = s.image_d;
+    const T* const image_c = s.image_c;
+    const T* const image_b = s.image_b;
     const T* const weights = s.weights;
     T* const hist_ad = task.hist_ad;
     T* const hist_cb = task.hist_cb;
@@ -271,15 +232,14 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
             for (int32_t kx = span[0].k_lo; kx <= span[0].k_hi; ++kx) {
                 const int32_t q = row + to_int(x_offset + kx);
                 const T weight = weight_row[kx];
-                const BinnedVoxel<T>& voxel = binned[q];
-                const BinShare<T> a = binned_share(voxel, BINNED_A, nb);
-                const BinShare<T> d = binned_share(voxel, BINNED_D, nb);
+                const BinShare<T> a = bin_share(image_a[q], s);
+                const BinShare<T> d = bin_share(image_d[q], s);
                 if (a.valid && d.valid) {
                     gather_pair(hist_ad, nb, 1, a, d, weight);
                     if (track_box) extend_box(box_ad, a.lo, a.hi, d.lo, d.hi);
                 }
-                const BinShare<T> c = binned_share(voxel, BINNED_C, nb);
-                const BinShare<T> b = binned_share(voxel, BINNED_B, nb);
+                const BinShare<T> c = bin_share(image_c[q], s);
+                const BinShare<T> b = bin_share(image_b[q], s);
                 if (c.valid && b.valid) {
                     gather_pair(hist_cb, 1, nb, c, b, weight);
                     if (track_box) extend_box(box_cb, b.lo, b.hi, c.lo, c.hi);
@@ -318,10 +278,6 @@ template <class T>
 void remap_worker(const RemapTask<T>* task)
 {
     const RemapShared<T>& s = *task->shared;
-    if (task->phase == PHASE_BIN_VOXELS) {
-        bin_voxels(s, task->first_voxel, task->end_voxel);
-        return;
-    }
     int32_t first[3] = {0, 0, 0};
     int32_t end[3] = {s.grid_size[0], s.grid_size[1], s.grid_size[2]};
     first[s.slab_axis] = task->first_layer;
