@@ -1,0 +1,54 @@
+// The data of one field inversion and of one of its samples, shared by the
+// splatting loop (splat.h) and the footprint walk (footprint.h).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "pair.h"
+
+namespace regkern {
+
+// Which kernel axis the splatting loops run outermost. The corner loop is
+// always innermost.
+enum class KernelOrder {
+    high_axis_outermost,  // k, then j, then i (storage order of the kernel)
+    low_axis_outermost,   // i, then j, then k
+};
+
+template <class T, int N>
+struct FieldInversion {
+    std::array<int32_t, N> grid;          // sx, sy(, sz)
+    std::array<const T*, N> backward;     // bx, by(, bz), grid storage order
+    std::array<int32_t, N> kernel_extent; // Kx, Ky(, Kz)
+    const T* kernel;                      // H, kernel storage order
+    std::array<T*, N> forward;            // Fx, Fy(, Fz), zero-filled on entry
+    T* weight_sum;                        // S, one per grid point, zero-filled on entry
+};
+
+namespace detail {
+
+// One sample's splat: its carried value u, the lowest grid point its kernel
+// can reach along each axis (floor(q) minus the half-width, in 64 bits so
+// that adding a kernel index never overflows) and its corner weights W[c].
+// Values of type T are held exactly in double, and also in both lanes of a
+// Pair for splatting two grid points at once.
+template <int N>
+struct Sample {
+    std::array<int64_t, N> reach_origin;
+    std::array<double, N> carried;
+    std::array<Pair, N> carried_pair;
+    std::array<double, (1 << N)> corner_weight;
+    std::array<Pair, (1 << N)> corner_weight_pair;
+};
+
+// Offset of corner c along axis a: the bits of c, the first axis the highest.
+template <int N>
+constexpr int corner_offset(int c, int a)
+{
+    return (c >> (N - 1 - a)) & 1;
+}
+
+}  // namespace detail
+
+}  // namespace regkern
