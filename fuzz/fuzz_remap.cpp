@@ -54,7 +54,7 @@ void fuzz_remap(const std::string& plugin, FuzzedDataProvider& in)
     }
 
     const uint8_t bins_kind = in.ConsumeIntegral<uint8_t>();
-    double bins = bins_kind < 200 ? 8 + bins_kind % 57 : pick_value(in, 2.0, 64.0);
+    double bins = bins_kind < 200 ? 2 + bins_kind % 63 : pick_value(in, 2.0, 64.0);
     const std::vector<int> window = fuzz::pick_shape(in, D == 3 ? std::vector<int>{3, 3, 3}
                                                                 : std::vector<int>{5, 4},
                                                      7, 216);
@@ -103,11 +103,11 @@ void fuzz_remap(const std::string& plugin, FuzzedDataProvider& in)
     fuzz::expect_dims(plugin, r.outputs[1], expected);
 
     // With a whole-number spacing the blocks cover the image: each value is
-    // NaN exactly where the mapped image is NaN, and otherwise in [min, max].
+    // NaN exactly where the mapped image is NaN, and otherwise in [min, max]
+    // (up to the rounding of the bin scale).
     const double t_min = static_cast<T>(min), t_max = static_cast<T>(max);
     const double t_spacing = static_cast<T>(spacing);
-    if (std::floor(t_spacing) != t_spacing || !(std::fabs(t_min) < 1e30) || !(std::fabs(t_max) < 1e30))
-        return;
+    if (std::floor(t_spacing) != t_spacing) return;
     const double tolerance = 1e-5 * (t_max - t_min);
     const long n = fuzz::element_count(expected);
     for (int k = 0; k < 2; ++k) {

@@ -78,10 +78,11 @@ TEST(RemapRegressions, WindowWithZeroLaterExtentIsRefused)
 // value to min. Such a range must be refused, or every finite value must
 // still map into [min, max].
 template <class T>
-void expect_range_refused_or_mapped(const std::string& plugin, T min, T max)
+void expect_range_refused_or_mapped(const std::string& plugin, T min, T max, T bins = 8)
 {
     standin::set_thread_count(1);
     Inputs in = remap_call<T>({4, 3, 2}, 3);
+    in.arrays[5] = standin::make_scalar<T>(bins);
     std::vector<T> values(24);
     for (size_t i = 0; i < values.size(); ++i) values[i] = i % 2 ? max : min;
     for (int k = 0; k < 4; ++k) in.arrays[k] = standin::make_filled<T>({4, 3, 2}, values);
@@ -101,6 +102,21 @@ void expect_range_refused_or_mapped(const std::string& plugin, T min, T max)
         EXPECT_EQ(outside, 0) << plugin << " mapped into [" << min << ", " << max << "] gave "
                               << first;
     }
+}
+
+// A range so wide that (bins - 1) / (max - min), though finite and positive,
+// is a denormal number: the scale keeps only a few significant bits, so the
+// last bin's intensity best / bin_scale + min landed far beyond max (in
+// single precision, on +Inf for finite input).
+TEST(RemapRegressions, RangeSoWideThatTheScaleIsDenormal)
+{
+    const float big = std::numeric_limits<float>::max();
+    for (float bins : {2.0f, 3.0f, 7.0f}) {
+        SCOPED_TRACE(bins);
+        expect_range_refused_or_mapped<float>("remap_vol_f32", -big, big, bins);
+    }
+    const double huge = std::numeric_limits<double>::max() / 2;
+    expect_range_refused_or_mapped<double>("remap_vol_f64", -huge, huge, 2);
 }
 
 TEST(RemapRegressions, RangeTooNarrowOrTooWideForTheBins)

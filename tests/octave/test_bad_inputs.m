@@ -223,7 +223,34 @@
 %!   end
 %!   call = in; call{8} = c (1e-30);  % a block grid beyond 32 bits
 %!   expect_error (name{1}, call, nout, 'badSpacing', 'tiny spacing');
+%!   % finite bounds, max > min, but no usable scale from intensities to bins
+%!   tiny = realmin (class (in{1})) * eps (class (in{1}));
+%!   call = in; call{5} = [tiny, 2 * tiny];
+%!   expect_error (name{1}, call, nout, 'badRange', 'denormal width');
+%!   if (isa (in{1}, 'double'))  % max - min overflows (single bounds are subtracted in double)
+%!     call = in; call{5} = [-1, 1] * realmax / 1.5;
+%!     expect_error (name{1}, call, nout, 'badRange', 'width beyond realmax');
+%!   end
 %! end
+
+%!test
+%! % An image or window whose later extent 0 leaves it without the elements
+%! % its leading extents promise is refused, not read.
+%! [in, nout] = valid_call ('remap_plane_f64');
+%! call = in; call{1} = zeros (5, 4, 0);
+%! expect_error ('remap_plane_f64', call, nout, 'sizeMismatch', 'image 5x4x0');
+%! call = in; call{7} = zeros (3, 3, 0);
+%! expect_error ('remap_plane_f64', call, nout, 'sizeMismatch', 'window 3x3x0');
+%! for name = {'remap_vol_f64', 'remap_vol_f32'}
+%!   [in, nout] = valid_call (name{1});
+%!   call = in; call{1} = zeros (5, 4, 3, 0, class (in{1}));
+%!   expect_error (name{1}, call, nout, 'sizeMismatch', 'image 5x4x3x0');
+%!   call = in; call{7} = zeros (3, 3, 3, 0, class (in{1}));
+%!   expect_error (name{1}, call, nout, 'sizeMismatch', 'window 3x3x3x0');
+%! end
+%! [in, nout] = valid_call ('dispinvert_plane_f64');
+%! call = in; call{3} = zeros (3, 3, 0);
+%! expect_error ('dispinvert_plane_f64', call, nout, 'sizeMismatch', 'kernel 3x3x0');
 
 %!test
 %! % Remapping: NaN and out-of-range image values, and NaN window weights,
