@@ -57,12 +57,16 @@ RemapSettings<T> read_remap_settings(const mxArray* const prhs[])
         fail("badBins", "bins must be a whole number from 2 to " +
                             std::to_string(remap_max_bins) + ".");
 
-    // A range so narrow (or, in double, so wide) that the scale from
-    // intensities to bins is not a finite positive number would place every
-    // sample at NaN or 0.
+    // A range so narrow (or so wide) that the scale from intensities to bins
+    // is not a finite positive number would place every sample at NaN or 0.
     settings.bin_scale = static_cast<T>((static_cast<double>(settings.bins) - 1.0) /
                                         (static_cast<double>(settings.max) - settings.min));
-    if (!std::isfinite(settings.bin_scale) || !(settings.bin_scale > 0))
+    // A subnormal scale keeps too few bits to map the bins back: the last
+    // bin's intensity would land far beyond max, even on infinity.
+    const double top = (static_cast<double>(settings.bins) - 1.0) / settings.bin_scale +
+                       static_cast<double>(settings.min);
+    if (!std::isnormal(settings.bin_scale) || !(settings.bin_scale > 0) ||
+        !std::isfinite(static_cast<T>(top)))
         fail("badRange", "range is too narrow or too wide for the number of bins.");
 
     const T* spacing = real_input<T>(prhs[IN_SPACING], "spacing");
