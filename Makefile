@@ -41,10 +41,11 @@ demo: configure
 package:
 	sh package/make_package.sh $(BUILD)
 
-bench: deps-extra
-	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DREGKERN_BENCH=ON -DREGKERN_TESTS=OFF
+# The Octave comparisons use the Octave MEX files of the main build.
+bench: build deps-extra
+	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DREGKERN_BENCH=ON -DREGKERN_TESTS=OFF -DREGKERN_OCTAVE=OFF
 	cmake --build $(BUILD)-bench -j$(JOBS)
-	scripts/run_bench.sh $(BUILD)-bench
+	scripts/run_bench.sh $(BUILD)-bench $(BUILD)
 
 # Sanitizer builds in $(BUILD)-asan and $(BUILD)-tsan; fuzzing in $(BUILD)-fuzz
 # for FUZZ_SECONDS (default 60) per target, e.g. make fuzz FUZZ_SECONDS=600.

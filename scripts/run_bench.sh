@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# run_bench.sh BUILD_DIR: runs every benchmark program and every Octave
-# comparison, and gathers their tables into build/bench/results.md.
+# run_bench.sh BENCH_BUILD [MAIN_BUILD]: runs every benchmark program and
+# every Octave comparison (against MAIN_BUILD/octave), and gathers their
+# tables into MAIN_BUILD/bench/results.md.
 set -euo pipefail
 build=${1:-build-bench}
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=$root/build/bench
+main=$(cd "${2:-$root/build}" && pwd)
+out=$main/bench
 mkdir -p "$out"
 status=0
 for program in "$build"/bench/bench_*; do
@@ -13,12 +15,12 @@ for program in "$build"/bench/bench_*; do
   "$program" "$out" || status=1
 done
 # Octave comparisons need the Octave MEX files of the main build.
-if command -v octave-cli >/dev/null && [ -d "$root/build/octave" ]; then
+if command -v octave-cli >/dev/null && [ -d "$main/octave" ]; then
   for script in "$root"/bench/octave_*.m; do
     [ -f "$script" ] || continue
     echo "== $(basename "$script")"
     (cd "$root/bench" && octave-cli --no-gui --norc --quiet --no-window-system \
-       "$script" "$root/build/octave" "$out") || status=1
+       "$script" "$main/octave" "$out") || status=1
   done
 fi
 {
