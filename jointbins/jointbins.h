@@ -2,11 +2,23 @@
 // every sample shared linearly between its two nearest bins on each axis.
 //
 // One template serves both precisions. Every working value is stored in the
-// element type T and every expression between two stores is evaluated in
-// double from T operands; for T = double the casts are no-ops, for T = float
-// they are the rounding points the single-precision results depend on. The
-// order of the additions per cell is part of the result, so the loop adds in
-// one fixed order and must not be reordered or vectorised across samples.
+// element type T. For T = float each value is defined as an expression
+// evaluated in double and rounded to float; where all operands of such an
+// expression are floats and it is a single +, -, * or /, the code writes it
+// in T arithmetic instead: double carries more than 2 * 24 + 2 bits, so
+// rounding the exact result to double and then to float gives the same float
+// as rounding it once. Double arithmetic is written out where an operand is
+// not a float (the offset x - L) or the result is not rounded to float at once
+// (the product of two weights, added to a cell in double).
+//
+// This also keeps every float that was rounded from a double from being
+// widened again in the loop: GCC 12's SLP vectoriser has been seen to drop
+// such a round trip (treating (double)(float)v as v) in this very loop.
+//
+// The order of the additions per cell is part of the result, so samples are
+// added one after another in index order, each in the order (x0, y0),
+// (x1, y0), (x0, y1), (x1, y1), then x0, x1 of output 2 and y0, y1 of
+// output 3. Only additions into different cells are ever reordered.
 #pragma once
 
 #include <cmath>
@@ -34,59 +46,111 @@ struct JointbinsOutputs {
     T* second;  // B, zero-filled
 };
 
-// One axis of one sample: the two neighbour bins (clamped, as T) and their
-// weights.
+// One axis of one sample: the neighbour bins x0 and x1 after the clamp, as
+// indices, and their weights gx0 and gx1.
 template <class T>
-struct BinShare {
-    T lo, hi;      // x0, x1 after the clamp
-    T w_lo, w_hi;  // gx0, gx1
+struct AxisShare {
+    int32_t lo, hi;
+    T w_lo, w_hi;
 };
 
-template <class T>
-inline T clamp_bin(T bin, T last)
+inline int32_t clamp_bin(int32_t bin, int32_t last)
 {
     if (bin < 0) return 0;
     if (bin > last) return last;
     return bin;
 }
 
-// Shares a finite or infinite position between its two neighbour bins.
-// A position so large (or infinite) that x0 + 1 is not exact in T would give
-// weights of NaN or of a doubled total; its whole weight goes to its clamped
-// bin instead. Every other position takes the weights x1 - p and p - x0 from
-// the unclamped neighbours.
+// Below this magnitude truncation to int32 gives a position's floor exactly
+// (stepped down for negative fractions) and x0 + 1 is exact in float and
+// double.
+constexpr double jointbins_exact_limit = 4194304.0;  // 2^22
+
+// Shares a position that is not NaN between its two neighbour bins. The
+// weights x1 - p and p - x0 come from the unclamped neighbours. A position so
+// large (or infinite) that x0 + 1 is not exact in T would give weights of NaN
+// or of a doubled total; its whole weight goes to its clamped bin instead.
 template <class T>
-inline BinShare<T> share_position(T position, T last)
+inline AxisShare<T> share_position(T position, int32_t last)
 {
-    const T lo = static_cast<T>(std::floor(static_cast<double>(position)));
-    const T hi = static_cast<T>(static_cast<double>(lo) + 1.0);
-    BinShare<T> share;
-    if (static_cast<double>(hi) - static_cast<double>(lo) == 1.0) {
-        share.w_lo = static_cast<T>(static_cast<double>(hi) - static_cast<double>(position));
-        share.w_hi = static_cast<T>(static_cast<double>(position) - static_cast<double>(lo));
+    AxisShare<T> share;
+    if (std::fabs(position) < jointbins_exact_limit) {
+        // floor(-0.0) is -0.0, which makes p - x0 = +0.0; a floor from an
+        // integer is +0.0, so -0.0 becomes +0.0 first (adding +0.0 changes
+        // no other value).
+        const T p = position + T(0);
+        const int32_t truncated = static_cast<int32_t>(p);
+        const int32_t lo = truncated - (static_cast<T>(truncated) > p ? 1 : 0);
+        const T x0 = static_cast<T>(lo);
+        share.w_lo = (x0 + T(1)) - p;
+        share.w_hi = p - x0;
+        share.lo = clamp_bin(lo, last);
+        share.hi = clamp_bin(lo + 1, last);
+        return share;
+    }
+    const T x0 = std::floor(position);
+    const T x1 = x0 + T(1);
+    if (static_cast<double>(x1) - static_cast<double>(x0) == 1.0) {
+        share.w_lo = x1 - position;
+        share.w_hi = position - x0;
     } else {
         share.w_lo = 1;
         share.w_hi = 0;
     }
-    share.lo = clamp_bin(lo, last);
-    share.hi = clamp_bin(hi, last);
+    // Beyond 2^22 in magnitude: clamped to an edge bin.
+    share.lo = x0 < 0 ? 0 : last;
+    share.hi = x1 < 0 ? 0 : last;
     return share;
 }
 
+// A joint cell adds the product of two weights, formed in double.
 template <class T>
-inline void add_to(T& cell, double addend)
+inline void add_product(T& cell, T w1, T w2)
 {
-    cell = static_cast<T>(static_cast<double>(cell) + addend);
+    cell = static_cast<T>(static_cast<double>(cell) +
+                          static_cast<double>(w1) * static_cast<double>(w2));
+}
+
+// A single-image bin adds a weight (in T arithmetic, see the top).
+template <class T>
+inline void add_weight(T& cell, T w)
+{
+    cell = cell + w;
 }
 
 template <class T>
 inline void divide_by(T& cell, T count)
 {
-    cell = static_cast<T>(static_cast<double>(cell) / static_cast<double>(count));
+    cell = cell / count;
+}
+
+// Adds one sample whose two axes have been shared.
+template <class T>
+inline void add_sample(T* joint, T* first, T* second, int32_t nb, const AxisShare<T>& x,
+                       const AxisShare<T>& y)
+{
+    T* const row0 = joint + linear_index_2d(0, y.lo, nb);
+    T* const row1 = joint + linear_index_2d(0, y.hi, nb);
+    add_product(row0[x.lo], x.w_lo, y.w_lo);
+    add_product(row0[x.hi], x.w_hi, y.w_lo);
+    add_product(row1[x.lo], x.w_lo, y.w_hi);
+    add_product(row1[x.hi], x.w_hi, y.w_hi);
+
+    add_weight(first[x.lo], x.w_lo);
+    add_weight(first[x.hi], x.w_hi);
+    add_weight(second[y.lo], y.w_lo);
+    add_weight(second[y.hi], y.w_hi);
 }
 
 // Accumulates every sample into the zero-filled outputs, then divides all of
 // them by N (N = 0 leaves 0/0 = NaN everywhere).
+//
+// Most samples lie inside the bins on both axes, 0 <= p < B - 1: their floor
+// is the truncation, x1 = x0 + 1 needs no clamp, and the four joint cells
+// are two neighbouring pairs in neighbouring columns. Every other sample
+// takes the general path, which clamps and guards infinite and huge
+// positions; a NaN position adds nothing, although the sample still counts
+// in N.
 template <class T>
 void jointbins_accumulate(const JointbinsInputs<T>& in, const JointbinsOutputs<T>& out)
 {
@@ -95,32 +159,38 @@ void jointbins_accumulate(const JointbinsInputs<T>& in, const JointbinsOutputs<T
     // The scale uses K itself, not B: L lands on position 0 and U on K.
     const T scale = static_cast<T>(static_cast<double>(in.bin_value) /
                                    (static_cast<double>(in.upper) - lower));
-    const T last = static_cast<T>(nb - 1);
+    const double scale_d = static_cast<double>(scale);
+    const int32_t last = nb - 1;
+    const T inside_end = static_cast<T>(last);
+    const T* const first_image = in.first;
+    const T* const second_image = in.second;
+    T* const joint = out.joint;
+    T* const first = out.first;
+    T* const second = out.second;
 
     for (int32_t k = 0; k < in.count; ++k) {
-        const T px = static_cast<T>(static_cast<double>(scale) *
-                                    (static_cast<double>(in.first[k]) - lower));
-        const T py = static_cast<T>(static_cast<double>(scale) *
-                                    (static_cast<double>(in.second[k]) - lower));
-        // A NaN position has no bin at all: the sample adds nothing, although
-        // it still counts in N.
+        const T px = static_cast<T>(scale_d * (static_cast<double>(first_image[k]) - lower));
+        const T py = static_cast<T>(scale_d * (static_cast<double>(second_image[k]) - lower));
+        // -0.0 becomes +0.0, as in share_position.
+        const T qx = px + T(0), qy = py + T(0);
+        if (qx >= 0 && qx < inside_end && qy >= 0 && qy < inside_end) {
+            const int32_t x0 = static_cast<int32_t>(qx), y0 = static_cast<int32_t>(qy);
+            const T fx0 = static_cast<T>(x0), fy0 = static_cast<T>(y0);
+            const T gx0 = (fx0 + T(1)) - qx, gx1 = qx - fx0;
+            const T gy0 = (fy0 + T(1)) - qy, gy1 = qy - fy0;
+            T* const cell = joint + linear_index_2d(x0, y0, nb);
+            add_product(cell[0], gx0, gy0);
+            add_product(cell[1], gx1, gy0);
+            add_product(cell[nb], gx0, gy1);
+            add_product(cell[nb + 1], gx1, gy1);
+            add_weight(first[x0], gx0);
+            add_weight(first[x0 + 1], gx1);
+            add_weight(second[y0], gy0);
+            add_weight(second[y0 + 1], gy1);
+            continue;
+        }
         if (std::isnan(px) || std::isnan(py)) continue;
-
-        const BinShare<T> x = share_position(px, last);
-        const BinShare<T> y = share_position(py, last);
-        const int32_t x0 = to_int(x.lo), x1 = to_int(x.hi);
-        const int32_t y0 = to_int(y.lo), y1 = to_int(y.hi);
-        const double gx0 = x.w_lo, gx1 = x.w_hi, gy0 = y.w_lo, gy1 = y.w_hi;
-
-        add_to(out.joint[linear_index_2d(x0, y0, nb)], gx0 * gy0);
-        add_to(out.joint[linear_index_2d(x1, y0, nb)], gx1 * gy0);
-        add_to(out.joint[linear_index_2d(x0, y1, nb)], gx0 * gy1);
-        add_to(out.joint[linear_index_2d(x1, y1, nb)], gx1 * gy1);
-
-        add_to(out.first[x0], gx0);
-        add_to(out.first[x1], gx1);
-        add_to(out.second[y0], gy0);
-        add_to(out.second[y1], gy1);
+        add_sample(joint, first, second, nb, share_position(px, last), share_position(py, last));
     }
 
     const T count = static_cast<T>(in.count);
