@@ -1,0 +1,172 @@
+// Two samples at a time with SSE2, which every x86-64 processor has.
+//
+// The positions, the inside test, the floors and the weights of samples k and
+// k + 1 are computed side by side in vector lanes, with the same operations
+// and roundings as add_positions. The sums are then updated sample by
+// sample, k before k + 1, so every cell still receives its additions in
+// sample order; each update adds to two neighbouring cells at once, (x0, y)
+// and (x1, y), or x0 and x1 of a single-image histogram, which are different
+// cells. A pair with a sample outside the bins on either axis goes to
+// add_positions, sample by sample.
+//
+// accumulate_pairs returns how many samples it added (an even count); the
+// caller adds the rest. Elsewhere it adds none.
+#pragma once
+
+#include <cstdint>
+
+#include "jointbins_sample.h"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#define REGKERN_JOINTBINS_PAIRS 1
+#endif
+
+namespace regkern {
+
+#ifdef REGKERN_JOINTBINS_PAIRS
+
+// Adds one inside sample of double precision: bins = x0 | y0 << 32, gx and gy
+// the weight pairs [g0, g1] of each axis.
+inline void add_inside(const JointbinsOutputs<double>& out, int32_t nb, uint64_t bins,
+                       __m128d gx, __m128d gy)
+{
+    const int32_t x0 = static_cast<int32_t>(bins & 0xffffffffu);
+    const int32_t y0 = static_cast<int32_t>(bins >> 32);
+    double* const row0 = out.joint + linear_index_2d(x0, y0, nb);
+    double* const row1 = row0 + nb;
+    double* const first = out.first + x0;
+    double* const second = out.second + y0;
+    // [gx0 * gy0, gx1 * gy0] and [gx0 * gy1, gx1 * gy1]
+    const __m128d add0 = _mm_mul_pd(gx, _mm_unpacklo_pd(gy, gy));
+    const __m128d add1 = _mm_mul_pd(gx, _mm_unpackhi_pd(gy, gy));
+    _mm_storeu_pd(row0, _mm_add_pd(_mm_loadu_pd(row0), add0));
+    _mm_storeu_pd(row1, _mm_add_pd(_mm_loadu_pd(row1), add1));
+    _mm_storeu_pd(first, _mm_add_pd(_mm_loadu_pd(first), gx));
+    _mm_storeu_pd(second, _mm_add_pd(_mm_loadu_pd(second), gy));
+}
+
+inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
+                                const JointbinsOutputs<double>& sums, double scale, double lower)
+{
+    // Locals, as the vector stores may alias anything in memory.
+    const JointbinsOutputs<double> out = sums;
+    const int32_t nb = in.bins, count = in.count;
+    const double* const first = in.first;
+    const double* const second = in.second;
+    const __m128d scale2 = _mm_set1_pd(scale), lower2 = _mm_set1_pd(lower);
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d inside_end = _mm_set1_pd(static_cast<double>(nb - 1));
+    int32_t k = 0;
+    for (; k + 1 < count; k += 2) {
+        // [p_k, p_k+1] on each axis
+        const __m128d px = _mm_mul_pd(scale2, _mm_sub_pd(_mm_loadu_pd(first + k), lower2));
+        const __m128d py = _mm_mul_pd(scale2, _mm_sub_pd(_mm_loadu_pd(second + k), lower2));
+        const __m128d qx = _mm_add_pd(px, zero), qy = _mm_add_pd(py, zero);
+        const __m128d inside_x = _mm_and_pd(_mm_cmpge_pd(qx, zero), _mm_cmplt_pd(qx, inside_end));
+        const __m128d inside_y = _mm_and_pd(_mm_cmpge_pd(qy, zero), _mm_cmplt_pd(qy, inside_end));
+        if (_mm_movemask_pd(_mm_and_pd(inside_x, inside_y)) != 3) {
+            add_positions(out, nb, _mm_cvtsd_f64(px), _mm_cvtsd_f64(py));
+            add_positions(out, nb, _mm_cvtsd_f64(_mm_unpackhi_pd(px, px)),
+                          _mm_cvtsd_f64(_mm_unpackhi_pd(py, py)));
+            continue;
+        }
+        const __m128i tx = _mm_cvttpd_epi32(qx), ty = _mm_cvttpd_epi32(qy);
+        const __m128d fx = _mm_cvtepi32_pd(tx), fy = _mm_cvtepi32_pd(ty);
+        const __m128d gx0 = _mm_sub_pd(_mm_add_pd(fx, one), qx), gx1 = _mm_sub_pd(qx, fx);
+        const __m128d gy0 = _mm_sub_pd(_mm_add_pd(fy, one), qy), gy1 = _mm_sub_pd(qy, fy);
+        // [x0_k, y0_k, x0_k+1, y0_k+1]
+        const __m128i bins = _mm_unpacklo_epi32(tx, ty);
+        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(bins)),
+                   _mm_unpacklo_pd(gx0, gx1), _mm_unpacklo_pd(gy0, gy1));
+        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bins, bins))),
+                   _mm_unpackhi_pd(gx0, gx1), _mm_unpackhi_pd(gy0, gy1));
+    }
+    return k;
+}
+
+// Two floats from or to memory, in the low lanes.
+inline __m128 load_two(const float* p)
+{
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+inline void store_two(float* p, __m128 v)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
+}
+
+// Adds one inside sample of single precision: bins = x0 | y0 << 32, gx and gy
+// the float weight pairs [g0, g1] of each axis in their low lanes. The joint
+// cells add in double and round to float; the single-image bins add in float
+// (see the top of jointbins_sample.h).
+inline void add_inside(const JointbinsOutputs<float>& out, int32_t nb, uint64_t bins, __m128 gx,
+                       __m128 gy)
+{
+    const int32_t x0 = static_cast<int32_t>(bins & 0xffffffffu);
+    const int32_t y0 = static_cast<int32_t>(bins >> 32);
+    float* const row0 = out.joint + linear_index_2d(x0, y0, nb);
+    float* const row1 = row0 + nb;
+    float* const first = out.first + x0;
+    float* const second = out.second + y0;
+    const __m128d gxd = _mm_cvtps_pd(gx), gyd = _mm_cvtps_pd(gy);
+    const __m128d add0 = _mm_mul_pd(gxd, _mm_unpacklo_pd(gyd, gyd));
+    const __m128d add1 = _mm_mul_pd(gxd, _mm_unpackhi_pd(gyd, gyd));
+    store_two(row0, _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(load_two(row0)), add0)));
+    store_two(row1, _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(load_two(row1)), add1)));
+    store_two(first, _mm_add_ps(load_two(first), gx));
+    store_two(second, _mm_add_ps(load_two(second), gy));
+}
+
+inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
+                                const JointbinsOutputs<float>& sums, double scale, double lower)
+{
+    const JointbinsOutputs<float> out = sums;
+    const int32_t nb = in.bins, count = in.count;
+    const float* const first = in.first;
+    const float* const second = in.second;
+    const __m128d scale2 = _mm_set1_pd(scale), lower2 = _mm_set1_pd(lower);
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    const __m128 inside_end = _mm_set1_ps(static_cast<float>(nb - 1));
+    int32_t k = 0;
+    for (; k + 1 < count; k += 2) {
+        // Positions rounded to float: [px_k, px_k+1, py_k, py_k+1]
+        const __m128 px = _mm_cvtpd_ps(
+            _mm_mul_pd(scale2, _mm_sub_pd(_mm_cvtps_pd(load_two(first + k)), lower2)));
+        const __m128 py = _mm_cvtpd_ps(
+            _mm_mul_pd(scale2, _mm_sub_pd(_mm_cvtps_pd(load_two(second + k)), lower2)));
+        const __m128 p = _mm_movelh_ps(px, py);
+        const __m128 q = _mm_add_ps(p, zero);
+        const __m128 inside = _mm_and_ps(_mm_cmpge_ps(q, zero), _mm_cmplt_ps(q, inside_end));
+        if (_mm_movemask_ps(inside) != 15) {
+            add_positions(out, nb, _mm_cvtss_f32(p), _mm_cvtss_f32(_mm_movehl_ps(p, p)));
+            const __m128 next = _mm_shuffle_ps(p, p, _MM_SHUFFLE(3, 3, 3, 1));
+            add_positions(out, nb, _mm_cvtss_f32(next), _mm_cvtss_f32(_mm_movehl_ps(next, next)));
+            continue;
+        }
+        const __m128i t = _mm_cvttps_epi32(q);
+        const __m128 f = _mm_cvtepi32_ps(t);
+        const __m128 g0 = _mm_sub_ps(_mm_add_ps(f, one), q), g1 = _mm_sub_ps(q, f);
+        // [gx0_k, gx1_k, gx0_k+1, gx1_k+1] and the same for y
+        const __m128 gx = _mm_unpacklo_ps(g0, g1), gy = _mm_unpackhi_ps(g0, g1);
+        // [x0_k, y0_k, x0_k+1, y0_k+1]
+        const __m128i bins = _mm_shuffle_epi32(t, _MM_SHUFFLE(3, 1, 2, 0));
+        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(bins)), gx, gy);
+        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bins, bins))),
+                   _mm_movehl_ps(gx, gx), _mm_movehl_ps(gy, gy));
+    }
+    return k;
+}
+
+#else
+
+template <class T>
+inline int32_t accumulate_pairs(const JointbinsInputs<T>&, const JointbinsOutputs<T>&, double,
+                                double)
+{
+    return 0;
+}
+
+#endif
+
+}  // namespace regkern
