@@ -30,10 +30,11 @@ namespace fuzz {
     std::abort();
 }
 
-// Values the plug-ins must survive, mixed with plain ones from [lo, hi].
+// Values the plug-ins must survive, mixed with plain ones between lo and hi
+// (lo is the ordinary choice; hi may lie below it).
 inline double pick_value(FuzzedDataProvider& in, double lo, double hi)
 {
-    if (!(std::isfinite(lo) && std::isfinite(hi) && lo <= hi)) {
+    if (!(std::isfinite(lo) && std::isfinite(hi))) {
         lo = -1.0;
         hi = 2.0;
     }
@@ -51,7 +52,7 @@ inline double pick_value(FuzzedDataProvider& in, double lo, double hi)
     };
     const uint8_t kind = in.ConsumeIntegral<uint8_t>();
     if (kind < 160) return lo + (hi - lo) * (kind / 159.0);  // quick, evenly spread
-    if (kind < 200) return in.ConsumeFloatingPointInRange<double>(lo, hi);
+    if (kind < 200) return in.ConsumeFloatingPointInRange<double>(std::min(lo, hi), std::max(lo, hi));
     if (kind < 230) return in.PickValueInArray(special);
     return in.ConsumeFloatingPoint<double>();  // any double at all
 }

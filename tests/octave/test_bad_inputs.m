@@ -227,6 +227,9 @@
 %!   tiny = realmin (class (in{1})) * eps (class (in{1}));
 %!   call = in; call{5} = [tiny, 2 * tiny];
 %!   expect_error (name{1}, call, nout, 'badRange', 'denormal width');
+%!   % a bin scale so small it is subnormal: the last bin would map beyond max
+%!   call = in; call{5} = c ([-1, 1] * realmax (class (in{1})) / 2); call{6} = c (2);
+%!   expect_error (name{1}, call, nout, 'badRange', 'subnormal scale');
 %!   if (isa (in{1}, 'double'))  % max - min overflows (single bounds are subtracted in double)
 %!     call = in; call{5} = [-1, 1] * realmax / 1.5;
 %!     expect_error (name{1}, call, nout, 'badRange', 'width beyond realmax');
