@@ -24,6 +24,7 @@ struct FieldInversion {
     const T* kernel;                      // H, kernel storage order
     std::array<T*, N> forward;            // Fx, Fy(, Fz), zero-filled on entry
     T* weight_sum;                        // S, one per grid point, zero-filled on entry
+    T* row_buffer;                        // room for one grid row (sx values)
 };
 
 namespace detail {
@@ -40,6 +41,19 @@ struct Sample {
     std::array<Pair, N> carried_pair;
     std::array<double, (1 << N)> corner_weight;
     std::array<Pair, (1 << N)> corner_weight_pair;
+};
+
+// While splatting, grid row (y, z) of the forward field and of S is stored
+// rotated along x by shift(y, z) = (y * step[1] + z * step[2]) mod sx
+// positions (step[0] unused): point x of the row lies at
+// (x + shift) mod sx. When a row length in bytes is a multiple of 4096,
+// neighbouring rows otherwise share their low 12 address bits point for
+// point, and a load from one row is held up behind recent stores to the
+// other (the processor compares only those bits at first). The
+// normalisation puts every row back in place.
+template <int N>
+struct RowStagger {
+    std::array<int32_t, N> step;
 };
 
 // Offset of corner c along axis a: the bits of c, the first axis the highest.

@@ -200,7 +200,8 @@ inline void splat_pair(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sam
 }
 
 // The points rx = first..last of the footprint row at offsets r (r[0]
-// unused) of a row of kind Kind; m is the element of point `first`.
+// unused) of a row of kind Kind; m is the element of point `first`, and the
+// points up to `last` are stored one after another.
 template <class T, int N, KernelOrder Order, int Kind>
 void splat_row(const FieldInversion<T, N>& job, const Sample<N>& sample,
                const std::array<int32_t, N>& r, int32_t first, int32_t last, int32_t m)
@@ -209,6 +210,7 @@ void splat_row(const FieldInversion<T, N>& job, const Sample<N>& sample,
     RowOf<T, N, Order, Kind> row;
     row.forward = job.forward;
     row.weight_sum = job.weight_sum;
+#pragma GCC unroll 4
     for (int l = 0; l < pattern.count; ++l) {
         int32_t element = 0, stride = job.kernel_extent[0];
         for (int a = 1; a < N; ++a) {
@@ -227,21 +229,32 @@ void splat_row(const FieldInversion<T, N>& job, const Sample<N>& sample,
     if (rx <= last) splat_point<T, N, Order, Kind, false, true>(row, sample, rx, m);
 }
 
-template <class T, int N, KernelOrder Order, int Kind = 0>
+template <class T, int N, KernelOrder Order>
 void splat_row_of_kind(int kind, const FieldInversion<T, N>& job, const Sample<N>& sample,
                        const std::array<int32_t, N>& r, int32_t first, int32_t last, int32_t m)
 {
-    if constexpr (Kind < row_kinds<N>) {
-        if (kind == Kind)
-            splat_row<T, N, Order, Kind>(job, sample, r, first, last, m);
-        else
-            splat_row_of_kind<T, N, Order, Kind + 1>(kind, job, sample, r, first, last, m);
+    switch (kind) {
+    case 0: return splat_row<T, N, Order, 0>(job, sample, r, first, last, m);
+    case 1: return splat_row<T, N, Order, 1>(job, sample, r, first, last, m);
+    case 2: return splat_row<T, N, Order, 2>(job, sample, r, first, last, m);
+    }
+    if constexpr (N == 3) {
+        switch (kind) {
+        case 3: return splat_row<T, N, Order, 3>(job, sample, r, first, last, m);
+        case 4: return splat_row<T, N, Order, 4>(job, sample, r, first, last, m);
+        case 5: return splat_row<T, N, Order, 5>(job, sample, r, first, last, m);
+        case 6: return splat_row<T, N, Order, 6>(job, sample, r, first, last, m);
+        case 7: return splat_row<T, N, Order, 7>(job, sample, r, first, last, m);
+        case 8: return splat_row<T, N, Order, 8>(job, sample, r, first, last, m);
+        }
     }
 }
 
-// Adds every share of the sample whose target lies inside the grid.
+// Adds every share of the sample whose target lies inside the grid, into
+// rows stored as `stagger` rotates them.
 template <class T, int N, KernelOrder Order>
-void splat_sample(const FieldInversion<T, N>& job, const Sample<N>& sample)
+void splat_sample(const FieldInversion<T, N>& job, const RowStagger<N>& stagger,
+                  const Sample<N>& sample)
 {
     const std::array<int32_t, N>& k = job.kernel_extent;
     std::array<int32_t, N> first, last, origin;
@@ -255,25 +268,48 @@ void splat_sample(const FieldInversion<T, N>& job, const Sample<N>& sample)
         // The footprint meets the grid, so the origin lies within K of it.
         origin[a] = static_cast<int32_t>(reach);
     }
+    const int32_t sx = job.grid[0];
     const int32_t x_first = origin[0] + first[0];
+    // The first grid row of the footprint: its element index and rotation.
+    int64_t shift = 0;
+    int32_t plane_base = 0, stride = sx;
+    for (int a = 1; a < N; ++a) {
+        const int32_t row = origin[a] + first[a];
+        shift += static_cast<int64_t>(row) * stagger.step[a];
+        plane_base += row * stride;
+        stride *= job.grid[a];
+    }
+    int32_t plane_shift = static_cast<int32_t>(shift % sx);
+    const int32_t plane_stride = N == 3 ? sx * job.grid[1] : 0;
+
     std::array<int32_t, N> r = first;
-    while (true) {
-        int kind = axis_reach(r[1], k[1]);
-        if constexpr (N == 3) kind += 3 * axis_reach(r[2], k[2]);
-        int32_t m = x_first;
-        int32_t stride = job.grid[0];
-        for (int a = 1; a < N; ++a) {
-            m += (origin[a] + r[a]) * stride;
-            stride *= job.grid[a];
+    const int32_t z_first = N == 3 ? first[N - 1] : 0, z_last = N == 3 ? last[N - 1] : 0;
+    for (int32_t rz = z_first; rz <= z_last; ++rz) {
+        if constexpr (N == 3) r[2] = rz;
+        int32_t row_shift = plane_shift, base = plane_base;
+        for (r[1] = first[1]; r[1] <= last[1]; ++r[1]) {
+            int kind = axis_reach(r[1], k[1]);
+            if constexpr (N == 3) kind += 3 * axis_reach(r[2], k[2]);
+            // Storage position of the first point; the row continues at the
+            // start of its storage where the rotation wraps.
+            int32_t at = x_first + row_shift;
+            if (at >= sx) at -= sx;
+            const int32_t wrap = first[0] + (sx - at);
+            if (wrap > last[0]) {
+                splat_row_of_kind<T, N, Order>(kind, job, sample, r, first[0], last[0], base + at);
+            } else {
+                splat_row_of_kind<T, N, Order>(kind, job, sample, r, first[0], wrap - 1, base + at);
+                splat_row_of_kind<T, N, Order>(kind, job, sample, r, wrap, last[0], base);
+            }
+            row_shift += stagger.step[1];
+            if (row_shift >= sx) row_shift -= sx;
+            base += sx;
         }
-        splat_row_of_kind<T, N, Order>(kind, job, sample, r, first[0], last[0], m);
-        // Next row: y fastest, then z.
-        int a = 1;
-        for (; a < N; ++a) {
-            if (++r[a] <= last[a]) break;
-            r[a] = first[a];
+        if constexpr (N == 3) {
+            plane_shift += stagger.step[2];
+            if (plane_shift >= sx) plane_shift -= sx;
         }
-        if (a == N) return;
+        plane_base += plane_stride;
     }
 }
 

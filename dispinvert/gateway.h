@@ -80,6 +80,8 @@ void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
 
     std::vector<T> weight_sum(static_cast<size_t>(grid_count));
     job.weight_sum = weight_sum.data();
+    std::vector<T> row_buffer(static_cast<size_t>(job.grid[0]));
+    job.row_buffer = row_buffer.data();
     invert_field<T, N, Order>(job);
 }
 

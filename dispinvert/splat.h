@@ -13,6 +13,7 @@
 // (storage order of the grid) and by the kernel loop order Order.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -67,6 +68,74 @@ bool form_sample(const FieldInversion<T, N>& job, const std::array<int32_t, N>& 
     return true;
 }
 
+// The rotation step of the rows along axis a (see RowStagger): the smallest
+// one, up to 64 points, that moves every two rows of one footprint (at most
+// K_a apart along a) at least a cache line apart in their low 12 address
+// bits; 0 when none does or none is needed.
+template <class T, int N>
+int32_t stagger_step(const FieldInversion<T, N>& job, int a)
+{
+    int64_t stride = 1;  // elements between neighbouring rows along a
+    for (int b = 0; b < a; ++b) stride *= job.grid[b];
+    const int64_t span = std::min<int64_t>(job.kernel_extent[a], 64);
+    const int32_t steps = std::min<int32_t>(job.grid[0], 65);
+    for (int32_t step = 0; step < steps; ++step) {
+        const int64_t bytes = (stride + step) * static_cast<int64_t>(sizeof(T));
+        bool apart = true;
+        for (int64_t d = 1; d <= span && apart; ++d) {
+            const int64_t low = d * bytes % 4096;
+            apart = low >= 64 && low <= 4096 - 64;
+        }
+        if (apart) return step;
+    }
+    return 0;
+}
+
+// Divides the forward values of the grid row at element `base`, stored
+// rotated by `shift`, by their weight sums plus epsilon, and puts them back
+// in place.
+template <class T, int N>
+void normalise_row(const FieldInversion<T, N>& job, int32_t base, int32_t shift)
+{
+    // The nearest T to 1e-8, added to the weight sum in double.
+    const double epsilon = static_cast<double>(static_cast<T>(1e-8));
+    const int32_t sx = job.grid[0];
+    const T* const s = job.weight_sum + base;
+    for (int a = 0; a < N; ++a) {
+        T* const f = job.forward[a] + base;
+        const T* stored = f;
+        if (shift != 0) {
+            std::copy(f, f + sx, job.row_buffer);
+            stored = job.row_buffer;
+        }
+        // Point x of the row is stored at (x + shift) mod sx.
+        for (int32_t x = 0, at = shift; x < sx; ++x, at = at + 1 == sx ? 0 : at + 1) {
+            const double denominator = static_cast<double>(s[at]) + epsilon;
+            f[x] = static_cast<T>(static_cast<double>(stored[at]) / denominator);
+        }
+    }
+}
+
+template <class T, int N>
+void normalise(const FieldInversion<T, N>& job, const RowStagger<N>& stagger)
+{
+    const int32_t sx = job.grid[0];
+    const int32_t planes = N == 3 ? job.grid[N - 1] : 1;
+    int32_t base = 0, plane_shift = 0;
+    for (int32_t z = 0; z < planes; ++z) {
+        int32_t shift = plane_shift;
+        for (int32_t y = 0; y < job.grid[1]; ++y, base += sx) {
+            normalise_row<T, N>(job, base, shift);
+            shift += stagger.step[1];
+            if (shift >= sx) shift -= sx;
+        }
+        if constexpr (N == 3) {
+            plane_shift += stagger.step[2];
+            if (plane_shift >= sx) plane_shift -= sx;
+        }
+    }
+}
+
 // Steps a grid point to the next in storage order (x fastest).
 template <int N>
 void advance(std::array<int32_t, N>& index, const std::array<int32_t, N>& extent)
@@ -91,23 +160,18 @@ void invert_field(const FieldInversion<T, N>& job)
     const int32_t grid_count = detail::product<N>(job.grid);
     const int32_t kernel_count = detail::product<N>(job.kernel_extent);
 
+    detail::RowStagger<N> stagger{};
+    for (int a = 1; a < N; ++a) stagger.step[a] = detail::stagger_step<T, N>(job, a);
+
     std::array<int32_t, N> p{};
     detail::Sample<N> sample;
     if (kernel_count > 0) {
         for (int32_t n = 0; n < grid_count; ++n, detail::advance<N>(p, job.grid)) {
             if (!detail::form_sample<T, N>(job, p, n, half_width, sample)) continue;
-            detail::splat_sample<T, N, Order>(job, sample);
+            detail::splat_sample<T, N, Order>(job, stagger, sample);
         }
     }
-
-    // The nearest T to 1e-8, added to the weight sum in double.
-    const double epsilon = static_cast<double>(static_cast<T>(1e-8));
-    for (int32_t n = 0; n < grid_count; ++n) {
-        const double denominator = static_cast<double>(job.weight_sum[n]) + epsilon;
-        for (int a = 0; a < N; ++a)
-            job.forward[a][n] =
-                static_cast<T>(static_cast<double>(job.forward[a][n]) / denominator);
-    }
+    detail::normalise<T, N>(job, stagger);
 }
 
 }  // namespace regkern
