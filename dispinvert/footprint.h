@@ -199,28 +199,12 @@ inline void splat_pair(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sam
     store_pair(row.weight_sum + m, sums[N]);
 }
 
-// The points rx = first..last of the footprint row at offsets r (r[0]
-// unused) of a row of kind Kind; m is the element of point `first`, and the
-// points up to `last` are stored one after another.
+// The points rx = first..last of one footprint row; m is the element of
+// point `first`, and the points up to `last` are stored one after another.
 template <class T, int N, KernelOrder Order, int Kind>
-void splat_row(const FieldInversion<T, N>& job, const Sample<N>& sample,
-               const std::array<int32_t, N>& r, int32_t first, int32_t last, int32_t m)
+inline void splat_points(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sample,
+                         int32_t kx, int32_t first, int32_t last, int32_t m)
 {
-    constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
-    RowOf<T, N, Order, Kind> row;
-    row.forward = job.forward;
-    row.weight_sum = job.weight_sum;
-#pragma GCC unroll 4
-    for (int l = 0; l < pattern.count; ++l) {
-        int32_t element = 0, stride = job.kernel_extent[0];
-        for (int a = 1; a < N; ++a) {
-            element += (r[a] - pattern.offset[l][a]) * stride;
-            stride *= job.kernel_extent[a];
-        }
-        row.kernel_row[l] = job.kernel + element;
-    }
-
-    const int32_t kx = job.kernel_extent[0];
     int32_t rx = first;
     if (rx == 0) splat_point<T, N, Order, Kind, true, false>(row, sample, rx++, m++);
     const int32_t both_last = std::min(last, kx - 1);
@@ -229,23 +213,76 @@ void splat_row(const FieldInversion<T, N>& job, const Sample<N>& sample,
     if (rx <= last) splat_point<T, N, Order, Kind, false, true>(row, sample, rx, m);
 }
 
+// Where a run of footprint rows lies: the x offsets of the footprint, the
+// grid x of offset `first`, and for the current row its offsets r (r[0]
+// unused), the element of its grid point x = 0 and its rotation. The
+// stagger step along y moves the rotation from row to row.
+template <int N>
+struct RowRun {
+    int32_t first, last, x_first;
+    std::array<int32_t, N> r;
+    int32_t base, shift, shift_step;
+};
+
+// The rows r[1] = run.r[1] .. y_last of one kind, all with the same row
+// corners; leaves `run` at the row after the last.
+template <class T, int N, KernelOrder Order, int Kind>
+void splat_rows(const FieldInversion<T, N>& job, const Sample<N>& sample, RowRun<N>& run,
+                int32_t y_last)
+{
+    constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
+    const int32_t sx = job.grid[0], kx = job.kernel_extent[0];
+    RowOf<T, N, Order, Kind> row;
+    row.forward = job.forward;
+    row.weight_sum = job.weight_sum;
+#pragma GCC unroll 4
+    for (int l = 0; l < pattern.count; ++l) {
+        int32_t element = 0, stride = kx;
+        for (int a = 1; a < N; ++a) {
+            element += (run.r[a] - pattern.offset[l][a]) * stride;
+            stride *= job.kernel_extent[a];
+        }
+        row.kernel_row[l] = job.kernel + element;
+    }
+    for (; run.r[1] <= y_last; ++run.r[1]) {
+        // Storage position of the first point; the row continues at the
+        // start of its storage where the rotation wraps.
+        int32_t at = run.x_first + run.shift;
+        if (at >= sx) at -= sx;
+        const int32_t wrap = run.first + (sx - at);
+        int32_t first = run.first, last = std::min(run.last, wrap - 1);
+        while (true) {
+            splat_points<T, N, Order, Kind>(row, sample, kx, first, last, run.base + at);
+            if (last == run.last) break;
+            first = wrap;
+            last = run.last;
+            at = 0;
+        }
+#pragma GCC unroll 4
+        for (int l = 0; l < pattern.count; ++l) row.kernel_row[l] += kx;
+        run.base += sx;
+        run.shift += run.shift_step;
+        if (run.shift >= sx) run.shift -= sx;
+    }
+}
+
 template <class T, int N, KernelOrder Order>
-void splat_row_of_kind(int kind, const FieldInversion<T, N>& job, const Sample<N>& sample,
-                       const std::array<int32_t, N>& r, int32_t first, int32_t last, int32_t m)
+void splat_rows_of_kind(int kind, const FieldInversion<T, N>& job, const Sample<N>& sample,
+                        RowRun<N>& run, int32_t y_last)
 {
     switch (kind) {
-    case 0: return splat_row<T, N, Order, 0>(job, sample, r, first, last, m);
-    case 1: return splat_row<T, N, Order, 1>(job, sample, r, first, last, m);
-    case 2: return splat_row<T, N, Order, 2>(job, sample, r, first, last, m);
+    case 0: return splat_rows<T, N, Order, 0>(job, sample, run, y_last);
+    case 1: return splat_rows<T, N, Order, 1>(job, sample, run, y_last);
+    case 2: return splat_rows<T, N, Order, 2>(job, sample, run, y_last);
     }
     if constexpr (N == 3) {
         switch (kind) {
-        case 3: return splat_row<T, N, Order, 3>(job, sample, r, first, last, m);
-        case 4: return splat_row<T, N, Order, 4>(job, sample, r, first, last, m);
-        case 5: return splat_row<T, N, Order, 5>(job, sample, r, first, last, m);
-        case 6: return splat_row<T, N, Order, 6>(job, sample, r, first, last, m);
-        case 7: return splat_row<T, N, Order, 7>(job, sample, r, first, last, m);
-        case 8: return splat_row<T, N, Order, 8>(job, sample, r, first, last, m);
+        case 3: return splat_rows<T, N, Order, 3>(job, sample, run, y_last);
+        case 4: return splat_rows<T, N, Order, 4>(job, sample, run, y_last);
+        case 5: return splat_rows<T, N, Order, 5>(job, sample, run, y_last);
+        case 6: return splat_rows<T, N, Order, 6>(job, sample, run, y_last);
+        case 7: return splat_rows<T, N, Order, 7>(job, sample, run, y_last);
+        case 8: return splat_rows<T, N, Order, 8>(job, sample, run, y_last);
         }
     }
 }
@@ -269,7 +306,6 @@ void splat_sample(const FieldInversion<T, N>& job, const RowStagger<N>& stagger,
         origin[a] = static_cast<int32_t>(reach);
     }
     const int32_t sx = job.grid[0];
-    const int32_t x_first = origin[0] + first[0];
     // The first grid row of the footprint: its element index and rotation.
     int64_t shift = 0;
     int32_t plane_base = 0, stride = sx;
@@ -282,29 +318,28 @@ void splat_sample(const FieldInversion<T, N>& job, const RowStagger<N>& stagger,
     int32_t plane_shift = static_cast<int32_t>(shift % sx);
     const int32_t plane_stride = N == 3 ? sx * job.grid[1] : 0;
 
-    std::array<int32_t, N> r = first;
+    RowRun<N> run;
+    run.first = first[0];
+    run.last = last[0];
+    run.x_first = origin[0] + first[0];
+    run.shift_step = stagger.step[1];
+    run.r = first;
     const int32_t z_first = N == 3 ? first[N - 1] : 0, z_last = N == 3 ? last[N - 1] : 0;
     for (int32_t rz = z_first; rz <= z_last; ++rz) {
-        if constexpr (N == 3) r[2] = rz;
-        int32_t row_shift = plane_shift, base = plane_base;
-        for (r[1] = first[1]; r[1] <= last[1]; ++r[1]) {
-            int kind = axis_reach(r[1], k[1]);
-            if constexpr (N == 3) kind += 3 * axis_reach(r[2], k[2]);
-            // Storage position of the first point; the row continues at the
-            // start of its storage where the rotation wraps.
-            int32_t at = x_first + row_shift;
-            if (at >= sx) at -= sx;
-            const int32_t wrap = first[0] + (sx - at);
-            if (wrap > last[0]) {
-                splat_row_of_kind<T, N, Order>(kind, job, sample, r, first[0], last[0], base + at);
-            } else {
-                splat_row_of_kind<T, N, Order>(kind, job, sample, r, first[0], wrap - 1, base + at);
-                splat_row_of_kind<T, N, Order>(kind, job, sample, r, wrap, last[0], base);
-            }
-            row_shift += stagger.step[1];
-            if (row_shift >= sx) row_shift -= sx;
-            base += sx;
+        int z_kind = 0;
+        if constexpr (N == 3) {
+            run.r[2] = rz;
+            z_kind = 3 * axis_reach(rz, k[2]);
         }
+        run.r[1] = first[1];
+        run.base = plane_base;
+        run.shift = plane_shift;
+        // Rows along y: offset 0, the offsets between, offset Ky.
+        if (run.r[1] == 0) splat_rows_of_kind<T, N, Order>(lower_only + z_kind, job, sample, run, 0);
+        splat_rows_of_kind<T, N, Order>(both_corners + z_kind, job, sample, run,
+                                        std::min(last[1], k[1] - 1));
+        if (run.r[1] <= last[1])
+            splat_rows_of_kind<T, N, Order>(upper_only + z_kind, job, sample, run, last[1]);
         if constexpr (N == 3) {
             plane_shift += stagger.step[2];
             if (plane_shift >= sx) plane_shift -= sx;
