@@ -43,6 +43,7 @@ bool form_sample(const FieldInversion<T, N>& job, const std::array<int32_t, N>& 
                  const std::array<int32_t, N>& half_width, Sample<N>& sample)
 {
     std::array<T, N> fraction;
+#pragma GCC unroll 4
     for (int a = 0; a < N; ++a) {
         const T u = static_cast<T>(-job.backward[a][n]);
         const T q = static_cast<T>(static_cast<double>(static_cast<T>(p[a])) -
@@ -55,13 +56,18 @@ bool form_sample(const FieldInversion<T, N>& job, const std::array<int32_t, N>& 
         fraction[a] = static_cast<T>(static_cast<double>(q) -
                                      static_cast<double>(static_cast<T>(floor_q)));
     }
+    // Per axis the factor of the corner offsets 0 and 1: 1 - t and t.
+    std::array<std::array<double, 2>, N> factor;
+    for (int a = 0; a < N; ++a) {
+        const double t = static_cast<double>(fraction[a]);
+        factor[a] = {1.0 - t, t};
+    }
+#pragma GCC unroll 8
     for (int c = 0; c < (1 << N); ++c) {
         // (x-factor * y-factor) * z-factor, evaluated in double, stored once.
-        double weight = 1.0;
-        for (int a = 0; a < N; ++a) {
-            const double t = static_cast<double>(fraction[a]);
-            weight = weight * (corner_offset<N>(c, a) ? t : 1.0 - t);
-        }
+        double weight = factor[0][corner_offset<N>(c, 0)];
+#pragma GCC unroll 2
+        for (int a = 1; a < N; ++a) weight = weight * factor[a][corner_offset<N>(c, a)];
         sample.corner_weight[c] = static_cast<double>(static_cast<T>(weight));
         sample.corner_weight_pair[c] = pair_of(sample.corner_weight[c]);
     }
