@@ -162,24 +162,38 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.bin_scale = settings.bin_scale;
     s.half_span = static_cast<T>((static_cast<double>(settings.spacing) - 1.0) / 2.0);
 
+    int32_t grid_size[3];
     int64_t blocks = 1;
     for (int axis = 0; axis < 3; ++axis) {
-        s.grid_size[axis] = axis < D ? block_count(s.image_size[axis], s.spacing) : 1;
-        blocks *= s.grid_size[axis];
+        grid_size[axis] = axis < D ? block_count(s.image_size[axis], s.spacing) : 1;
+        blocks *= grid_size[axis];
         if (blocks > INT32_MAX)
             fail("badSpacing", "spacing is so small that the block grid does not fit in 32 bits.");
     }
-    s.slab_axis = D - 1;
-    const int32_t layers = s.grid_size[s.slab_axis];
-    const int32_t workers = remap_worker_count(host_thread_count(), layers);
+    const double host_threads = host_thread_count();
 
     // Outputs take image A's own dimension vector (a volume's first three
-    // extents, a plane's first two).
+    // extents, a plane's first two). Nothing with a destructor is alive yet:
+    // a failed creation leaves through the host's error exit.
     const mwSize ndims_a = mxGetNumberOfDimensions(prhs[IN_IMAGE_A]);
     const mwSize out_ndims = ndims_a < D ? ndims_a : D;
     s.out_a = create_output<T>(&plhs[0], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
     s.out_b = create_output<T>(&plhs[1], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
     if (blocks == 0) return;
+
+    // A plane has one slice and no z blocks to place.
+    std::vector<AxisSpan> spans[3];
+    for (int axis = 0; axis < D; ++axis)
+        spans[axis] = writing_spans(grid_size[axis], s.spacing, s.half_span, s.image_size[axis],
+                                    s.window_size[axis], s.half_window[axis]);
+    if (D == 2) spans[2].push_back(AxisSpan{0, 0, 0, 0, 0, 0});
+    for (int axis = 0; axis < 3; ++axis) {
+        s.spans[axis] = spans[axis].data();
+        s.span_count[axis] = static_cast<int32_t>(spans[axis].size());
+    }
+    s.slab_axis = D - 1;
+    const int32_t layers = s.span_count[s.slab_axis];
+    const int32_t workers = remap_worker_count(host_threads, layers);
 
     // Scratch for every worker, taken before any thread starts so that a
     // failed allocation leaves nothing running.

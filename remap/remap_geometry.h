@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "indexing.h"
 
@@ -69,6 +70,22 @@ AxisSpan axis_span(int32_t b, int32_t blocks, T spacing, T half_span, int32_t ex
         if (next_lo - 1 < span.write_hi) span.write_hi = next_lo - 1;
     }
     return span;
+}
+
+// The spans of the blocks along an axis that give some voxel its final value,
+// in block order. A block whose every voxel a later block maps again does no
+// visible work; leaving it out keeps a spacing far below 1 (many blocks per
+// voxel) from costing more than one block per voxel.
+template <class T>
+std::vector<AxisSpan> writing_spans(int32_t blocks, T spacing, T half_span, int32_t extent,
+                                    int32_t window, int32_t half)
+{
+    std::vector<AxisSpan> spans;
+    for (int32_t b = 0; b < blocks; ++b) {
+        const AxisSpan span = axis_span(b, blocks, spacing, half_span, extent, window, half);
+        if (span.lo <= span.write_hi) spans.push_back(span);
+    }
+    return spans;
 }
 
 }  // namespace regkern

@@ -30,8 +30,9 @@ struct RemapShared {
     int32_t image_size[3];   // sx, sy, sz (sz = 1 for a plane)
     int32_t window_size[3];  // wx, wy, wz
     int32_t half_window[3];  // (w - 1) / 2
-    int32_t grid_size[3];    // blocks per axis
-    int slab_axis;           // the axis whose block layers are split among workers
+    const AxisSpan* spans[3];  // per axis, the blocks that give voxels their final value
+    int32_t span_count[3];
+    int slab_axis;             // the axis whose block layers are split among workers
     T bins;
     int32_t nb;
     T min;
@@ -40,12 +41,12 @@ struct RemapShared {
     T half_span;
 };
 
-// One worker's share: the block layers first..end-1 along the slab axis, and
+// One worker's share: the block layers spans[slab_axis][first..end-1], and
 // its own scratch.
 template <class T>
 struct RemapTask {
     const RemapShared<T>* shared;
-    int32_t first_layer;  // block layers first_layer..end_layer-1
+    int32_t first_layer;  // indices into the slab axis's spans
     int32_t end_layer;
     T* hist_ad;       // nb * nb cells, zero between blocks; row of an A bin contiguous
     T* hist_cb;       // nb * nb cells, zero between blocks; column of a B bin contiguous
@@ -203,9 +204,6 @@ template <class T, bool track_box>
 void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
 {
     const RemapShared<T>& s = *task.shared;
-    for (int axis = 0; axis < 3; ++axis)
-        if (span[axis].write_hi < span[axis].lo) return;  // every voxel is mapped again later
-
     const int32_t nb = s.nb;
     const TouchedBox whole{0, nb - 1, 0, nb - 1};
     TouchedBox box_ad = track_box ? empty_box() : whole;
@@ -264,33 +262,24 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
     for (int32_t k = box_cb.line_lo; k <= box_cb.line_hi; ++k) task.mode_b[k] = -1;
 }
 
-template <class T>
-AxisSpan remap_axis_span(const RemapShared<T>& s, int axis, int32_t b)
-{
-    return axis_span(b, s.grid_size[axis], s.spacing, s.half_span, s.image_size[axis],
-                     s.window_size[axis], s.half_window[axis]);
-}
-
 // Thread body. Blocks are visited layer by layer along the slab axis, then
-// along the remaining axes from the highest to x, so that within a worker a
-// later block overwrites an earlier one exactly as the block order says.
+// along the remaining axes from the highest to x, in block order.
 template <class T>
 void remap_worker(const RemapTask<T>* task)
 {
     const RemapShared<T>& s = *task->shared;
     int32_t first[3] = {0, 0, 0};
-    int32_t end[3] = {s.grid_size[0], s.grid_size[1], s.grid_size[2]};
+    int32_t end[3] = {s.span_count[0], s.span_count[1], s.span_count[2]};
     first[s.slab_axis] = task->first_layer;
     end[s.slab_axis] = task->end_layer;
 
     AxisSpan span[3];
-    for (int32_t bz = first[2]; bz < end[2]; ++bz) {
-        // A plane has one slice and no z blocks to place.
-        span[2] = s.slab_axis == 2 ? remap_axis_span(s, 2, bz) : AxisSpan{0, 0, 0, 0, 0, 0};
-        for (int32_t by = first[1]; by < end[1]; ++by) {
-            span[1] = remap_axis_span(s, 1, by);
-            for (int32_t bx = first[0]; bx < end[0]; ++bx) {
-                span[0] = remap_axis_span(s, 0, bx);
+    for (int32_t iz = first[2]; iz < end[2]; ++iz) {
+        span[2] = s.spans[2][iz];
+        for (int32_t iy = first[1]; iy < end[1]; ++iy) {
+            span[1] = s.spans[1][iy];
+            for (int32_t ix = first[0]; ix < end[0]; ++ix) {
+                span[0] = s.spans[0][ix];
                 if (s.nb > whole_clear_bins)
                     remap_block<T, true>(*task, span);
                 else
