@@ -13,6 +13,7 @@
 // caller adds the rest. Elsewhere it adds none.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "jointbins_sample.h"
@@ -31,9 +32,9 @@ namespace regkern {
 inline void add_inside(const JointbinsOutputs<double>& out, int32_t nb, uint64_t bins,
                        __m128d gx, __m128d gy)
 {
-    const int32_t x0 = static_cast<int32_t>(bins & 0xffffffffu);
-    const int32_t y0 = static_cast<int32_t>(bins >> 32);
-    double* const row0 = out.joint + linear_index_2d(x0, y0, nb);
+    // Inside bins are at least 0: unsigned, they need no sign extension.
+    const size_t x0 = static_cast<uint32_t>(bins), y0 = static_cast<uint32_t>(bins >> 32);
+    double* const row0 = out.joint + (x0 + y0 * static_cast<size_t>(nb));
     double* const row1 = row0 + nb;
     double* const first = out.first + x0;
     double* const second = out.second + y0;
@@ -103,9 +104,8 @@ inline void store_two(float* p, __m128 v)
 inline void add_inside(const JointbinsOutputs<float>& out, int32_t nb, uint64_t bins, __m128 gx,
                        __m128 gy)
 {
-    const int32_t x0 = static_cast<int32_t>(bins & 0xffffffffu);
-    const int32_t y0 = static_cast<int32_t>(bins >> 32);
-    float* const row0 = out.joint + linear_index_2d(x0, y0, nb);
+    const size_t x0 = static_cast<uint32_t>(bins), y0 = static_cast<uint32_t>(bins >> 32);
+    float* const row0 = out.joint + (x0 + y0 * static_cast<size_t>(nb));
     float* const row1 = row0 + nb;
     float* const first = out.first + x0;
     float* const second = out.second + y0;
