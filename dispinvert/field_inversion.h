@@ -56,6 +56,12 @@ struct RowStagger {
     std::array<int32_t, N> step;
 };
 
+// (a + b) mod m for 0 <= a, b < m, without leaving the int32 range.
+inline int32_t add_mod(int32_t a, int32_t b, int32_t m)
+{
+    return a >= m - b ? a - (m - b) : a + b;
+}
+
 // Offset of corner c along axis a: the bits of c, the first axis the highest.
 template <int N>
 constexpr int corner_offset(int c, int a)

@@ -247,22 +247,21 @@ void splat_rows(const FieldInversion<T, N>& job, const Sample<N>& sample, RowRun
     for (; run.r[1] <= y_last; ++run.r[1]) {
         // Storage position of the first point; the row continues at the
         // start of its storage where the rotation wraps.
-        int32_t at = run.x_first + run.shift;
-        if (at >= sx) at -= sx;
-        const int32_t wrap = run.first + (sx - at);
-        int32_t first = run.first, last = std::min(run.last, wrap - 1);
+        int32_t at = add_mod(run.x_first, run.shift, sx);
+        const int32_t room = sx - at;  // points stored before the wrap
+        int32_t first = run.first;
+        int32_t last = room > run.last - first ? run.last : first + room - 1;
         while (true) {
             splat_points<T, N, Order, Kind>(row, sample, kx, first, last, run.base + at);
             if (last == run.last) break;
-            first = wrap;
+            first = last + 1;
             last = run.last;
             at = 0;
         }
 #pragma GCC unroll 4
         for (int l = 0; l < pattern.count; ++l) row.kernel_row[l] += kx;
         run.base += sx;
-        run.shift += run.shift_step;
-        if (run.shift >= sx) run.shift -= sx;
+        run.shift = add_mod(run.shift, run.shift_step, sx);
     }
 }
 
@@ -332,19 +331,16 @@ void splat_sample(const FieldInversion<T, N>& job, const RowStagger<N>& stagger,
             z_kind = 3 * axis_reach(rz, k[2]);
         }
         run.r[1] = first[1];
-        run.base = plane_base;
+        run.base = plane_base + (rz - z_first) * plane_stride;
         run.shift = plane_shift;
         // Rows along y: offset 0, the offsets between, offset Ky.
         if (run.r[1] == 0) splat_rows_of_kind<T, N, Order>(lower_only + z_kind, job, sample, run, 0);
-        splat_rows_of_kind<T, N, Order>(both_corners + z_kind, job, sample, run,
-                                        std::min(last[1], k[1] - 1));
+        const int32_t both_last = std::min(last[1], k[1] - 1);
+        if (run.r[1] <= both_last)
+            splat_rows_of_kind<T, N, Order>(both_corners + z_kind, job, sample, run, both_last);
         if (run.r[1] <= last[1])
             splat_rows_of_kind<T, N, Order>(upper_only + z_kind, job, sample, run, last[1]);
-        if constexpr (N == 3) {
-            plane_shift += stagger.step[2];
-            if (plane_shift >= sx) plane_shift -= sx;
-        }
-        plane_base += plane_stride;
+        if constexpr (N == 3) plane_shift = add_mod(plane_shift, stagger.step[2], sx);
     }
 }
 

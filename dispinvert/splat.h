@@ -132,12 +132,10 @@ void normalise(const FieldInversion<T, N>& job, const RowStagger<N>& stagger)
         int32_t shift = plane_shift;
         for (int32_t y = 0; y < job.grid[1]; ++y, base += sx) {
             normalise_row<T, N>(job, base, shift);
-            shift += stagger.step[1];
-            if (shift >= sx) shift -= sx;
+            shift = add_mod(shift, stagger.step[1], sx);
         }
         if constexpr (N == 3) {
-            plane_shift += stagger.step[2];
-            if (plane_shift >= sx) plane_shift -= sx;
+            plane_shift = add_mod(plane_shift, stagger.step[2], sx);
         }
     }
 }
