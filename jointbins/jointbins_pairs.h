@@ -57,27 +57,37 @@ inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
     const double* const second = in.second;
     const __m128d scale2 = _mm_set1_pd(scale), lower2 = _mm_set1_pd(lower);
     const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
-    const __m128d inside_end = _mm_set1_pd(static_cast<double>(nb - 1));
+    // Unsigned comparison through signed: both sides with the sign bit flipped.
+    const __m128i sign = _mm_set1_epi32(INT32_MIN);
+    const __m128i inside_end = _mm_xor_si128(_mm_set1_epi32(nb - 1), sign);
     int32_t k = 0;
     for (; k + 1 < count; k += 2) {
         // [p_k, p_k+1] on each axis
         const __m128d px = _mm_mul_pd(scale2, _mm_sub_pd(_mm_loadu_pd(first + k), lower2));
         const __m128d py = _mm_mul_pd(scale2, _mm_sub_pd(_mm_loadu_pd(second + k), lower2));
         const __m128d qx = _mm_add_pd(px, zero), qy = _mm_add_pd(py, zero);
-        const __m128d inside_x = _mm_and_pd(_mm_cmpge_pd(qx, zero), _mm_cmplt_pd(qx, inside_end));
-        const __m128d inside_y = _mm_and_pd(_mm_cmpge_pd(qy, zero), _mm_cmplt_pd(qy, inside_end));
-        if (_mm_movemask_pd(_mm_and_pd(inside_x, inside_y)) != 3) {
+        // Truncations; NaN and positions beyond the int32 range give INT32_MIN.
+        const __m128i tx = _mm_cvttpd_epi32(qx), ty = _mm_cvttpd_epi32(qy);
+        // [x0_k, y0_k, x0_k+1, y0_k+1]
+        const __m128i bins = _mm_unpacklo_epi32(tx, ty);
+        // 0 <= p < B - 1 on both axes of both samples: every truncation in
+        // [0, B - 2] as unsigned, and no position negative (those in (-1, 0)
+        // truncate to 0).
+        const int in_range = _mm_movemask_ps(
+            _mm_castsi128_ps(_mm_cmplt_epi32(_mm_xor_si128(bins, sign), inside_end)));
+        const int negative = _mm_movemask_pd(_mm_or_pd(qx, qy));
+        if (in_range != 15 || negative != 0) {
             add_positions(out, nb, _mm_cvtsd_f64(px), _mm_cvtsd_f64(py));
             add_positions(out, nb, _mm_cvtsd_f64(_mm_unpackhi_pd(px, px)),
                           _mm_cvtsd_f64(_mm_unpackhi_pd(py, py)));
             continue;
         }
-        const __m128i tx = _mm_cvttpd_epi32(qx), ty = _mm_cvttpd_epi32(qy);
+        // The floors are the truncations. x1 - p equals 1 - (p - x0) exactly:
+        // for x0 = 0 both are 1 - p, and for x0 >= 1 p lies within a factor
+        // of 2 of x0 and of x1, so both differences are exact.
         const __m128d fx = _mm_cvtepi32_pd(tx), fy = _mm_cvtepi32_pd(ty);
-        const __m128d gx0 = _mm_sub_pd(_mm_add_pd(fx, one), qx), gx1 = _mm_sub_pd(qx, fx);
-        const __m128d gy0 = _mm_sub_pd(_mm_add_pd(fy, one), qy), gy1 = _mm_sub_pd(qy, fy);
-        // [x0_k, y0_k, x0_k+1, y0_k+1]
-        const __m128i bins = _mm_unpacklo_epi32(tx, ty);
+        const __m128d gx1 = _mm_sub_pd(qx, fx), gy1 = _mm_sub_pd(qy, fy);
+        const __m128d gx0 = _mm_sub_pd(one, gx1), gy0 = _mm_sub_pd(one, gy1);
         add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(bins)),
                    _mm_unpacklo_pd(gx0, gx1), _mm_unpacklo_pd(gy0, gy1));
         add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bins, bins))),
