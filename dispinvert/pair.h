@@ -2,10 +2,11 @@
 // can be splatted together. Every operation rounds each lane exactly as the
 // scalar operation would (IEEE double, round to nearest), so results do not
 // depend on which form is built: SSE2 where the compiler targets it, plain
-// doubles elsewhere.
+// doubles elsewhere or when REGKERN_PAIR_PORTABLE is defined.
 #pragma once
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#if !defined(REGKERN_PAIR_PORTABLE) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define REGKERN_PAIR_SSE2 1
 #include <emmintrin.h>
 #endif
@@ -59,9 +60,14 @@ inline void store_pair(float* p, Pair x)
     p[0] = static_cast<float>(x.lanes[0]);
     p[1] = static_cast<float>(x.lanes[1]);
 }
+// Through float variables the compiler must keep: GCC 12 at -O2 turns two
+// neighbouring double-to-float-to-double round trips into a vector one and
+// then drops it, keeping the unrounded doubles.
 inline Pair round_to_float(Pair x)
 {
-    return {{static_cast<float>(x.lanes[0]), static_cast<float>(x.lanes[1])}};
+    volatile float lane0 = static_cast<float>(x.lanes[0]);
+    volatile float lane1 = static_cast<float>(x.lanes[1]);
+    return {{lane0, lane1}};
 }
 
 #endif
