@@ -41,10 +41,12 @@ inline void add_inside(const JointbinsOutputs<double>& out, int32_t nb, uint64_t
     // [gx0 * gy0, gx1 * gy0] and [gx0 * gy1, gx1 * gy1]
     const __m128d add0 = _mm_mul_pd(gx, _mm_unpacklo_pd(gy, gy));
     const __m128d add1 = _mm_mul_pd(gx, _mm_unpackhi_pd(gy, gy));
-    _mm_storeu_pd(row0, _mm_add_pd(_mm_loadu_pd(row0), add0));
-    _mm_storeu_pd(row1, _mm_add_pd(_mm_loadu_pd(row1), add1));
+    // The single-image bins first: neighbour samples share them most often,
+    // so their chains of additions are the longest.
     _mm_storeu_pd(first, _mm_add_pd(_mm_loadu_pd(first), gx));
     _mm_storeu_pd(second, _mm_add_pd(_mm_loadu_pd(second), gy));
+    _mm_storeu_pd(row0, _mm_add_pd(_mm_loadu_pd(row0), add0));
+    _mm_storeu_pd(row1, _mm_add_pd(_mm_loadu_pd(row1), add1));
 }
 
 inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
@@ -122,10 +124,10 @@ inline void add_inside(const JointbinsOutputs<float>& out, int32_t nb, uint64_t 
     const __m128d gxd = _mm_cvtps_pd(gx), gyd = _mm_cvtps_pd(gy);
     const __m128d add0 = _mm_mul_pd(gxd, _mm_unpacklo_pd(gyd, gyd));
     const __m128d add1 = _mm_mul_pd(gxd, _mm_unpackhi_pd(gyd, gyd));
-    store_two(row0, _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(load_two(row0)), add0)));
-    store_two(row1, _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(load_two(row1)), add1)));
     store_two(first, _mm_add_ps(load_two(first), gx));
     store_two(second, _mm_add_ps(load_two(second), gy));
+    store_two(row0, _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(load_two(row0)), add0)));
+    store_two(row1, _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(load_two(row1)), add1)));
 }
 
 inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
@@ -156,7 +158,8 @@ inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
         }
         const __m128i t = _mm_cvttps_epi32(q);
         const __m128 f = _mm_cvtepi32_ps(t);
-        const __m128 g0 = _mm_sub_ps(_mm_add_ps(f, one), q), g1 = _mm_sub_ps(q, f);
+        // gx0 as 1 - gx1, exactly equal (see the double-precision loop).
+        const __m128 g1 = _mm_sub_ps(q, f), g0 = _mm_sub_ps(one, g1);
         // [gx0_k, gx1_k, gx0_k+1, gx1_k+1] and the same for y
         const __m128 gx = _mm_unpacklo_ps(g0, g1), gy = _mm_unpackhi_ps(g0, g1);
         // [x0_k, y0_k, x0_k+1, y0_k+1]
