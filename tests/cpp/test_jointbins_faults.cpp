@@ -202,6 +202,51 @@ TYPED_TEST(JointbinsFaults, HugePositionKeepsWeightOne)
     EXPECT_EQ(values_of<T>(result, 2), (std::vector<T>{0, 1, 0, 0}));
 }
 
+// Samples inside the bins go two at a time through a fast path, the others
+// (edge, below 0, NaN, infinite, huge, -0.0) one at a time through the guarded
+// one. Every ordered pair of kinds, at even and at odd sample indices, with an
+// odd count so that the last sample is left over, in both range directions.
+TYPED_TEST(JointbinsFaults, MatchesModelWhenSamplesSwitchPaths)
+{
+    using T = TypeParam;
+    const T inf = std::numeric_limits<T>::infinity();
+    // Positions with L = 0, U = 8, K = 8 (scale 1); -0.0 is a position of -0.
+    const std::vector<T> kinds = {T(2.3), T(0), T(-0.0), T(-0.25), T(7), T(7.5), T(6.75),
+                                  std::nextafter(T(7), T(0)), T(9.5), T(-3.5), T(1e-30),
+                                  T(-1e-30), T(0.4), T(16777218), T(-1e30), inf, -inf,
+                                  std::numeric_limits<T>::quiet_NaN(), T(5.5)};
+    const size_t n = kinds.size();
+    std::vector<T> x, y;
+    for (size_t shift = 0; shift < 2; ++shift) {
+        if (shift) {  // the same sequence one sample later
+            x.push_back(T(3.25));
+            y.push_back(T(4.75));
+        }
+        for (size_t i = 0; i < n; ++i)
+            for (size_t j = 0; j < n; ++j) {
+                x.push_back(kinds[i]);
+                x.push_back(kinds[j]);
+                y.push_back(kinds[(i * 7 + j) % n]);
+                y.push_back(kinds[(j * 5 + i + 3) % n]);
+            }
+    }
+    if (x.size() % 2 == 0) {
+        x.push_back(T(1.5));
+        y.push_back(T(2.5));
+    }
+    for (const bool reversed : {false, true}) {
+        // Reversed: L = 0, U = -8, so the positions are the negated values.
+        std::vector<T> rx(x), ry(y);
+        if (reversed)
+            for (size_t k = 0; k < x.size(); ++k) {
+                rx[k] = -x[k];
+                ry[k] = -y[k];
+            }
+        const Case<T> c = row_case<T>(rx, ry, 0, reversed ? -8 : 8, 8);
+        EXPECT_TRUE(matches(reference(c), call(c))) << (reversed ? "reversed" : "forward");
+    }
+}
+
 // With U = L the scale is infinite: a sample at L has a NaN position and adds
 // nothing, the others go wholly to the edge bin on their side.
 TYPED_TEST(JointbinsFaults, EqualBoundsAccepted)
