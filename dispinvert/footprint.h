@@ -105,6 +105,17 @@ inline void add_share(std::array<T, N + 1>& sums, const Sample<N>& sample, doubl
     sums[N] = static_cast<T>(static_cast<double>(sums[N]) + static_cast<double>(w));
 }
 
+// The share of row corner l at point rx through the x corner dx: the
+// lower one (dx = 0) through kernel element rx, the upper one through rx - 1.
+template <class T, int N, KernelOrder Order, int Kind>
+inline void add_row_share(std::array<T, N + 1>& sums, const RowOf<T, N, Order, Kind>& row,
+                          const Sample<N>& sample, int l, int dx, int32_t rx)
+{
+    constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
+    add_share<T, N>(sums, sample, sample.corner_weight[corner_of<N>(pattern.offset[l], dx)],
+                    row.kernel_row[l][rx - dx]);
+}
+
 // Every share of the sample at point m, offset rx along x. LowerX: the
 // corner at floor(q_x) reaches the point (rx < Kx); UpperX: the corner at
 // floor(q_x) + 1 does (rx >= 1).
@@ -112,7 +123,7 @@ template <class T, int N, KernelOrder Order, int Kind, bool LowerX, bool UpperX>
 inline void splat_point(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sample, int32_t rx,
                         int32_t m)
 {
-    constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
+    constexpr int count = row_pattern<N, Order>(Kind).count;
     std::array<T, N + 1> sums;
 #pragma GCC unroll 4
     for (int a = 0; a < N; ++a) sums[a] = row.forward[a][m];
@@ -120,27 +131,21 @@ inline void splat_point(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sa
     if constexpr (Order == KernelOrder::high_axis_outermost) {
         // x is the innermost kernel axis: per row corner, upper then lower.
 #pragma GCC unroll 4
-        for (int l = 0; l < pattern.count; ++l) {
-            if constexpr (UpperX)
-                add_share<T, N>(sums, sample, sample.corner_weight[corner_of<N>(pattern.offset[l], 1)],
-                                row.kernel_row[l][rx - 1]);
-            if constexpr (LowerX)
-                add_share<T, N>(sums, sample, sample.corner_weight[corner_of<N>(pattern.offset[l], 0)],
-                                row.kernel_row[l][rx]);
+        for (int l = 0; l < count; ++l) {
+            if constexpr (UpperX) add_row_share<T, N, Order, Kind>(sums, row, sample, l, 1, rx);
+            if constexpr (LowerX) add_row_share<T, N, Order, Kind>(sums, row, sample, l, 0, rx);
         }
     } else {
         // x is the outermost kernel axis: every upper x share first.
         if constexpr (UpperX) {
 #pragma GCC unroll 4
-            for (int l = 0; l < pattern.count; ++l)
-                add_share<T, N>(sums, sample, sample.corner_weight[corner_of<N>(pattern.offset[l], 1)],
-                                row.kernel_row[l][rx - 1]);
+            for (int l = 0; l < count; ++l)
+                add_row_share<T, N, Order, Kind>(sums, row, sample, l, 1, rx);
         }
         if constexpr (LowerX) {
 #pragma GCC unroll 4
-            for (int l = 0; l < pattern.count; ++l)
-                add_share<T, N>(sums, sample, sample.corner_weight[corner_of<N>(pattern.offset[l], 0)],
-                                row.kernel_row[l][rx]);
+            for (int l = 0; l < count; ++l)
+                add_row_share<T, N, Order, Kind>(sums, row, sample, l, 0, rx);
         }
     }
 #pragma GCC unroll 4
@@ -334,7 +339,8 @@ void splat_sample(const FieldInversion<T, N>& job, const RowStagger<N>& stagger,
         run.base = plane_base + (rz - z_first) * plane_stride;
         run.shift = plane_shift;
         // Rows along y: offset 0, the offsets between, offset Ky.
-        if (run.r[1] == 0) splat_rows_of_kind<T, N, Order>(lower_only + z_kind, job, sample, run, 0);
+        if (run.r[1] == 0)
+            splat_rows_of_kind<T, N, Order>(lower_only + z_kind, job, sample, run, 0);
         const int32_t both_last = std::min(last[1], k[1] - 1);
         if (run.r[1] <= both_last)
             splat_rows_of_kind<T, N, Order>(both_corners + z_kind, job, sample, run, both_last);

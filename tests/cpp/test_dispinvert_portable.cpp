@@ -26,7 +26,8 @@ using dispinvert_test::same_bits;
 
 // Runs invert_field on the field b (one component per axis) and kernel h.
 template <class T, int N, regkern::KernelOrder Order>
-std::vector<std::vector<T>> invert(const std::vector<int>& grid, const std::vector<std::vector<T>>& b,
+std::vector<std::vector<T>> invert(const std::vector<int>& grid,
+                                   const std::vector<std::vector<T>>& b,
                                    const std::vector<int>& kdims, const std::vector<T>& h)
 {
     const size_t n = static_cast<size_t>(count_of(grid));

@@ -104,7 +104,8 @@ TYPED_TEST(VolumeResults, MatchesTheModelOnLongRows)
             auto ay = standin::make_filled<T>(grid, b[1]);
             auto az = standin::make_filled<T>(grid, b[2]);
             auto ak = standin::make_filled<T>(kdims, h);
-            auto result = this->call(Volume<T>::plugin, 3, {ax.get(), ay.get(), az.get(), ak.get()});
+            auto result =
+                this->call(Volume<T>::plugin, 3, {ax.get(), ay.get(), az.get(), ak.get()});
             ASSERT_TRUE(result.ok) << result.message;
             const auto expected = reference::invert_volume<T>(
                 b[0], b[1], b[2], grid[0], grid[1], grid[2], h, kdims[0], kdims[1], kdims[2],
