@@ -20,7 +20,9 @@ function build_mex (outdir)
              'dispinvert', 'dispinvert_vol_f64'; 'dispinvert', 'dispinvert_vol_f32';
              'dispinvert', 'dispinvert_plane_f64';
              'jointbins', 'jointbins_f64'; 'jointbins', 'jointbins_f32'};
-  flags = '-std=c++17 -O2 -ffp-contract=off -fno-fast-math -pthread';
+  % -fno-tree-slp-vectorize: GCC 12 vectorizes away the rounding of
+  % neighbouring double -> float -> double conversions.
+  flags = '-std=c++17 -O2 -ffp-contract=off -fno-fast-math -fno-tree-slp-vectorize -pthread';
   is_octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
   % Object files go to a scratch folder, not to the caller's folder.
   here = pwd ();
