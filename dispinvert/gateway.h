@@ -63,16 +63,19 @@ void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
 
     // Extents a volume input does not report read as 1, so a plane field or
     // a 2-D kernel is a single slice.
+    // leading_extents also refuses an input that holds fewer elements than
+    // its own leading extents promise.
     job.grid = leading_extents<N>(prhs[0], Args::component[0]);
-    const int32_t grid_count = detail::product<N>(job.grid);
-    const std::string grid_reason = std::string("one per point of the grid that the ") +
-                                    Args::extents + " of " + Args::component[0] + " give";
-    for (int a = 0; a < N; ++a)
-        detail::require_elements(prhs[a], grid_count, Args::component[a], grid_reason);
-
     job.kernel_extent = leading_extents<N>(prhs[N], Args::kernel);
-    detail::require_elements(prhs[N], detail::product<N>(job.kernel_extent), Args::kernel,
-                             std::string("as its ") + Args::extents + " give");
+    const int32_t grid_count = detail::product<N>(job.grid);
+    {
+        // Scoped: nothing with a destructor may be alive when the outputs are
+        // created, since a failed creation leaves through the host's error exit.
+        const std::string grid_reason = std::string("one per point of the grid that the ") +
+                                        Args::extents + " of " + Args::component[0] + " give";
+        for (int a = 1; a < N; ++a)
+            detail::require_elements(prhs[a], grid_count, Args::component[a], grid_reason);
+    }
 
     std::array<mwSize, N> dims;
     for (int a = 0; a < N; ++a) dims[a] = static_cast<mwSize>(job.grid[a]);
