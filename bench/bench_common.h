@@ -16,64 +16,66 @@
 
 namespace bench {
 
-// Sum of smooth random blobs scaled into [0, 1], plus mild noise, on an
-// sx x sy x sz grid (sz = 1 for a plane).
-inline std::vector<double> blob_image(int sx, int sy, int sz, unsigned seed)
+// A Gaussian blob: centre, radius and amplitude.
+struct Blob {
+    double x, y, z, r, a;
+};
+
+// count random blobs on an sx x sy x sz grid (sz = 1 for a plane), with radii
+// from r_lo to r_hi times the largest extent and amplitudes from a_lo to a_hi.
+inline std::vector<Blob> random_blobs(std::mt19937& rng, int count, int sx, int sy, int sz,
+                                      double r_lo, double r_hi, double a_lo, double a_hi)
 {
-    std::mt19937 rng(seed);
     std::uniform_real_distribution<double> unit(0, 1);
-    const int blobs = 8;
-    struct Blob { double x, y, z, r, a; };
-    std::vector<Blob> list;
-    for (int k = 0; k < blobs; ++k)
-        list.push_back({unit(rng) * sx, unit(rng) * sy, unit(rng) * sz,
-                        (0.1 + 0.25 * unit(rng)) * std::max(sx, std::max(sy, sz)), 0.3 + unit(rng)});
-    std::vector<double> image(static_cast<size_t>(sx) * sy * sz);
-    double lo = 1e300, hi = -1e300;
+    const double size = std::max(sx, std::max(sy, sz));
+    std::vector<Blob> blobs;
+    for (int k = 0; k < count; ++k)
+        blobs.push_back({unit(rng) * sx, unit(rng) * sy, unit(rng) * sz,
+                         (r_lo + (r_hi - r_lo) * unit(rng)) * size,
+                         a_lo + (a_hi - a_lo) * unit(rng)});
+    return blobs;
+}
+
+// The sum of the blobs at every grid point, x fastest.
+inline std::vector<double> blob_sum(const std::vector<Blob>& blobs, int sx, int sy, int sz)
+{
+    std::vector<double> values(static_cast<size_t>(sx) * sy * sz);
     size_t i = 0;
     for (int z = 0; z < sz; ++z)
         for (int y = 0; y < sy; ++y)
             for (int x = 0; x < sx; ++x, ++i) {
                 double v = 0;
-                for (const Blob& b : list) {
+                for (const Blob& b : blobs) {
                     const double d2 = (x - b.x) * (x - b.x) + (y - b.y) * (y - b.y) +
                                       (sz > 1 ? (z - b.z) * (z - b.z) : 0.0);
                     v += b.a * std::exp(-d2 / (2 * b.r * b.r));
                 }
-                image[i] = v;
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
+                values[i] = v;
             }
+    return values;
+}
+
+// Sum of smooth random blobs scaled into [0, 1], plus mild noise.
+inline std::vector<double> blob_image(int sx, int sy, int sz, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<double> image = blob_sum(random_blobs(rng, 8, sx, sy, sz, 0.1, 0.35, 0.3, 1.3),
+                                         sx, sy, sz);
+    const auto range = std::minmax_element(image.begin(), image.end());
+    const double lo = *range.first, hi = *range.second;
     std::normal_distribution<double> noise(0, 0.02);
     for (double& v : image) v = std::clamp((v - lo) / (hi - lo) + noise(rng), 0.0, 1.0);
     return image;
 }
 
-// A smooth displacement component: sum of bumps of amplitude up to `amplitude`
-// voxels.
+// A smooth displacement component: sum of bumps of amplitude up to
+// `amplitude` voxels either way.
 inline std::vector<double> bump_field(int sx, int sy, int sz, double amplitude, unsigned seed)
 {
     std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> unit(0, 1);
-    struct Bump { double x, y, z, r, a; };
-    std::vector<Bump> list;
-    for (int k = 0; k < 6; ++k)
-        list.push_back({unit(rng) * sx, unit(rng) * sy, unit(rng) * sz,
-                        (0.1 + 0.2 * unit(rng)) * std::max(sx, std::max(sy, sz)),
-                        amplitude * (2 * unit(rng) - 1)});
-    std::vector<double> field(static_cast<size_t>(sx) * sy * sz);
-    size_t i = 0;
-    for (int z = 0; z < sz; ++z)
-        for (int y = 0; y < sy; ++y)
-            for (int x = 0; x < sx; ++x, ++i) {
-                double v = 0;
-                for (const Bump& b : list) {
-                    const double d2 = (x - b.x) * (x - b.x) + (y - b.y) * (y - b.y) +
-                                      (sz > 1 ? (z - b.z) * (z - b.z) : 0.0);
-                    v += b.a * std::exp(-d2 / (2 * b.r * b.r));
-                }
-                field[i] = std::clamp(v, -amplitude, amplitude);
-            }
+    std::vector<double> field =
+        blob_sum(random_blobs(rng, 6, sx, sy, sz, 0.1, 0.3, -amplitude, amplitude), sx, sy, sz);
+    for (double& v : field) v = std::clamp(v, -amplitude, amplitude);
     return field;
 }
 
