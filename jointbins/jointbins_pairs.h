@@ -72,7 +72,7 @@ inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
     const double* const first = in.first;
     const double* const second = in.second;
     const __m128d scale2 = _mm_set1_pd(scale), lower2 = _mm_set1_pd(lower);
-    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d one = _mm_set1_pd(1.0);
     // Unsigned comparison through signed: both sides with the sign bit flipped.
     const __m128i sign = _mm_set1_epi32(INT32_MIN);
     const __m128i inside_end = _mm_xor_si128(_mm_set1_epi32(nb - 1), sign);
@@ -81,17 +81,17 @@ inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
         // [p_k, p_k+1] on each axis
         const __m128d px = _mm_mul_pd(scale2, _mm_sub_pd(_mm_loadu_pd(first + k), lower2));
         const __m128d py = _mm_mul_pd(scale2, _mm_sub_pd(_mm_loadu_pd(second + k), lower2));
-        const __m128d qx = _mm_add_pd(px, zero), qy = _mm_add_pd(py, zero);
         // Truncations; NaN and positions beyond the int32 range give INT32_MIN.
-        const __m128i tx = _mm_cvttpd_epi32(qx), ty = _mm_cvttpd_epi32(qy);
+        const __m128i tx = _mm_cvttpd_epi32(px), ty = _mm_cvttpd_epi32(py);
         // [x0_k, y0_k, x0_k+1, y0_k+1]
         const __m128i bins = _mm_unpacklo_epi32(tx, ty);
         // 0 <= p < B - 1 on both axes of both samples: every truncation in
-        // [0, B - 2] as unsigned, and no position negative (those in (-1, 0)
-        // truncate to 0).
+        // [0, B - 2] as unsigned, and no sign bit set. The sign bit also
+        // sends those in (-1, 0), which truncate to 0, and -0.0 (see
+        // add_positions) to the general path.
         const int in_range = _mm_movemask_ps(
             _mm_castsi128_ps(_mm_cmplt_epi32(_mm_xor_si128(bins, sign), inside_end)));
-        const int negative = _mm_movemask_pd(_mm_or_pd(qx, qy));
+        const int negative = _mm_movemask_pd(_mm_or_pd(px, py));
         if (in_range != 15 || negative != 0) {
             add_positions(out, nb, _mm_cvtsd_f64(px), _mm_cvtsd_f64(py));
             add_positions(out, nb, _mm_cvtsd_f64(_mm_unpackhi_pd(px, px)),
@@ -102,7 +102,7 @@ inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
         // for x0 = 0 both are 1 - p, and for x0 >= 1 p lies within a factor
         // of 2 of x0 and of x1, so both differences are exact.
         const __m128d fx = _mm_cvtepi32_pd(tx), fy = _mm_cvtepi32_pd(ty);
-        const __m128d gx1 = _mm_sub_pd(qx, fx), gy1 = _mm_sub_pd(qy, fy);
+        const __m128d gx1 = _mm_sub_pd(px, fx), gy1 = _mm_sub_pd(py, fy);
         const __m128d gx0 = _mm_sub_pd(one, gx1), gy0 = _mm_sub_pd(one, gy1);
         add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(bins)),
                    _mm_unpacklo_pd(gx0, gx1), _mm_unpacklo_pd(gy0, gy1));
@@ -152,7 +152,7 @@ inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
     const float* const first = in.first;
     const float* const second = in.second;
     const __m128d scale2 = _mm_set1_pd(scale), lower2 = _mm_set1_pd(lower);
-    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    const __m128 one = _mm_set1_ps(1.0f);
     const __m128 inside_end = _mm_set1_ps(static_cast<float>(nb - 1));
     int32_t k = 0;
     for (; k + 1 < count; k += 2) {
@@ -162,18 +162,18 @@ inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
         const __m128 py = _mm_cvtpd_ps(
             _mm_mul_pd(scale2, _mm_sub_pd(_mm_cvtps_pd(load_two(second + k)), lower2)));
         const __m128 p = _mm_movelh_ps(px, py);
-        const __m128 q = _mm_add_ps(p, zero);
-        const __m128 inside = _mm_and_ps(_mm_cmpge_ps(q, zero), _mm_cmplt_ps(q, inside_end));
-        if (_mm_movemask_ps(inside) != 15) {
+        // 0 <= p < B - 1 in all four lanes: below the end and no sign bit set
+        // (which also sends -0.0, see add_positions, to the general path).
+        if (_mm_movemask_ps(_mm_cmplt_ps(p, inside_end)) != 15 || _mm_movemask_ps(p) != 0) {
             add_positions(out, nb, _mm_cvtss_f32(p), _mm_cvtss_f32(_mm_movehl_ps(p, p)));
             const __m128 next = _mm_shuffle_ps(p, p, _MM_SHUFFLE(3, 3, 3, 1));
             add_positions(out, nb, _mm_cvtss_f32(next), _mm_cvtss_f32(_mm_movehl_ps(next, next)));
             continue;
         }
-        const __m128i t = _mm_cvttps_epi32(q);
+        const __m128i t = _mm_cvttps_epi32(p);
         const __m128 f = _mm_cvtepi32_ps(t);
         // gx0 as 1 - gx1, exactly equal (see the double-precision loop).
-        const __m128 g1 = _mm_sub_ps(q, f), g0 = _mm_sub_ps(one, g1);
+        const __m128 g1 = _mm_sub_ps(p, f), g0 = _mm_sub_ps(one, g1);
         // [gx0_k, gx1_k, gx0_k+1, gx1_k+1] and the same for y
         const __m128 gx = _mm_unpacklo_ps(g0, g1), gy = _mm_unpackhi_ps(g0, g1);
         // [x0_k, y0_k, x0_k+1, y0_k+1]
