@@ -24,7 +24,9 @@
 
 #include "jointbins_sample.h"
 
-#if defined(__x86_64__) || defined(_M_X64)
+// REGKERN_JOINTBINS_SCALAR leaves the pair path out (the tests use it to run
+// the portable path on x86-64 as well).
+#if (defined(__x86_64__) || defined(_M_X64)) && !defined(REGKERN_JOINTBINS_SCALAR)
 #include <emmintrin.h>
 #define REGKERN_JOINTBINS_PAIRS 1
 #endif
