@@ -13,7 +13,8 @@
 //
 // This also keeps every float that was rounded from a double from being
 // widened again: GCC 12's SLP vectoriser has been seen to drop such a round
-// trip (treating (double)(float)v as v) in this very loop.
+// trip (treating (double)(float)v as v) in an earlier form of this code,
+// which changed the single-precision results.
 //
 // The order of the additions per cell is part of the result: a sample adds
 // in the order (x0, y0), (x1, y0), (x0, y1), (x1, y1), then x0, x1 of output 2
