@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "standin.h"
+#include "test_support.h"
 
 namespace dispinvert_test {
 
@@ -81,18 +81,6 @@ template <class T> std::vector<T> values_of(const standin::Array& array)
     return array.values<T>();
 }
 
-template <class T>
-::testing::AssertionResult same_bits(const std::vector<T>& actual, const std::vector<T>& expected)
-{
-    if (actual.size() != expected.size())
-        return ::testing::AssertionFailure()
-               << "size " << actual.size() << " instead of " << expected.size();
-    for (size_t n = 0; n < actual.size(); ++n) {
-        if (std::memcmp(&actual[n], &expected[n], sizeof(T)) != 0)
-            return ::testing::AssertionFailure()
-                   << "element " << n << " is " << actual[n] << " instead of " << expected[n];
-    }
-    return ::testing::AssertionSuccess();
-}
+using testing_support::same_bits;
 
 }  // namespace dispinvert_test

@@ -2,7 +2,6 @@
 // stand-in host and comparing results bit for bit.
 #pragma once
 
-#include <cstring>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -11,6 +10,7 @@
 
 #include "reference/jointbins_reference.h"
 #include "standin.h"
+#include "test_support.h"
 
 namespace jointbins_test {
 
@@ -58,17 +58,11 @@ jointbins_reference::Histograms<T> reference(const Case<T>& c)
         return jointbins_reference::run_f32(c.image1, second, c.lower, c.upper, c.bin_value);
 }
 
+// Bitwise comparison with the model's values first.
 template <class T>
 ::testing::AssertionResult same_bits(const std::vector<T>& expected, const std::vector<T>& actual)
 {
-    if (expected.size() != actual.size())
-        return ::testing::AssertionFailure() << "sizes " << expected.size() << " and "
-                                             << actual.size();
-    for (size_t i = 0; i < expected.size(); ++i)
-        if (std::memcmp(&expected[i], &actual[i], sizeof(T)) != 0)
-            return ::testing::AssertionFailure()
-                   << "element " << i << ": expected " << expected[i] << ", got " << actual[i];
-    return ::testing::AssertionSuccess();
+    return testing_support::same_bits(actual, expected);
 }
 
 // The three outputs of a successful call equal the model's, bit for bit.
