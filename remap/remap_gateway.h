@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host_args.h"
-#include "remap_worker.h"
+#include "remap_schedule.h"
 
 namespace regkern {
 
@@ -194,6 +194,13 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     s.slab_axis = D - 1;
     const int32_t layers = s.span_count[s.slab_axis];
     const int32_t workers = remap_worker_count(host_threads, layers);
+    choose_binned_layout(s);
+    const size_t buffer_voxels = static_cast<size_t>(s.buffer_extent[0]) *
+                                 static_cast<size_t>(s.buffer_extent[1]) *
+                                 static_cast<size_t>(s.buffer_extent[2]);
+    const size_t window_positions = static_cast<size_t>(s.window_size[0]) +
+                                    static_cast<size_t>(s.window_size[1]) +
+                                    static_cast<size_t>(s.window_size[2]);
 
     // Scratch for every worker, taken before any thread starts so that a
     // failed allocation leaves nothing running.
@@ -201,6 +208,8 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     std::vector<RemapTask<T>> tasks(workers);
     std::vector<std::unique_ptr<T[], FreeDeleter>> histograms;
     std::vector<std::unique_ptr<int32_t[], FreeDeleter>> modes;
+    std::vector<std::unique_ptr<BinnedVoxel<T>[], FreeDeleter>> buffers;
+    std::vector<std::unique_ptr<int32_t[], FreeDeleter>> indices;
     for (int32_t t = 0; t < workers; ++t) {
         histograms.push_back(zeroed_scratch<T>(cells));
         histograms.push_back(zeroed_scratch<T>(cells));
@@ -214,6 +223,16 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         task.hist_cb = histograms[2 * t + 1].get();
         task.mode_a = modes[t].get();
         task.mode_b = modes[t].get() + s.nb;
+        if (s.tile_blocks > 0) {
+            buffers.push_back(zeroed_scratch<BinnedVoxel<T>>(buffer_voxels));
+            indices.push_back(zeroed_scratch<int32_t>(
+                static_cast<size_t>(s.buffer_extent[s.slab_axis]) + window_positions));
+            task.binned = buffers[t].get();
+            task.ring_tags = indices[t].get();
+            task.window_offsets[0] = task.ring_tags + s.buffer_extent[s.slab_axis];
+            task.window_offsets[1] = task.window_offsets[0] + s.window_size[0];
+            task.window_offsets[2] = task.window_offsets[1] + s.window_size[1];
+        }
     }
 
     run_remap_workers(tasks);

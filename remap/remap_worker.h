@@ -39,6 +39,26 @@ struct RemapShared {
     T bin_scale;
     T spacing;
     T half_span;
+    // Binned path (remap_binned.h): blocks per tile edge, 0 when every block
+    // bins its own window; buffer extents per axis (the slab axis: ring slices).
+    int32_t tile_blocks;
+    int32_t buffer_extent[3];
+};
+
+// A value placed on the bin axis for one histogram: the offsets of its lower
+// and upper bin's cells along the axis this image indexes (bin times that
+// axis's stride), and the fraction between them. lo = -1: NaN, no part.
+template <class T>
+struct BinnedValue {
+    int32_t lo;
+    int32_t hi;
+    T frac;
+};
+
+// The four images' values at one voxel, in the order they are gathered.
+template <class T>
+struct BinnedVoxel {
+    BinnedValue<T> a, d, c, b;
 };
 
 // One worker's share: the block layers spans[slab_axis][first..end-1], and
@@ -52,6 +72,11 @@ struct RemapTask {
     T* hist_cb;       // nb * nb cells, zero between blocks; column of a B bin contiguous
     int32_t* mode_a;  // per A bin: its row's mode in this block, -1 = not yet known
     int32_t* mode_b;  // per B bin: its column's mode in this block
+    // Binned path only: the footprint buffer, the slab-axis position held by
+    // each ring slot, and per axis the buffer offset of each window position.
+    BinnedVoxel<T>* binned;
+    int32_t* ring_tags;
+    int32_t* window_offsets[3];
 };
 
 // The box of cells a block touched, as lines (the bins being mapped) by
@@ -131,24 +156,31 @@ inline void add_to_cell(T* cell, T factor, T weight)
 }
 
 // Shares one (first, second) sample pair among its four cells, in the order
-// (lo, lo), (lo, hi), (hi, lo), (hi, hi). Cell (i, j) is stored at
-// i * stride_first + j * stride_second.
+// (lo, lo), (lo, hi), (hi, lo), (hi, hi). i0/i1 are the offsets of the first
+// value's lower and upper bin, j0/j1 the second's, f and g their fractions.
 template <class T>
-inline void gather_pair(T* hist, int32_t stride_first, int32_t stride_second,
-                        const BinShare<T>& first, const BinShare<T>& second, T weight)
+inline void gather_pair(T* hist, int32_t i0, int32_t i1, int32_t j0, int32_t j1, double f,
+                        double g, T weight)
 {
-    const double f = first.frac;
-    const double g = second.frac;
     const T w00 = static_cast<T>((1.0 - f) * (1.0 - g));
     const T w01 = static_cast<T>((1.0 - f) * g);
     const T w10 = static_cast<T>(f * (1.0 - g));
     const T w11 = static_cast<T>(f * g);
-    const int32_t i0 = first.lo * stride_first, i1 = first.hi * stride_first;
-    const int32_t j0 = second.lo * stride_second, j1 = second.hi * stride_second;
     add_to_cell(hist + i0 + j0, w00, weight);
     add_to_cell(hist + i0 + j1, w01, weight);
     add_to_cell(hist + i1 + j0, w10, weight);
     add_to_cell(hist + i1 + j1, w11, weight);
+}
+
+// The same for two bin shares; cell (i, j) is stored at
+// i * stride_first + j * stride_second.
+template <class T>
+inline void gather_shares(T* hist, int32_t stride_first, int32_t stride_second,
+                          const BinShare<T>& first, const BinShare<T>& second, T weight)
+{
+    gather_pair(hist, first.lo * stride_first, first.hi * stride_first,
+                second.lo * stride_second, second.hi * stride_second, first.frac, second.frac,
+                weight);
 }
 
 // Index of the first largest of the nb cells of a line, scanning from cell 0
@@ -200,6 +232,34 @@ inline T map_value(T value, const T* hist, int32_t* modes, const TouchedBox& box
 // block; that costs less than tracking which cells a block touched.
 constexpr int32_t whole_clear_bins = 256;
 
+// Maps the voxels a block owns (lo..write_hi on every axis) through its
+// histograms, then leaves the histograms and mode caches clear for the next
+// block. Cells outside the boxes are zero.
+template <class T>
+void finish_block(const RemapTask<T>& task, const AxisSpan (&span)[3], const TouchedBox& box_ad,
+                  const TouchedBox& box_cb)
+{
+    const RemapShared<T>& s = *task.shared;
+    const int32_t sx = s.image_size[0], sy = s.image_size[1];
+    for (int32_t z = span[2].lo; z <= span[2].write_hi; ++z) {
+        for (int32_t y = span[1].lo; y <= span[1].write_hi; ++y) {
+            for (int32_t x = span[0].lo; x <= span[0].write_hi; ++x) {
+                const int32_t q = linear_index_3d(x, y, z, sx, sy);
+                s.out_a[q] = map_value(s.image_a[q], task.hist_ad, task.mode_a, box_ad, s);
+                s.out_b[q] = map_value(s.image_b[q], task.hist_cb, task.mode_b, box_cb, s);
+            }
+        }
+    }
+
+    clear_box(task.hist_ad, s.nb, box_ad);
+    clear_box(task.hist_cb, s.nb, box_cb);
+    for (int32_t k = box_ad.line_lo; k <= box_ad.line_hi; ++k) task.mode_a[k] = -1;
+    for (int32_t k = box_cb.line_lo; k <= box_cb.line_hi; ++k) task.mode_b[k] = -1;
+}
+
+// One block, placing every window sample on the bin axis as it is read.
+// With track_box the block tracks the cells it touches; otherwise the whole
+// histograms count as touched.
 template <class T, bool track_box>
 void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
 {
@@ -224,81 +284,27 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
         const int32_t pz = to_int(span[2].centre + kz - s.half_window[2]);
         for (int32_t ky = span[1].k_lo; ky <= span[1].k_hi; ++ky) {
             const int32_t py = to_int(span[1].centre + ky - s.half_window[1]);
-            const double x_offset = span[0].centre - s.half_window[0];
             const int32_t row = linear_index_3d(0, py, pz, sx, sy);
             const T* const weight_row = weights + linear_index_3d(0, ky, kz, wx, wy);
             for (int32_t kx = span[0].k_lo; kx <= span[0].k_hi; ++kx) {
-                const int32_t q = row + to_int(x_offset + kx);
+                const int32_t q = row + to_int(span[0].centre + kx - s.half_window[0]);
                 const T weight = weight_row[kx];
                 const BinShare<T> a = bin_share(image_a[q], s);
                 const BinShare<T> d = bin_share(image_d[q], s);
                 if (a.valid && d.valid) {
-                    gather_pair(hist_ad, nb, 1, a, d, weight);
+                    gather_shares(hist_ad, nb, 1, a, d, weight);
                     if (track_box) extend_box(box_ad, a.lo, a.hi, d.lo, d.hi);
                 }
                 const BinShare<T> c = bin_share(image_c[q], s);
                 const BinShare<T> b = bin_share(image_b[q], s);
                 if (c.valid && b.valid) {
-                    gather_pair(hist_cb, 1, nb, c, b, weight);
+                    gather_shares(hist_cb, 1, nb, c, b, weight);
                     if (track_box) extend_box(box_cb, b.lo, b.hi, c.lo, c.hi);
                 }
             }
         }
     }
-
-    for (int32_t z = span[2].lo; z <= span[2].write_hi; ++z) {
-        for (int32_t y = span[1].lo; y <= span[1].write_hi; ++y) {
-            for (int32_t x = span[0].lo; x <= span[0].write_hi; ++x) {
-                const int32_t q = linear_index_3d(x, y, z, sx, sy);
-                s.out_a[q] = map_value(s.image_a[q], task.hist_ad, task.mode_a, box_ad, s);
-                s.out_b[q] = map_value(s.image_b[q], task.hist_cb, task.mode_b, box_cb, s);
-            }
-        }
-    }
-
-    clear_box(task.hist_ad, nb, box_ad);
-    clear_box(task.hist_cb, nb, box_cb);
-    for (int32_t k = box_ad.line_lo; k <= box_ad.line_hi; ++k) task.mode_a[k] = -1;
-    for (int32_t k = box_cb.line_lo; k <= box_cb.line_hi; ++k) task.mode_b[k] = -1;
-}
-
-// Blocks per tile edge: the windows of neighbouring blocks overlap, so the
-// blocks of a layer are visited in tiles of tile_blocks x tile_blocks, whose
-// windows together stay in cache.
-constexpr int32_t tile_blocks = 4;
-
-// Thread body: the worker's layers along the slab axis, tile by tile. Every
-// voxel is mapped by exactly one block (write_hi), so the order of the
-// blocks does not change the outputs.
-template <class T>
-void remap_worker(const RemapTask<T>* task)
-{
-    const RemapShared<T>& s = *task->shared;
-    int32_t first[3] = {0, 0, 0};
-    int32_t end[3] = {s.span_count[0], s.span_count[1], s.span_count[2]};
-    first[s.slab_axis] = task->first_layer;
-    end[s.slab_axis] = task->end_layer;
-
-    AxisSpan span[3];
-    for (int32_t iz = first[2]; iz < end[2]; ++iz) {
-        span[2] = s.spans[2][iz];
-        for (int32_t ty = first[1]; ty < end[1]; ty += tile_blocks) {
-            const int32_t ty_end = ty + tile_blocks < end[1] ? ty + tile_blocks : end[1];
-            for (int32_t tx = first[0]; tx < end[0]; tx += tile_blocks) {
-                const int32_t tx_end = tx + tile_blocks < end[0] ? tx + tile_blocks : end[0];
-                for (int32_t iy = ty; iy < ty_end; ++iy) {
-                    span[1] = s.spans[1][iy];
-                    for (int32_t ix = tx; ix < tx_end; ++ix) {
-                        span[0] = s.spans[0][ix];
-                        if (s.nb > whole_clear_bins)
-                            remap_block<T, true>(*task, span);
-                        else
-                            remap_block<T, false>(*task, span);
-                    }
-                }
-            }
-        }
-    }
+    finish_block(task, span, box_ad, box_cb);
 }
 
 }  // namespace regkern

@@ -1,0 +1,204 @@
+// The binned path of the remapping worker.
+//
+// Neighbouring blocks' windows overlap: a 13-wide window at spacing 6 reads
+// each voxel about ten times, once for every block whose window covers it,
+// and placing the four values on the bin axis each time costs more than the
+// histogram additions themselves. So a worker visits its blocks in tiles of
+// neighbouring blocks across the slab axis and, for each tile, walks its
+// block layers along the slab axis. The voxels the tile's windows read are
+// placed on the bin axis once, into a buffer holding every slice (along the
+// slab axis) that the current layer's windows span; the slices sit in a ring
+// and a slice is binned only when a layer first needs it. Gathering from the
+// buffer adds the same values, in the same order, as binning on the fly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "remap_worker.h"
+
+namespace regkern {
+
+// Largest buffer a worker bins into; tiles shrink (down to one block) to
+// stay within it, and beyond it the worker bins on the fly.
+constexpr double binned_buffer_bytes = 2.0 * 1024 * 1024;
+
+// Blocks per tile edge tried, largest first.
+constexpr int32_t binned_tile_sizes[] = {8, 4, 2, 1};
+
+// The voxels along an axis that the windows of spans[first..end-1] read:
+// *lo..*hi, or *hi < *lo when there are none. Window position k of a block
+// reads voxel to_int(centre + k - half).
+inline void window_reach(const AxisSpan* spans, int32_t first, int32_t end, int32_t half,
+                         int32_t* lo, int32_t* hi)
+{
+    *lo = INT32_MAX;
+    *hi = -1;
+    for (int32_t b = first; b < end; ++b) {
+        const AxisSpan& span = spans[b];
+        if (span.k_hi < span.k_lo) continue;
+        const int32_t p_lo = to_int(span.centre + span.k_lo - half);
+        const int32_t p_hi = to_int(span.centre + span.k_hi - half);
+        if (p_lo < *lo) *lo = p_lo;
+        if (p_hi > *hi) *hi = p_hi;
+    }
+}
+
+// The most voxels along an axis that the windows of any `group` consecutive
+// spans (taken from the first on) read together.
+inline int32_t widest_reach(const AxisSpan* spans, int32_t count, int32_t group, int32_t half)
+{
+    int32_t widest = 0;
+    for (int32_t first = 0; first < count; first += group) {
+        const int32_t end = first + group < count ? first + group : count;
+        int32_t lo, hi;
+        window_reach(spans, first, end, half, &lo, &hi);
+        if (hi - lo + 1 > widest) widest = hi - lo + 1;
+    }
+    return widest;
+}
+
+// The buffer axes: x varies fastest, then the other axis across the slab
+// axis (y for a volume, the single z position of a plane), then the ring.
+inline int buffer_cross_axis(int slab_axis) { return slab_axis == 2 ? 1 : 2; }
+
+// Picks the tile size and buffer extents for a call, or leaves tile_blocks
+// at 0 (bin on the fly). Histograms wider than whole_clear_bins track the
+// cells each block touches, which only the on-the-fly path does.
+template <class T>
+void choose_binned_layout(RemapShared<T>& s)
+{
+    s.tile_blocks = 0;
+    if (s.nb > whole_clear_bins) return;
+    const int r = s.slab_axis;
+    const int32_t ring = widest_reach(s.spans[r], s.span_count[r], 1, s.half_window[r]);
+    for (const int32_t tile : binned_tile_sizes) {
+        int32_t extent[3];
+        double bytes = static_cast<double>(sizeof(BinnedVoxel<T>));
+        for (int axis = 0; axis < 3; ++axis) {
+            extent[axis] = axis == r ? ring
+                                     : widest_reach(s.spans[axis], s.span_count[axis], tile,
+                                                    s.half_window[axis]);
+            bytes *= extent[axis];
+        }
+        if (bytes <= binned_buffer_bytes) {
+            s.tile_blocks = tile;
+            for (int axis = 0; axis < 3; ++axis) s.buffer_extent[axis] = extent[axis];
+            return;
+        }
+    }
+}
+
+// Buffer elements between consecutive positions along each axis.
+template <class T>
+void buffer_pitches(const RemapShared<T>& s, int32_t (&pitch)[3])
+{
+    const int r = s.slab_axis, v = buffer_cross_axis(r);
+    pitch[0] = 1;
+    pitch[v] = s.buffer_extent[0];
+    pitch[r] = s.buffer_extent[0] * s.buffer_extent[v];
+}
+
+template <class T>
+inline BinnedValue<T> binned_value(T value, int32_t stride, const RemapShared<T>& s)
+{
+    const BinShare<T> share = bin_share(value, s);
+    if (!share.valid) return BinnedValue<T>{-1, -1, T(0)};
+    return BinnedValue<T>{share.lo * stride, share.hi * stride, share.frac};
+}
+
+// Bins slice p (along the slab axis) of the tile's footprint, origin[axis]
+// onwards for count[axis] voxels across, into its ring slot.
+template <class T>
+void bin_slice(const RemapTask<T>& task, const int32_t (&origin)[3], const int32_t (&count)[3],
+               int32_t p)
+{
+    const RemapShared<T>& s = *task.shared;
+    const int r = s.slab_axis, v = buffer_cross_axis(r);
+    int32_t pitch[3];
+    buffer_pitches(s, pitch);
+    const int32_t slot = p % s.buffer_extent[r];
+    const int32_t sx = s.image_size[0], sy = s.image_size[1];
+    const int32_t nb = s.nb;
+    int32_t at[3];
+    at[r] = p;
+    for (int32_t j = 0; j < count[v]; ++j) {
+        at[v] = origin[v] + j;
+        at[0] = origin[0];
+        const int32_t first = linear_index_3d(at[0], at[1], at[2], sx, sy);
+        BinnedVoxel<T>* const row = task.binned + slot * pitch[r] + j * pitch[v];
+        for (int32_t i = 0; i < count[0]; ++i) {
+            const int32_t q = first + i;
+            BinnedVoxel<T>& out = row[i];
+            out.a = binned_value(s.image_a[q], nb, s);
+            out.d = binned_value(s.image_d[q], 1, s);
+            out.c = binned_value(s.image_c[q], 1, s);
+            out.b = binned_value(s.image_b[q], nb, s);
+        }
+    }
+    task.ring_tags[slot] = p;
+}
+
+// Makes sure the ring holds every slice the windows of slab layer `layer`
+// read, binning those it does not hold yet.
+template <class T>
+void fill_ring(const RemapTask<T>& task, const int32_t (&origin)[3], const int32_t (&count)[3],
+               int32_t layer)
+{
+    const RemapShared<T>& s = *task.shared;
+    const int r = s.slab_axis;
+    int32_t lo, hi;
+    window_reach(s.spans[r], layer, layer + 1, s.half_window[r], &lo, &hi);
+    for (int32_t p = lo; p <= hi; ++p)
+        if (task.ring_tags[p % s.buffer_extent[r]] != p) bin_slice(task, origin, count, p);
+}
+
+// Gathers a block's histograms from the buffer. origin gives the tile's
+// first voxel held along each axis other than the slab axis.
+template <class T>
+void gather_binned(const RemapTask<T>& task, const AxisSpan (&span)[3], const int32_t (&origin)[3])
+{
+    const RemapShared<T>& s = *task.shared;
+    const int r = s.slab_axis;
+    int32_t pitch[3];
+    buffer_pitches(s, pitch);
+    for (int axis = 0; axis < 3; ++axis) {
+        int32_t* const offsets = task.window_offsets[axis];
+        const AxisSpan& along = span[axis];
+        for (int32_t k = along.k_lo; k <= along.k_hi; ++k) {
+            const int32_t p = to_int(along.centre + k - s.half_window[axis]);
+            const int32_t held = axis == r ? p % s.buffer_extent[r] : p - origin[axis];
+            offsets[k] = held * pitch[axis];
+        }
+    }
+
+    // Locals, so that the stores into the histograms cannot be taken to
+    // change them.
+    const int32_t* const offset_x = task.window_offsets[0];
+    const int32_t* const offset_y = task.window_offsets[1];
+    const int32_t* const offset_z = task.window_offsets[2];
+    const BinnedVoxel<T>* const buffer = task.binned;
+    const T* const weights = s.weights;
+    const int32_t wx = s.window_size[0], wy = s.window_size[1];
+    const int32_t kx_lo = span[0].k_lo, kx_hi = span[0].k_hi;
+    T* const hist_ad = task.hist_ad;
+    T* const hist_cb = task.hist_cb;
+    for (int32_t kz = span[2].k_lo; kz <= span[2].k_hi; ++kz) {
+        for (int32_t ky = span[1].k_lo; ky <= span[1].k_hi; ++ky) {
+            const BinnedVoxel<T>* const row = buffer + offset_z[kz] + offset_y[ky];
+            const T* const weight_row = weights + linear_index_3d(0, ky, kz, wx, wy);
+            for (int32_t kx = kx_lo; kx <= kx_hi; ++kx) {
+                const BinnedVoxel<T>& v = row[offset_x[kx]];
+                const T weight = weight_row[kx];
+                if ((v.a.lo | v.d.lo) >= 0)
+                    gather_pair(hist_ad, v.a.lo, v.a.hi, v.d.lo, v.d.hi, v.a.frac, v.d.frac,
+                                weight);
+                if ((v.c.lo | v.b.lo) >= 0)
+                    gather_pair(hist_cb, v.c.lo, v.c.hi, v.b.lo, v.b.hi, v.c.frac, v.b.frac,
+                                weight);
+            }
+        }
+    }
+}
+
+}  // namespace regkern
