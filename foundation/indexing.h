@@ -21,18 +21,6 @@ inline int32_t linear_index_3d(int32_t x, int32_t y, int32_t z, int32_t sx, int3
     return x + y * sx + z * sx * sy;
 }
 
-// floor(v + 0.5). The single-precision form adds and floors in double and
-// rounds the result back to float, which is what the f32 remapping expects.
-inline double round_half_up(double v)
-{
-    return std::floor(v + 0.5);
-}
-
-inline float round_half_up(float v)
-{
-    return static_cast<float>(std::floor(static_cast<double>(v) + 0.5));
-}
-
 // Truncation toward zero, so that a value in (-1, 0) becomes 0. The value
 // must lie inside the int32 range; callers clamp first where it may not.
 inline int32_t to_int(double v)

@@ -195,6 +195,9 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const int32_t layers = s.span_count[s.slab_axis];
     const int32_t workers = remap_worker_count(host_threads, layers);
     choose_binned_layout(s);
+    std::vector<T> bin_value(static_cast<size_t>(s.nb));
+    for (int32_t bin = 0; bin < s.nb; ++bin) bin_value[bin] = bin_intensity(bin, s);
+    s.bin_value = bin_value.data();
     const size_t buffer_voxels = static_cast<size_t>(s.buffer_extent[0]) *
                                  static_cast<size_t>(s.buffer_extent[1]) *
                                  static_cast<size_t>(s.buffer_extent[2]);

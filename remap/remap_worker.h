@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "indexing.h"
 #include "remap_geometry.h"
@@ -39,6 +40,7 @@ struct RemapShared {
     T bin_scale;
     T spacing;
     T half_span;
+    const T* bin_value;  // per bin, the intensity it maps back to
     // Binned path (remap_binned.h): blocks per tile edge, 0 when every block
     // bins its own window; buffer extents per axis (the slab axis: ring slices).
     int32_t tile_blocks;
@@ -155,6 +157,17 @@ inline void add_to_cell(T* cell, T factor, T weight)
                            static_cast<double>(factor) * static_cast<double>(weight));
 }
 
+// A sample pair's shares for its four cells (lo, lo), (lo, hi), (hi, lo),
+// (hi, hi), from the fractions f and g of its first and second value.
+template <class T>
+inline void pair_shares(double f, double g, T (&share)[4])
+{
+    share[0] = static_cast<T>((1.0 - f) * (1.0 - g));
+    share[1] = static_cast<T>((1.0 - f) * g);
+    share[2] = static_cast<T>(f * (1.0 - g));
+    share[3] = static_cast<T>(f * g);
+}
+
 // Shares one (first, second) sample pair among its four cells, in the order
 // (lo, lo), (lo, hi), (hi, lo), (hi, hi). i0/i1 are the offsets of the first
 // value's lower and upper bin, j0/j1 the second's, f and g their fractions.
@@ -162,14 +175,10 @@ template <class T>
 inline void gather_pair(T* hist, int32_t i0, int32_t i1, int32_t j0, int32_t j1, double f,
                         double g, T weight)
 {
-    const T w00 = static_cast<T>((1.0 - f) * (1.0 - g));
-    const T w01 = static_cast<T>((1.0 - f) * g);
-    const T w10 = static_cast<T>(f * (1.0 - g));
-    const T w11 = static_cast<T>(f * g);
-    add_to_cell(hist + i0 + j0, w00, weight);
-    add_to_cell(hist + i0 + j1, w01, weight);
-    add_to_cell(hist + i1 + j0, w10, weight);
-    add_to_cell(hist + i1 + j1, w11, weight);
+    add_to_cell(hist + i0 + j0, static_cast<T>((1.0 - f) * (1.0 - g)), weight);
+    add_to_cell(hist + i0 + j1, static_cast<T>((1.0 - f) * g), weight);
+    add_to_cell(hist + i1 + j0, static_cast<T>(f * (1.0 - g)), weight);
+    add_to_cell(hist + i1 + j1, static_cast<T>(f * g), weight);
 }
 
 // The same for two bin shares; cell (i, j) is stored at
@@ -204,18 +213,39 @@ inline int32_t line_mode(const T* line, int32_t nb, int32_t pos_lo, int32_t pos_
     return best;
 }
 
+// The intensity a bin maps back to: bin / bin_scale + min.
+template <class T>
+inline T bin_intensity(int32_t bin, const RemapShared<T>& s)
+{
+    const T best = static_cast<T>(bin);
+    return static_cast<T>(static_cast<double>(best) / static_cast<double>(s.bin_scale) +
+                          static_cast<double>(s.min));
+}
+
+// The histogram line of a voxel value: its bin position rounded half up and
+// clamped to the bins, or -1 for NaN. floor(y) < 0 and floor(y) > nb - 1 are
+// y < 1 and y >= nb, and truncation is the floor in between, so the rounding
+// needs no floor. (In single precision the rounded position would be stored
+// as a float first; the clamps give the same line for every value.)
+template <class T>
+inline int32_t map_line(T value, const RemapShared<T>& s)
+{
+    const double y = static_cast<double>(bin_position(value, s)) + 0.5;
+    if (std::isnan(y)) return -1;
+    if (y < 1) return 0;
+    if (y >= s.nb) return s.nb - 1;
+    return static_cast<int32_t>(y);
+}
+
 // The partner intensity for one voxel value: the mode of the value's line of
-// the histogram (cached per block in modes), as an intensity. NaN stays NaN.
+// the histogram (cached per block in modes), as an intensity from the table
+// s.bin_value. A NaN voxel maps to NaN.
 template <class T>
 inline T map_value(T value, const T* hist, int32_t* modes, const TouchedBox& box,
                    const RemapShared<T>& s)
 {
-    const T rounded = static_cast<T>(round_half_up(bin_position(value, s)));
-    if (std::isnan(rounded)) return rounded;
-    T key_real = rounded;
-    if (key_real < 0) key_real = 0;
-    if (key_real > static_cast<T>(s.nb - 1)) key_real = static_cast<T>(s.nb - 1);
-    const int32_t key = static_cast<int32_t>(key_real);
+    const int32_t key = map_line(value, s);
+    if (key < 0) return std::numeric_limits<T>::quiet_NaN();
     int32_t mode = 0;  // a line the block never touched is all zeros
     if (box.line_lo <= key && key <= box.line_hi) {
         if (modes[key] < 0)
@@ -223,9 +253,7 @@ inline T map_value(T value, const T* hist, int32_t* modes, const TouchedBox& box
                                    box.pos_hi);
         mode = modes[key];
     }
-    const T best = static_cast<T>(mode);
-    return static_cast<T>(static_cast<double>(best) / static_cast<double>(s.bin_scale) +
-                          static_cast<double>(s.min));
+    return s.bin_value[mode];
 }
 
 // Histograms of at most this many bins per axis are cleared whole after each
