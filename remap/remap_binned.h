@@ -23,8 +23,11 @@ namespace regkern {
 // stay within it, and beyond it the worker bins on the fly.
 constexpr double binned_buffer_bytes = 2.0 * 1024 * 1024;
 
-// Blocks per tile edge tried, largest first.
-constexpr int32_t binned_tile_sizes[] = {8, 4, 2, 1};
+// Tile shapes tried, largest first: blocks along x, and along the axis
+// across x and the slab axis (y of a volume; a plane has one z position).
+// Longer rows along x keep the images' rows contiguous when binning.
+constexpr int32_t binned_tile_shapes[][2] = {{16, 8}, {8, 8}, {8, 4}, {4, 4}, {4, 2},
+                                             {2, 2}, {2, 1}, {1, 1}};
 
 // The voxels along an axis that the windows of spans[first..end-1] read:
 // *lo..*hi, or *hi < *lo when there are none. Window position k of a block
@@ -62,28 +65,34 @@ inline int32_t widest_reach(const AxisSpan* spans, int32_t count, int32_t group,
 // axis (y for a volume, the single z position of a plane), then the ring.
 inline int buffer_cross_axis(int slab_axis) { return slab_axis == 2 ? 1 : 2; }
 
-// Picks the tile size and buffer extents for a call, or leaves tile_blocks
+// Picks the tile shape and buffer extents for a call, or leaves tile_blocks
 // at 0 (bin on the fly). Histograms wider than whole_clear_bins track the
 // cells each block touches, which only the on-the-fly path does.
 template <class T>
 void choose_binned_layout(RemapShared<T>& s)
 {
-    s.tile_blocks = 0;
+    s.tile_blocks[0] = s.tile_blocks[1] = s.tile_blocks[2] = 0;
     if (s.nb > whole_clear_bins) return;
-    const int r = s.slab_axis;
+    const int r = s.slab_axis, v = buffer_cross_axis(r);
     const int32_t ring = widest_reach(s.spans[r], s.span_count[r], 1, s.half_window[r]);
-    for (const int32_t tile : binned_tile_sizes) {
+    for (const auto& shape : binned_tile_shapes) {
+        int32_t tile[3];
+        tile[0] = shape[0];
+        tile[v] = shape[1];
+        tile[r] = 1;
         int32_t extent[3];
         double bytes = static_cast<double>(sizeof(BinnedVoxel<T>));
         for (int axis = 0; axis < 3; ++axis) {
             extent[axis] = axis == r ? ring
-                                     : widest_reach(s.spans[axis], s.span_count[axis], tile,
-                                                    s.half_window[axis]);
+                                     : widest_reach(s.spans[axis], s.span_count[axis],
+                                                    tile[axis], s.half_window[axis]);
             bytes *= extent[axis];
         }
         if (bytes <= binned_buffer_bytes) {
-            s.tile_blocks = tile;
-            for (int axis = 0; axis < 3; ++axis) s.buffer_extent[axis] = extent[axis];
+            for (int axis = 0; axis < 3; ++axis) {
+                s.tile_blocks[axis] = tile[axis];
+                s.buffer_extent[axis] = extent[axis];
+            }
             return;
         }
     }

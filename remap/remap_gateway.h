@@ -226,7 +226,7 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         task.hist_cb = histograms[2 * t + 1].get();
         task.mode_a = modes[t].get();
         task.mode_b = modes[t].get() + s.nb;
-        if (s.tile_blocks > 0) {
+        if (s.tile_blocks[0] > 0) {
             buffers.push_back(zeroed_scratch<BinnedVoxel<T>>(buffer_voxels));
             indices.push_back(zeroed_scratch<int32_t>(
                 static_cast<size_t>(s.buffer_extent[s.slab_axis]) + window_positions));

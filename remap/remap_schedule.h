@@ -55,16 +55,16 @@ void remap_worker_binned(const RemapTask<T>& task)
 {
     const RemapShared<T>& s = *task.shared;
     const int r = s.slab_axis, v = buffer_cross_axis(r);
-    const int32_t tile = s.tile_blocks;
     const TouchedBox whole{0, s.nb - 1, 0, s.nb - 1};
     int32_t first[3], end[3], origin[3] = {0, 0, 0}, count[3] = {0, 0, 0};
     AxisSpan span[3];
-    for (int32_t tv = 0; tv < s.span_count[v]; tv += tile) {
+    const int32_t tile_u = s.tile_blocks[0], tile_v = s.tile_blocks[v];
+    for (int32_t tv = 0; tv < s.span_count[v]; tv += tile_v) {
         first[v] = tv;
-        end[v] = tv + tile < s.span_count[v] ? tv + tile : s.span_count[v];
-        for (int32_t tu = 0; tu < s.span_count[0]; tu += tile) {
+        end[v] = tv + tile_v < s.span_count[v] ? tv + tile_v : s.span_count[v];
+        for (int32_t tu = 0; tu < s.span_count[0]; tu += tile_u) {
             first[0] = tu;
-            end[0] = tu + tile < s.span_count[0] ? tu + tile : s.span_count[0];
+            end[0] = tu + tile_u < s.span_count[0] ? tu + tile_u : s.span_count[0];
             for (const int axis : {0, v}) {
                 int32_t lo, hi;
                 window_reach(s.spans[axis], first[axis], end[axis], s.half_window[axis], &lo, &hi);
@@ -92,7 +92,7 @@ void remap_worker_binned(const RemapTask<T>& task)
 template <class T>
 void remap_worker(const RemapTask<T>* task)
 {
-    if (task->shared->tile_blocks > 0)
+    if (task->shared->tile_blocks[0] > 0)
         remap_worker_binned(*task);
     else
         remap_worker_direct(*task);

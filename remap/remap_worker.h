@@ -41,9 +41,10 @@ struct RemapShared {
     T spacing;
     T half_span;
     const T* bin_value;  // per bin, the intensity it maps back to
-    // Binned path (remap_binned.h): blocks per tile edge, 0 when every block
-    // bins its own window; buffer extents per axis (the slab axis: ring slices).
-    int32_t tile_blocks;
+    // Binned path (remap_binned.h): blocks per tile along each axis, 0 when
+    // every block bins its own window; buffer extents per axis (the slab
+    // axis: ring slices).
+    int32_t tile_blocks[3];
     int32_t buffer_extent[3];
 };
 
