@@ -108,12 +108,23 @@ void buffer_pitches(const RemapShared<T>& s, int32_t (&pitch)[3])
     pitch[r] = s.buffer_extent[0] * s.buffer_extent[v];
 }
 
+// bin_share() in the form the buffer keeps, without branches: the clamps
+// are selections, and a NaN position (which the clamps would turn into the
+// last bin) is marked by lo = -1 at the end.
 template <class T>
 inline BinnedValue<T> binned_value(T value, int32_t stride, const RemapShared<T>& s)
 {
-    const BinShare<T> share = bin_share(value, s);
-    if (!share.valid) return BinnedValue<T>{-1, -1, T(0)};
-    return BinnedValue<T>{share.lo * stride, share.hi * stride, share.frac};
+    const double p = bin_position(value, s);
+    const double bins = s.bins;
+    double clamped = p < 0 ? 0.0 : p;
+    clamped = clamped < bins ? clamped : bins - 1.0;
+    const int32_t lo = static_cast<int32_t>(clamped);
+    const int32_t hi = lo < s.nb - 1 ? lo + 1 : lo;
+    BinnedValue<T> binned;
+    binned.lo = p == p ? lo * stride : -1;
+    binned.hi = hi * stride;
+    binned.frac = static_cast<T>(clamped - lo);
+    return binned;
 }
 
 // Bins slice p (along the slab axis) of the tile's footprint, origin[axis]
