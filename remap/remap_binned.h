@@ -173,6 +173,26 @@ void fill_ring(const RemapTask<T>& task, const int32_t (&origin)[3], const int32
         if (task.ring_tags[p % s.buffer_extent[r]] != p) bin_slice(task, origin, count, p);
 }
 
+// One row of a block's window: positions kx_lo..kx_hi read the buffer
+// voxels row[offset_x[kx]], which are row[offset_x[kx_lo] + kx - kx_lo]
+// when the row reads consecutive voxels (always, unless a fraction of the
+// block centre makes two positions read the same voxel).
+template <class T, bool consecutive>
+inline void gather_row(T* const hist_ad, T* const hist_cb, const BinnedVoxel<T>* const row,
+                       const int32_t* const offset_x, const T* const weight_row,
+                       const int32_t kx_lo, const int32_t kx_hi)
+{
+    const BinnedVoxel<T>* const first = row + offset_x[kx_lo] - kx_lo;
+    for (int32_t kx = kx_lo; kx <= kx_hi; ++kx) {
+        const BinnedVoxel<T>& v = consecutive ? first[kx] : row[offset_x[kx]];
+        const T weight = weight_row[kx];
+        if ((v.a.lo | v.d.lo) >= 0)
+            gather_pair(hist_ad, v.a.lo, v.a.hi, v.d.lo, v.d.hi, v.a.frac, v.d.frac, weight);
+        if ((v.c.lo | v.b.lo) >= 0)
+            gather_pair(hist_cb, v.c.lo, v.c.hi, v.b.lo, v.b.hi, v.c.frac, v.b.frac, weight);
+    }
+}
+
 // Gathers a block's histograms from the buffer. origin gives the tile's
 // first voxel held along each axis other than the slab axis.
 template <class T>
@@ -201,22 +221,19 @@ void gather_binned(const RemapTask<T>& task, const AxisSpan (&span)[3], const in
     const T* const weights = s.weights;
     const int32_t wx = s.window_size[0], wy = s.window_size[1];
     const int32_t kx_lo = span[0].k_lo, kx_hi = span[0].k_hi;
+    bool consecutive = true;
+    for (int32_t kx = kx_lo; kx <= kx_hi; ++kx)
+        consecutive = consecutive && offset_x[kx] == offset_x[kx_lo] + (kx - kx_lo);
     T* const hist_ad = task.hist_ad;
     T* const hist_cb = task.hist_cb;
     for (int32_t kz = span[2].k_lo; kz <= span[2].k_hi; ++kz) {
         for (int32_t ky = span[1].k_lo; ky <= span[1].k_hi; ++ky) {
             const BinnedVoxel<T>* const row = buffer + offset_z[kz] + offset_y[ky];
             const T* const weight_row = weights + linear_index_3d(0, ky, kz, wx, wy);
-            for (int32_t kx = kx_lo; kx <= kx_hi; ++kx) {
-                const BinnedVoxel<T>& v = row[offset_x[kx]];
-                const T weight = weight_row[kx];
-                if ((v.a.lo | v.d.lo) >= 0)
-                    gather_pair(hist_ad, v.a.lo, v.a.hi, v.d.lo, v.d.hi, v.a.frac, v.d.frac,
-                                weight);
-                if ((v.c.lo | v.b.lo) >= 0)
-                    gather_pair(hist_cb, v.c.lo, v.c.hi, v.b.lo, v.b.hi, v.c.frac, v.b.frac,
-                                weight);
-            }
+            if (consecutive)
+                gather_row<T, true>(hist_ad, hist_cb, row, offset_x, weight_row, kx_lo, kx_hi);
+            else
+                gather_row<T, false>(hist_ad, hist_cb, row, offset_x, weight_row, kx_lo, kx_hi);
         }
     }
 }
