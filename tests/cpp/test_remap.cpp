@@ -235,3 +235,49 @@ TEST(Remap, FineSpacingMatchesReferenceAndStaysCheap)
     ASSERT_TRUE(r.ok) << r.message;
     for (double v : r.outputs[0].values<double>()) EXPECT_TRUE(v >= fine.min && v <= fine.max);
 }
+
+// A random case of the given sizes, its values on a few levels with a smooth
+// trend, so that neighbouring blocks share bins as in real images.
+template <class T>
+RemapCase<T> sized_case(std::mt19937& rng, int dims, std::vector<int> image,
+                        std::vector<int> window, double bins, double spacing)
+{
+    RemapCase<T> c = random_case<T>(rng, dims);
+    c.sx = image[0]; c.sy = image[1]; c.sz = dims == 3 ? image[2] : 1;
+    c.wx = window[0]; c.wy = window[1]; c.wz = dims == 3 ? window[2] : 1;
+    c.bins = static_cast<T>(bins);
+    c.spacing = static_cast<T>(spacing);
+    const size_t n = static_cast<size_t>(c.sx) * c.sy * c.sz;
+    for (std::vector<T>* values : {&c.a, &c.b, &c.c, &c.d}) {
+        values->resize(n);
+        const double phase = std::uniform_real_distribution<double>(0, 6)(rng);
+        for (size_t i = 0; i < n; ++i) {
+            const double t = 0.5 + 0.4 * std::sin(phase + 0.05 * i) + 0.1 * pick(rng, -1, 1);
+            (*values)[i] = static_cast<T>(c.min + t * (static_cast<double>(c.max) - c.min));
+        }
+    }
+    c.weights = uniform<T>(rng, static_cast<size_t>(c.wx) * c.wy * c.wz, 0.05, 2.0);
+    return c;
+}
+
+// The plug-ins gather a block's histograms either from a buffer in which a
+// tile's voxels were binned once (reused by the tile's later block layers)
+// or, for wide histograms and windows too large to buffer, straight from the
+// images. Each way, over several tiles and layers, matches the model.
+TEST(Remap, EveryWayOfGatheringMatchesReference)
+{
+    std::mt19937 rng(61);
+    for (double threads : {1.0, 3.0}) {
+        // Many tiles across, many layers along the slab axis.
+        expect_matches_reference("remap_vol_f64", sized_case<double>(rng, 3, {70, 40, 20}, {7, 5, 5}, 24, 2), threads);
+        expect_matches_reference("remap_vol_f32", sized_case<float>(rng, 3, {50, 30, 16}, {6, 7, 4}, 17, 2.5), threads);
+        expect_matches_reference("remap_plane_f64", sized_case<double>(rng, 2, {300, 50}, {9, 7}, 40, 3), threads);
+        // More bins than the buffered way takes: cells touched are tracked.
+        expect_matches_reference("remap_vol_f64", sized_case<double>(rng, 3, {12, 10, 6}, {5, 3, 3}, 300, 4), threads);
+        expect_matches_reference("remap_plane_f64", sized_case<double>(rng, 2, {20, 16}, {5, 5}, 1000, 6), threads);
+        // A window too large to buffer.
+        expect_matches_reference("remap_vol_f32", sized_case<float>(rng, 3, {60, 60, 24}, {60, 60, 24}, 12, 15), threads);
+        expect_matches_reference("remap_vol_f64", sized_case<double>(rng, 3, {48, 48, 24}, {47, 48, 23}, 12, 16), threads);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
