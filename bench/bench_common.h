@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "standin.h"
 
 namespace bench {
@@ -83,6 +87,21 @@ template <class T>
 std::vector<T> convert(const std::vector<double>& v)
 {
     return std::vector<T>(v.begin(), v.end());
+}
+
+// Keeps memory freed by one run for the next, as a long host session does.
+// By default glibc returns large blocks to the system when they are freed
+// and the next allocation takes fresh pages, whose first touch (about 3 ms
+// per MB on a virtual machine) then falls on one side or the other of a
+// comparison depending on what ran before it, not on the code timed.
+// Call first in main().
+inline void keep_freed_memory()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+#endif
 }
 
 // Median wall time in seconds of `runs` calls of fn.

@@ -107,6 +107,7 @@ void bench_case(const char* plugin, const Workload& w, bool i_outermost, int run
 
 int main(int argc, char** argv)
 {
+    bench::keep_freed_memory();
     const std::string out = argc > 1 ? argv[1] : ".";
     const bool quick = argc > 2 && std::string(argv[2]) == "quick";
     const int runs = 3;

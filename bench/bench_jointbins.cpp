@@ -86,6 +86,7 @@ void bench_case(const char* plugin, const Workload& w, double bins, int runs,
 
 int main(int argc, char** argv)
 {
+    bench::keep_freed_memory();
     const std::string out = argc > 1 ? argv[1] : ".";
     const bool quick = argc > 2 && std::string(argv[2]) == "quick";
     const int full = quick ? 2 : 1;

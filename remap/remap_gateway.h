@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,12 +103,59 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
-template <class T>
-std::unique_ptr<T[], FreeDeleter> zeroed_scratch(size_t count)
+constexpr size_t cache_line = 64;
+
+// count * size rounded up to whole cache lines; std::bad_alloc when that does
+// not fit in size_t.
+inline size_t scratch_bytes(size_t count, size_t size)
 {
-    T* p = static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T)));
-    if (!p) throw std::bad_alloc();
-    return std::unique_ptr<T[], FreeDeleter>(p);
+    if (count > (SIZE_MAX - cache_line) / (size > 0 ? size : 1)) throw std::bad_alloc();
+    return (count * size + cache_line - 1) / cache_line * cache_line;
+}
+
+// One worker's scratch, in one zeroed allocation: every part starts on a
+// cache line of its own and no line is shared with another allocation. The
+// histograms and mode caches are written for every block; two workers
+// writing into one line would pass it back and forth between their cores.
+template <class T>
+struct WorkerScratch {
+    std::unique_ptr<char[], FreeDeleter> block;
+    T* hist_ad;
+    T* hist_cb;
+    int32_t* modes;           // 2 * nb
+    BinnedVoxel<T>* binned;   // binned path only
+    int32_t* indices;         // binned path only: ring tags, then window offsets
+};
+
+template <class T>
+WorkerScratch<T> take_worker_scratch(size_t cells, size_t bins, size_t buffer_voxels,
+                                     size_t index_count)
+{
+    const size_t hist = scratch_bytes(cells, sizeof(T));
+    const size_t modes = scratch_bytes(2 * bins, sizeof(int32_t));
+    const size_t binned = scratch_bytes(buffer_voxels, sizeof(BinnedVoxel<T>));
+    const size_t indices = scratch_bytes(index_count, sizeof(int32_t));
+    size_t total = cache_line;
+    for (const size_t part : {hist, hist, modes, binned, indices}) {
+        if (part > SIZE_MAX - total) throw std::bad_alloc();
+        total += part;
+    }
+    WorkerScratch<T> scratch;
+    scratch.block.reset(static_cast<char*>(std::calloc(total, 1)));
+    if (!scratch.block) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(scratch.block.get());
+    char* at = scratch.block.get() + (cache_line - start % cache_line) % cache_line;
+    scratch.hist_ad = reinterpret_cast<T*>(at);
+    at += hist;
+    scratch.hist_cb = reinterpret_cast<T*>(at);
+    at += hist;
+    scratch.modes = reinterpret_cast<int32_t*>(at);
+    at += modes;
+    scratch.binned = reinterpret_cast<BinnedVoxel<T>*>(at);
+    at += binned;
+    scratch.indices = reinterpret_cast<int32_t*>(at);
+    for (size_t k = 0; k < 2 * bins; ++k) scratch.modes[k] = -1;
+    return scratch;
 }
 
 // Runs every task: the calling thread takes the last share itself. A thread that cannot be started fails the call once the started
@@ -209,29 +257,23 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // failed allocation leaves nothing running.
     const size_t cells = static_cast<size_t>(s.nb) * static_cast<size_t>(s.nb);
     std::vector<RemapTask<T>> tasks(workers);
-    std::vector<std::unique_ptr<T[], FreeDeleter>> histograms;
-    std::vector<std::unique_ptr<int32_t[], FreeDeleter>> modes;
-    std::vector<std::unique_ptr<BinnedVoxel<T>[], FreeDeleter>> buffers;
-    std::vector<std::unique_ptr<int32_t[], FreeDeleter>> indices;
+    std::vector<WorkerScratch<T>> scratch;
+    const bool binned = s.tile_blocks[0] > 0;
     for (int32_t t = 0; t < workers; ++t) {
-        histograms.push_back(zeroed_scratch<T>(cells));
-        histograms.push_back(zeroed_scratch<T>(cells));
-        modes.push_back(zeroed_scratch<int32_t>(2 * static_cast<size_t>(s.nb)));
-        for (int32_t k = 0; k < 2 * s.nb; ++k) modes[t][k] = -1;
+        scratch.push_back(take_worker_scratch<T>(
+            cells, static_cast<size_t>(s.nb), binned ? buffer_voxels : 0,
+            binned ? static_cast<size_t>(s.buffer_extent[s.slab_axis]) + window_positions : 0));
         RemapTask<T>& task = tasks[t];
         task.shared = &s;
         task.first_layer = static_cast<int32_t>(static_cast<int64_t>(t) * layers / workers);
         task.end_layer = static_cast<int32_t>(static_cast<int64_t>(t + 1) * layers / workers);
-        task.hist_ad = histograms[2 * t].get();
-        task.hist_cb = histograms[2 * t + 1].get();
-        task.mode_a = modes[t].get();
-        task.mode_b = modes[t].get() + s.nb;
-        if (s.tile_blocks[0] > 0) {
-            buffers.push_back(zeroed_scratch<BinnedVoxel<T>>(buffer_voxels));
-            indices.push_back(zeroed_scratch<int32_t>(
-                static_cast<size_t>(s.buffer_extent[s.slab_axis]) + window_positions));
-            task.binned = buffers[t].get();
-            task.ring_tags = indices[t].get();
+        task.hist_ad = scratch[t].hist_ad;
+        task.hist_cb = scratch[t].hist_cb;
+        task.mode_a = scratch[t].modes;
+        task.mode_b = scratch[t].modes + s.nb;
+        if (binned) {
+            task.binned = scratch[t].binned;
+            task.ring_tags = scratch[t].indices;
             task.window_offsets[0] = task.ring_tags + s.buffer_extent[s.slab_axis];
             task.window_offsets[1] = task.window_offsets[0] + s.window_size[0];
             task.window_offsets[2] = task.window_offsets[1] + s.window_size[1];
