@@ -30,8 +30,8 @@ constexpr int32_t binned_tile_shapes[][2] = {{16, 8}, {8, 8}, {8, 4}, {4, 4}, {4
                                              {2, 2}, {2, 1}, {1, 1}};
 
 // The voxels along an axis that the windows of spans[first..end-1] read:
-// *lo..*hi, or *hi < *lo when there are none. Window position k of a block
-// reads voxel to_int(centre + k - half).
+// *lo..*hi, or 0..-1 when there are none (a window of extent 0). Window
+// position k of a block reads voxel to_int(centre + k - half).
 inline void window_reach(const AxisSpan* spans, int32_t first, int32_t end, int32_t half,
                          int32_t* lo, int32_t* hi)
 {
@@ -45,6 +45,7 @@ inline void window_reach(const AxisSpan* spans, int32_t first, int32_t end, int3
         if (p_lo < *lo) *lo = p_lo;
         if (p_hi > *hi) *hi = p_hi;
     }
+    if (*hi < *lo) *lo = 0;
 }
 
 // The most voxels along an axis that the windows of any `group` consecutive

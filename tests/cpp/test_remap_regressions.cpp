@@ -127,3 +127,33 @@ TEST(RemapRegressions, RangeTooNarrowOrTooWideForTheBins)
     expect_range_refused_or_mapped<double>("remap_vol_f64", tiny_double, 2 * tiny_double);
     expect_range_refused_or_mapped<double>("remap_vol_f64", -1e308, 1e308);
 }
+
+// A window of extent 0 along its first axis (or the plane's second) holds no
+// weights: no block gathers anything and every voxel maps to bin 0, which
+// is min. The buffer of binned voxels took the empty reach of such a window
+// for a footprint starting at voxel 2^31 - 1 and overflowed its index.
+TEST(RemapRegressions, WindowOfExtentZeroGathersNothing)
+{
+    standin::set_thread_count(2);
+    const struct {
+        const char* plugin;
+        std::vector<int> window;
+    } cases[] = {{"remap_vol_f32", {0, 1, 4}}, {"remap_vol_f64", {0, 3, 3}},
+                 {"remap_plane_f64", {0, 3}}, {"remap_plane_f64", {3, 0}}};
+    for (const auto& c : cases) {
+        const bool single = std::string(c.plugin) == "remap_vol_f32";
+        const int dims = static_cast<int>(c.window.size());
+        const std::vector<int> image = dims == 3 ? std::vector<int>{9, 7, 8} : std::vector<int>{9, 7};
+        Inputs in = single ? remap_call<float>(image, dims) : remap_call<double>(image, dims);
+        in.arrays[6] = standin::make_array(single ? mxSINGLE_CLASS : mxDOUBLE_CLASS, c.window);
+        const standin::CallResult r = call(c.plugin, 2, in);
+        ASSERT_TRUE(r.ok) << c.plugin << ": " << r.message;
+        for (const standin::Array& out : r.outputs) {
+            if (single) {
+                for (float v : out.values<float>()) EXPECT_EQ(v, 0.0f) << c.plugin;
+            } else {
+                for (double v : out.values<double>()) EXPECT_EQ(v, 0.0) << c.plugin;
+            }
+        }
+    }
+}
