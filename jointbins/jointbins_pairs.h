@@ -6,9 +6,8 @@
 // sample, k before k + 1, so every cell still receives its additions in
 // sample order. Within a sample all eight cells differ, so their order is
 // free: the joint cells (x0, y) and (x1, y) are updated as one vector, and so
-// are, in single precision, x0 and x1 of a single-image histogram. A pair
-// with a sample outside the bins on either axis goes to add_positions,
-// sample by sample.
+// are, in single precision, x0 and x1 of a single-image histogram. A sample
+// outside the bins on either axis goes to add_positions, in its turn.
 //
 // Which updates go as vectors was measured on the standard image pair:
 // neighbour samples often share cells, and a two-cell read that overlaps only
@@ -94,22 +93,32 @@ inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
         const int in_range = _mm_movemask_ps(
             _mm_castsi128_ps(_mm_cmplt_epi32(_mm_xor_si128(bins, sign), inside_end)));
         const int negative = _mm_movemask_pd(_mm_or_pd(px, py));
-        if (in_range != 15 || negative != 0) {
-            add_positions(out, nb, _mm_cvtsd_f64(px), _mm_cvtsd_f64(py));
-            add_positions(out, nb, _mm_cvtsd_f64(_mm_unpackhi_pd(px, px)),
-                          _mm_cvtsd_f64(_mm_unpackhi_pd(py, py)));
-            continue;
-        }
         // The floors are the truncations. x1 - p equals 1 - (p - x0) exactly:
         // for x0 = 0 both are 1 - p, and for x0 >= 1 p lies within a factor
-        // of 2 of x0 and of x1, so both differences are exact.
+        // of 2 of x0 and of x1, so both differences are exact. (Lanes of a
+        // sample outside the bins are computed but not used.)
         const __m128d fx = _mm_cvtepi32_pd(tx), fy = _mm_cvtepi32_pd(ty);
         const __m128d gx1 = _mm_sub_pd(px, fx), gy1 = _mm_sub_pd(py, fy);
         const __m128d gx0 = _mm_sub_pd(one, gx1), gy0 = _mm_sub_pd(one, gy1);
-        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(bins)),
-                   _mm_unpacklo_pd(gx0, gx1), _mm_unpacklo_pd(gy0, gy1));
-        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bins, bins))),
-                   _mm_unpackhi_pd(gx0, gx1), _mm_unpackhi_pd(gy0, gy1));
+        const uint64_t bins_k = static_cast<uint64_t>(_mm_cvtsi128_si64(bins));
+        const uint64_t bins_next =
+            static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bins, bins)));
+        if (in_range == 15 && negative == 0) {
+            add_inside(out, nb, bins_k, _mm_unpacklo_pd(gx0, gx1), _mm_unpacklo_pd(gy0, gy1));
+            add_inside(out, nb, bins_next, _mm_unpackhi_pd(gx0, gx1), _mm_unpackhi_pd(gy0, gy1));
+            continue;
+        }
+        // A sample outside the bins (on the last bin's far side, most often)
+        // takes the general path; its neighbour, if inside, need not.
+        if ((in_range & 3) == 3 && (negative & 1) == 0)
+            add_inside(out, nb, bins_k, _mm_unpacklo_pd(gx0, gx1), _mm_unpacklo_pd(gy0, gy1));
+        else
+            add_positions(out, nb, _mm_cvtsd_f64(px), _mm_cvtsd_f64(py));
+        if ((in_range & 12) == 12 && (negative & 2) == 0)
+            add_inside(out, nb, bins_next, _mm_unpackhi_pd(gx0, gx1), _mm_unpackhi_pd(gy0, gy1));
+        else
+            add_positions(out, nb, _mm_cvtsd_f64(_mm_unpackhi_pd(px, px)),
+                          _mm_cvtsd_f64(_mm_unpackhi_pd(py, py)));
     }
     return k;
 }
@@ -164,14 +173,10 @@ inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
         const __m128 py = _mm_cvtpd_ps(
             _mm_mul_pd(scale2, _mm_sub_pd(_mm_cvtps_pd(load_two(second + k)), lower2)));
         const __m128 p = _mm_movelh_ps(px, py);
-        // 0 <= p < B - 1 in all four lanes: below the end and no sign bit set
-        // (which also sends -0.0, see add_positions, to the general path).
-        if (_mm_movemask_ps(_mm_cmplt_ps(p, inside_end)) != 15 || _mm_movemask_ps(p) != 0) {
-            add_positions(out, nb, _mm_cvtss_f32(p), _mm_cvtss_f32(_mm_movehl_ps(p, p)));
-            const __m128 next = _mm_shuffle_ps(p, p, _MM_SHUFFLE(3, 3, 3, 1));
-            add_positions(out, nb, _mm_cvtss_f32(next), _mm_cvtss_f32(_mm_movehl_ps(next, next)));
-            continue;
-        }
+        // 0 <= p < B - 1: below the end and no sign bit set (which also
+        // sends -0.0, see add_positions, to the general path). Lanes 0 and 2
+        // are sample k, lanes 1 and 3 sample k + 1.
+        const int inside = _mm_movemask_ps(_mm_cmplt_ps(p, inside_end)) & ~_mm_movemask_ps(p);
         const __m128i t = _mm_cvttps_epi32(p);
         const __m128 f = _mm_cvtepi32_ps(t);
         // gx0 as 1 - gx1, exactly equal (see the double-precision loop).
@@ -180,9 +185,21 @@ inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
         const __m128 gx = _mm_unpacklo_ps(g0, g1), gy = _mm_unpackhi_ps(g0, g1);
         // [x0_k, y0_k, x0_k+1, y0_k+1]
         const __m128i bins = _mm_shuffle_epi32(t, _MM_SHUFFLE(3, 1, 2, 0));
-        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(bins)), gx, gy);
-        add_inside(out, nb, static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bins, bins))),
-                   _mm_movehl_ps(gx, gx), _mm_movehl_ps(gy, gy));
+        const uint64_t bins_k = static_cast<uint64_t>(_mm_cvtsi128_si64(bins));
+        const uint64_t bins_next =
+            static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bins, bins)));
+        // A sample outside the bins takes the general path; its neighbour,
+        // if inside, need not.
+        if ((inside & 5) == 5)
+            add_inside(out, nb, bins_k, gx, gy);
+        else
+            add_positions(out, nb, _mm_cvtss_f32(p), _mm_cvtss_f32(_mm_movehl_ps(p, p)));
+        if ((inside & 10) == 10) {
+            add_inside(out, nb, bins_next, _mm_movehl_ps(gx, gx), _mm_movehl_ps(gy, gy));
+        } else {
+            const __m128 next = _mm_shuffle_ps(p, p, _MM_SHUFFLE(3, 3, 3, 1));
+            add_positions(out, nb, _mm_cvtss_f32(next), _mm_cvtss_f32(_mm_movehl_ps(next, next)));
+        }
     }
     return k;
 }
