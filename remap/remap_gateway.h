@@ -158,8 +158,9 @@ WorkerScratch<T> take_worker_scratch(size_t cells, size_t bins, size_t buffer_vo
     return scratch;
 }
 
-// Runs every task: the calling thread takes the last share itself. A thread that cannot be started fails the call once the started
-// ones have been joined; the join is the only synchronisation.
+// Runs every task: the calling thread takes the last share itself. A thread
+// that cannot be started fails the call once the started ones have been
+// joined; the join is the only synchronisation.
 template <class T>
 void run_remap_workers(const std::vector<RemapTask<T>>& tasks)
 {
