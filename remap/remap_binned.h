@@ -67,13 +67,20 @@ inline int32_t widest_reach(const AxisSpan* spans, int32_t count, int32_t group,
 inline int buffer_cross_axis(int slab_axis) { return slab_axis == 2 ? 1 : 2; }
 
 // Picks the tile shape and buffer extents for a call, or leaves tile_blocks
-// at 0 (bin on the fly). Histograms wider than whole_clear_bins track the
-// cells each block touches, which only the on-the-fly path does.
+// at 0 (bin on the fly). Binning once pays only where neighbouring blocks'
+// windows overlap (windows wider than the spacing along some axis); without
+// overlap each voxel is read at most once and binning it first is extra work.
+// Histograms wider than whole_clear_bins track the cells each block touches,
+// which only the on-the-fly path does.
 template <class T>
 void choose_binned_layout(RemapShared<T>& s)
 {
     s.tile_blocks[0] = s.tile_blocks[1] = s.tile_blocks[2] = 0;
     if (s.nb > whole_clear_bins) return;
+    bool overlap = false;
+    for (int axis = 0; axis <= s.slab_axis; ++axis)
+        overlap = overlap || static_cast<double>(s.window_size[axis]) > s.spacing;
+    if (!overlap) return;
     const int r = s.slab_axis, v = buffer_cross_axis(r);
     const int32_t ring = widest_reach(s.spans[r], s.span_count[r], 1, s.half_window[r]);
     for (const auto& shape : binned_tile_shapes) {

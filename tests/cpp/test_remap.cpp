@@ -262,8 +262,8 @@ RemapCase<T> sized_case(std::mt19937& rng, int dims, std::vector<int> image,
 
 // The plug-ins gather a block's histograms either from a buffer in which a
 // tile's voxels were binned once (reused by the tile's later block layers)
-// or, for wide histograms and windows too large to buffer, straight from the
-// images. Each way, over several tiles and layers, matches the model.
+// or, for wide histograms, windows too large to buffer and windows that do
+// not overlap, straight from the images. Each way, over several tiles and layers, matches the model.
 TEST(Remap, EveryWayOfGatheringMatchesReference)
 {
     std::mt19937 rng(61);
@@ -275,6 +275,8 @@ TEST(Remap, EveryWayOfGatheringMatchesReference)
         // More bins than the buffered way takes: cells touched are tracked.
         expect_matches_reference("remap_vol_f64", sized_case<double>(rng, 3, {12, 10, 6}, {5, 3, 3}, 300, 4), threads);
         expect_matches_reference("remap_plane_f64", sized_case<double>(rng, 2, {20, 16}, {5, 5}, 1000, 6), threads);
+        // Windows no wider than the spacing: no voxel is read twice.
+        expect_matches_reference("remap_vol_f64", sized_case<double>(rng, 3, {40, 30, 20}, {3, 4, 5}, 20, 5), threads);
         // A window too large to buffer.
         expect_matches_reference("remap_vol_f32", sized_case<float>(rng, 3, {60, 60, 24}, {60, 60, 24}, 12, 15), threads);
         expect_matches_reference("remap_vol_f64", sized_case<double>(rng, 3, {48, 48, 24}, {47, 48, 23}, 12, 16), threads);
