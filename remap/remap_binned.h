@@ -116,22 +116,16 @@ void buffer_pitches(const RemapShared<T>& s, int32_t (&pitch)[3])
     pitch[r] = s.buffer_extent[0] * s.buffer_extent[v];
 }
 
-// bin_share() in the form the buffer keeps, without branches: the clamps
-// are selections, and a NaN position (which the clamps would turn into the
-// last bin) is marked by lo = -1 at the end.
+// bin_share() in the form the buffer keeps: cell offsets along the axis
+// the image indexes (stride 1 or nb), lo = -1 for a NaN.
 template <class T>
 inline BinnedValue<T> binned_value(T value, int32_t stride, const RemapShared<T>& s)
 {
-    const double p = bin_position(value, s);
-    const double bins = s.bins;
-    double clamped = p < 0 ? 0.0 : p;
-    clamped = clamped < bins ? clamped : bins - 1.0;
-    const int32_t lo = static_cast<int32_t>(clamped);
-    const int32_t hi = lo < s.nb - 1 ? lo + 1 : lo;
+    const BinShare<T> share = bin_share(value, s);
     BinnedValue<T> binned;
-    binned.lo = p == p ? lo * stride : -1;
-    binned.hi = hi * stride;
-    binned.frac = static_cast<T>(clamped - lo);
+    binned.lo = share.valid ? share.lo * stride : -1;
+    binned.hi = share.hi * stride;
+    binned.frac = share.frac;
     return binned;
 }
 

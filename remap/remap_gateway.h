@@ -113,49 +113,57 @@ inline size_t scratch_bytes(size_t count, size_t size)
     return (count * size + cache_line - 1) / cache_line * cache_line;
 }
 
-// One worker's scratch, in one zeroed allocation: every part starts on a
-// cache line of its own and no line is shared with another allocation. The
-// histograms and mode caches are written for every block; two workers
-// writing into one line would pass it back and forth between their cores.
+// One worker's scratch, in one zeroed allocation laid out into the task:
+// both histograms, the mode caches and, on the binned path, the buffer, its
+// ring tags and the window offsets. Every part starts on a cache line of its
+// own and no line is shared with another allocation: the histograms and mode
+// caches are written for every block, and two workers writing into one line
+// would pass it back and forth between their cores.
 template <class T>
-struct WorkerScratch {
-    std::unique_ptr<char[], FreeDeleter> block;
-    T* hist_ad;
-    T* hist_cb;
-    int32_t* modes;           // 2 * nb
-    BinnedVoxel<T>* binned;   // binned path only
-    int32_t* indices;         // binned path only: ring tags, then window offsets
-};
-
-template <class T>
-WorkerScratch<T> take_worker_scratch(size_t cells, size_t bins, size_t buffer_voxels,
-                                     size_t index_count)
+std::unique_ptr<char[], FreeDeleter> take_worker_scratch(RemapTask<T>& task,
+                                                         const RemapShared<T>& s)
 {
-    const size_t hist = scratch_bytes(cells, sizeof(T));
-    const size_t modes = scratch_bytes(2 * bins, sizeof(int32_t));
-    const size_t binned = scratch_bytes(buffer_voxels, sizeof(BinnedVoxel<T>));
+    const bool binned = s.tile_blocks[0] > 0;
+    const int r = s.slab_axis;
+    const size_t nb = static_cast<size_t>(s.nb);
+    const size_t buffer_voxels = binned ? static_cast<size_t>(s.buffer_extent[0]) *
+                                              static_cast<size_t>(s.buffer_extent[1]) *
+                                              static_cast<size_t>(s.buffer_extent[2])
+                                        : 0;
+    const size_t index_count =
+        binned ? static_cast<size_t>(s.buffer_extent[r]) + static_cast<size_t>(s.window_size[0]) +
+                     static_cast<size_t>(s.window_size[1]) + static_cast<size_t>(s.window_size[2])
+               : 0;
+    const size_t hist = scratch_bytes(nb * nb, sizeof(T));
+    const size_t modes = scratch_bytes(2 * nb, sizeof(int32_t));
+    const size_t buffer = scratch_bytes(buffer_voxels, sizeof(BinnedVoxel<T>));
     const size_t indices = scratch_bytes(index_count, sizeof(int32_t));
     size_t total = cache_line;
-    for (const size_t part : {hist, hist, modes, binned, indices}) {
+    for (const size_t part : {hist, hist, modes, buffer, indices}) {
         if (part > SIZE_MAX - total) throw std::bad_alloc();
         total += part;
     }
-    WorkerScratch<T> scratch;
-    scratch.block.reset(static_cast<char*>(std::calloc(total, 1)));
-    if (!scratch.block) throw std::bad_alloc();
-    const uintptr_t start = reinterpret_cast<uintptr_t>(scratch.block.get());
-    char* at = scratch.block.get() + (cache_line - start % cache_line) % cache_line;
-    scratch.hist_ad = reinterpret_cast<T*>(at);
+    std::unique_ptr<char[], FreeDeleter> block(static_cast<char*>(std::calloc(total, 1)));
+    if (!block) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(block.get());
+    char* at = block.get() + (cache_line - start % cache_line) % cache_line;
+    task.hist_ad = reinterpret_cast<T*>(at);
     at += hist;
-    scratch.hist_cb = reinterpret_cast<T*>(at);
+    task.hist_cb = reinterpret_cast<T*>(at);
     at += hist;
-    scratch.modes = reinterpret_cast<int32_t*>(at);
+    task.mode_a = reinterpret_cast<int32_t*>(at);
+    task.mode_b = task.mode_a + nb;
+    for (size_t k = 0; k < 2 * nb; ++k) task.mode_a[k] = -1;
     at += modes;
-    scratch.binned = reinterpret_cast<BinnedVoxel<T>*>(at);
-    at += binned;
-    scratch.indices = reinterpret_cast<int32_t*>(at);
-    for (size_t k = 0; k < 2 * bins; ++k) scratch.modes[k] = -1;
-    return scratch;
+    if (binned) {
+        task.binned = reinterpret_cast<BinnedVoxel<T>*>(at);
+        at += buffer;
+        task.ring_tags = reinterpret_cast<int32_t*>(at);
+        task.window_offsets[0] = task.ring_tags + s.buffer_extent[r];
+        task.window_offsets[1] = task.window_offsets[0] + s.window_size[0];
+        task.window_offsets[2] = task.window_offsets[1] + s.window_size[1];
+    }
+    return block;
 }
 
 // Runs every task: the calling thread takes the last share itself. A thread
@@ -247,38 +255,17 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     std::vector<T> bin_value(static_cast<size_t>(s.nb));
     for (int32_t bin = 0; bin < s.nb; ++bin) bin_value[bin] = bin_intensity(bin, s);
     s.bin_value = bin_value.data();
-    const size_t buffer_voxels = static_cast<size_t>(s.buffer_extent[0]) *
-                                 static_cast<size_t>(s.buffer_extent[1]) *
-                                 static_cast<size_t>(s.buffer_extent[2]);
-    const size_t window_positions = static_cast<size_t>(s.window_size[0]) +
-                                    static_cast<size_t>(s.window_size[1]) +
-                                    static_cast<size_t>(s.window_size[2]);
 
     // Scratch for every worker, taken before any thread starts so that a
     // failed allocation leaves nothing running.
-    const size_t cells = static_cast<size_t>(s.nb) * static_cast<size_t>(s.nb);
     std::vector<RemapTask<T>> tasks(workers);
-    std::vector<WorkerScratch<T>> scratch;
-    const bool binned = s.tile_blocks[0] > 0;
+    std::vector<std::unique_ptr<char[], FreeDeleter>> scratch;
     for (int32_t t = 0; t < workers; ++t) {
-        scratch.push_back(take_worker_scratch<T>(
-            cells, static_cast<size_t>(s.nb), binned ? buffer_voxels : 0,
-            binned ? static_cast<size_t>(s.buffer_extent[s.slab_axis]) + window_positions : 0));
         RemapTask<T>& task = tasks[t];
         task.shared = &s;
         task.first_layer = static_cast<int32_t>(static_cast<int64_t>(t) * layers / workers);
         task.end_layer = static_cast<int32_t>(static_cast<int64_t>(t + 1) * layers / workers);
-        task.hist_ad = scratch[t].hist_ad;
-        task.hist_cb = scratch[t].hist_cb;
-        task.mode_a = scratch[t].modes;
-        task.mode_b = scratch[t].modes + s.nb;
-        if (binned) {
-            task.binned = scratch[t].binned;
-            task.ring_tags = scratch[t].indices;
-            task.window_offsets[0] = task.ring_tags + s.buffer_extent[s.slab_axis];
-            task.window_offsets[1] = task.window_offsets[0] + s.window_size[0];
-            task.window_offsets[2] = task.window_offsets[1] + s.window_size[1];
-        }
+        scratch.push_back(take_worker_scratch(task, s));
     }
 
     run_remap_workers(tasks);

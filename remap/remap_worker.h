@@ -131,23 +131,21 @@ inline T bin_position(T value, const RemapShared<T>& s)
 // beyond the last bin lowered to it, so out-of-range values land in the edge
 // bins instead of outside the histogram; inside the range nothing changes.
 // After the clamps the position is not negative, so truncation is its floor,
-// and "floor beyond the last bin" is "at or past bins".
+// and "floor beyond the last bin" is "at or past bins". The clamps are
+// selections, not branches (this runs for every voxel a window reads); a NaN
+// passes through them to the last bin and is marked invalid.
 template <class T>
 inline BinShare<T> bin_share(T value, const RemapShared<T>& s)
 {
-    BinShare<T> share{false, 0, 0, T(0)};
-    T p = bin_position(value, s);
-    if (std::isnan(p)) return share;
-    if (p < 0) {
-        p = 0;
-    } else if (!(static_cast<double>(p) < static_cast<double>(s.bins))) {
-        p = static_cast<T>(static_cast<double>(s.bins) - 1.0);
-    }
-    const int32_t lo = static_cast<int32_t>(p);
-    share.valid = true;
-    share.lo = lo;
-    share.hi = lo + 1 > s.nb - 1 ? s.nb - 1 : lo + 1;
-    share.frac = static_cast<T>(static_cast<double>(p) - static_cast<double>(lo));
+    const double p = bin_position(value, s);
+    const double bins = s.bins;
+    double clamped = p < 0 ? 0.0 : p;
+    clamped = clamped < bins ? clamped : bins - 1.0;
+    BinShare<T> share;
+    share.valid = p == p;
+    share.lo = static_cast<int32_t>(clamped);
+    share.hi = share.lo < s.nb - 1 ? share.lo + 1 : share.lo;
+    share.frac = static_cast<T>(clamped - share.lo);
     return share;
 }
 
