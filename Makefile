@@ -12,6 +12,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 DEB_PACKAGES := g++ cmake make libgtest-dev octave liboctave-dev
+# the demo's figures (gnuplot draws them without a display) and examples/batch.m
+DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
 DEB_EXTRA := clang libclang-rt-14-dev valgrind libbenchmark-dev
 
 .PHONY: all deps deps-extra configure build test demo bench package check-sanitize fuzz clean

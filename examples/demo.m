@@ -37,12 +37,12 @@ end
 
 demo_start = tic;
 report = @(name, what, seconds) fprintf ('  %-21s %-44s %7.3f s\n', name, what, seconds);
-grey = gray (256);
 heat = hot (256);
 % blue - white - red for signed displacements
 ramp = linspace (0, 1, 128)';
 signed = [ramp ramp ones(128, 1); ones(128, 1) flipud(ramp) flipud(ramp)];
 bins = 64;
+centres = (0:bins - 1) / bins;             % bin centres, in intensity, for [0 1]
 % The second modality: the same tissues under a non-monotonic contrast.
 contrast = @(v) 0.1 + 0.8 * sin (1.5 * pi * v) .^ 2;
 correlation = @(a, b) sum ((a(:) - mean (a(:))) .* (b(:) - mean (b(:)))) / ...
@@ -76,20 +76,16 @@ fprintf ('  correlation with D: A %.3f, out_a %.3f\n', correlation (A, D), corre
 fprintf ('  mean |A - D| %.4f, mean |out_a - D| %.4f (D''s noise: 0.03), mean |out_a - noise-free D| %.4f\n', ...
          mean (abs (A(:) - D(:))), mean (abs (out_a(:) - D(:))), mean (abs (out_a(:) - clean_d(:))));
 
-hist_panel = @(j, name, y) struct ('data', flipud (log10 (j')), 'range', [-6 log10(max (j(:)))], ...
-                                  'map', heat, 'title', {{name, ['x: ' strtok(name) '  y: ' y]}}, ...
-                                  'bar', 'log10', 'scale', 4);
-demo_figure (fullfile (out_dir, 'vol_joint_histograms.png'), ...
-             [hist_panel(joint_before, 'A vs D', 'D'), hist_panel(joint_after, 'out_a vs D', 'D'), ...
-              hist_panel(joint_back, 'out_b vs A', 'A')]);
+fprintf ('  mean |out_b - noise-free A| %.4f\n', mean (abs (out_b(:) - tissue(:))));
 mid = round (vol_size(3) / 2);
-slice_panel = @(v, name, range, map, bar) struct ('data', v(:, :, mid), 'range', range, 'map', map, ...
-                                                 'title', name, 'bar', bar, 'scale', 2);
-demo_figure (fullfile (out_dir, 'vol_slices.png'), ...
-             [slice_panel(A, 'A', [0 1], grey, ''), slice_panel(D, 'D', [0 1], grey, ''), ...
-              slice_panel(out_a, 'out_a: A as D', [0 1], grey, ''), ...
-              slice_panel(out_b, 'out_b: D as A', [0 1], grey, ''), ...
-              slice_panel(abs (out_a - clean_d), 'out_a error', [0 0.2], heat, '')]);
+f = demo_remapped (A(:, :, mid), D(:, :, mid), out_a(:, :, mid), out_b(:, :, mid), ...
+                   tissue(:, :, mid), clean_d(:, :, mid), sprintf ('slice z = %d', mid), 'voxels', [12.5 6.4]);
+print (f, '-dpng', '-r100', fullfile (out_dir, 'vol_slices.png'));
+close (f);
+f = demo_joint ({joint_before, joint_after, joint_back}, {{'A', 'D'}, {'out_a', 'D'}, {'out_b', 'A'}}, ...
+                centres, [14 4]);
+print (f, '-dpng', '-r100', fullfile (out_dir, 'vol_joint_histograms.png'));
+close (f);
 
 %% (2) A smooth 3-D backward field and its inverse
 b = demo_field (vol_size, 3);
@@ -114,11 +110,21 @@ for k = 1:2
   end
 end
 limit = 3;
-demo_figure (fullfile (out_dir, 'vol_inversion.png'), ...
-             [slice_panel(b{1}, 'backward bx', [-limit limit], signed, 'vox'), ...
-              slice_panel(F_vol{1}, 'forward Fx', [-limit limit], signed, 'vox'), ...
-              slice_panel(vol_errors{1}, 'error, kernel 1', [0 0.02], heat, 'vox'), ...
-              slice_panel(vol_errors{2}, 'error, Gaussian', [0 0.02], heat, 'vox')]);
+f = demo_figure (10, 7.6);
+x = 1:vol_size(1);
+y = 1:vol_size(2);
+in_voxels = @(what) {'x (voxels)', 'y (voxels)', [what ' (voxels)']};
+consistency = '|F(p + b(p)) + b(p)|';
+demo_panel ([2 2], 1, x, y, b{1}(:, :, mid), [-limit limit], signed, ...
+            sprintf ('backward field bx, slice z = %d', mid), in_voxels ('bx'));
+demo_panel ([2 2], 2, x, y, F_vol{1}(:, :, mid), [-limit limit], signed, ...
+            'forward field Fx, its inverse', in_voxels ('Fx'));
+demo_panel ([2 2], 3, x, y, vol_errors{1}(:, :, mid), [0 0.02], heat, ...
+            'inverse-consistency error, kernel 1', in_voxels (consistency));
+demo_panel ([2 2], 4, x, y, vol_errors{2}(:, :, mid), [0 0.02], heat, ...
+            'inverse-consistency error, 3x3x3 Gaussian', in_voxels (consistency));
+print (f, '-dpng', '-r100', fullfile (out_dir, 'vol_inversion.png'));
+close (f);
 
 %% (3) The same in 2-D
 plane_size = [256 224];
@@ -139,16 +145,14 @@ report ('jointbins_f64', 'out_b vs A', t);
 clean_d = contrast (tissue);
 fprintf ('  correlation with D: A %.3f, out_a %.3f; mean |out_a - noise-free D| %.4f\n', ...
          correlation (A, D), correlation (out_a, D), mean (abs (out_a(:) - clean_d(:))));
-demo_figure (fullfile (out_dir, 'plane_joint_histograms.png'), ...
-             [hist_panel(joint_before, 'A vs D', 'D'), hist_panel(joint_after, 'out_a vs D', 'D'), ...
-              hist_panel(joint_back, 'out_b vs A', 'A')]);
-plane_panel = @(v, name, range, map, bar) struct ('data', v, 'range', range, 'map', map, ...
-                                                 'title', name, 'bar', bar, 'scale', 1);
-demo_figure (fullfile (out_dir, 'plane_slices.png'), ...
-             [plane_panel(A, 'A', [0 1], grey, ''), plane_panel(D, 'D', [0 1], grey, ''), ...
-              plane_panel(out_a, 'out_a: A as D', [0 1], grey, ''), ...
-              plane_panel(out_b, 'out_b: D as A', [0 1], grey, ''), ...
-              plane_panel(abs (out_a - clean_d), 'out_a error', [0 0.2], heat, '')]);
+fprintf ('  mean |out_b - noise-free A| %.4f\n', mean (abs (out_b(:) - tissue(:))));
+f = demo_remapped (A, D, out_a, out_b, tissue, clean_d, sprintf ('%dx%d', plane_size), 'pixels', [12.5 6.4]);
+print (f, '-dpng', '-r100', fullfile (out_dir, 'plane_slices.png'));
+close (f);
+f = demo_joint ({joint_before, joint_after, joint_back}, {{'A', 'D'}, {'out_a', 'D'}, {'out_b', 'A'}}, ...
+                centres, [14 4]);
+print (f, '-dpng', '-r100', fullfile (out_dir, 'plane_joint_histograms.png'));
+close (f);
 
 b = demo_field (plane_size, 6);
 margin = ceil (max (cellfun (@(c) max (abs (c(:))), b))) + 2;
@@ -165,11 +169,17 @@ fprintf ('  %-21s mean %.4f, 95th percentile %.4f, max %.4f pixels (interior, ma
 grid_image = double (mod (px, 16) < 2 | mod (py, 16) < 2);
 warped = interp2 (grid_image, py + b{2}, px + b{1}, 'linear', 0);
 unwarped = interp2 (warped, py + F{2}, px + F{1}, 'linear', 0);
-demo_figure (fullfile (out_dir, 'plane_inversion.png'), ...
-             [plane_panel(grid_image, 'grid', [0 1], grey, ''), ...
-              plane_panel(warped, 'warped by b', [0 1], grey, ''), ...
-              plane_panel(unwarped, 'warped back by F', [0 1], grey, ''), ...
-              plane_panel(e, '|F(p+b)+b|', [0 0.01], heat, 'px')]);
+f = demo_figure (10, 7.6);
+x = 1:plane_size(1);
+y = 1:plane_size(2);
+in_pixels = {'x (pixels)', 'y (pixels)', 'intensity'};
+demo_panel ([2 2], 1, x, y, grid_image, [0 1], gray (256), 'grid I', in_pixels);
+demo_panel ([2 2], 2, x, y, warped, [0 1], gray (256), 'I warped by the backward field b', in_pixels);
+demo_panel ([2 2], 3, x, y, unwarped, [0 1], gray (256), 'warped back by its inverse F', in_pixels);
+demo_panel ([2 2], 4, x, y, e, [0 0.01], heat, 'inverse-consistency error, kernel 1', ...
+            {'x (pixels)', 'y (pixels)', [consistency ' (pixels)']});
+print (f, '-dpng', '-r100', fullfile (out_dir, 'plane_inversion.png'));
+close (f);
 
 figures = dir (fullfile (out_dir, '*.png'));
 fprintf ('\nfigures: %s\n', strjoin (sort ({figures.name}), ', '));

@@ -1,5 +1,6 @@
-% examples/demo.m runs headless, writes its six figures, and its report shows
-% the remapping and the field inversion doing their job.
+% examples/demo.m runs headless, prints its six figures to PNG through the
+% plotting system, and its report shows the remapping and the field inversion
+% doing their job.
 
 %!test
 %! root = getenv ('REGKERN_SOURCE_DIR');
@@ -8,11 +9,22 @@
 %! setenv ('REGKERN_DEMO_DIR', out);
 %! unwind_protect
 %!   report = evalc ('run (fullfile (root, ''examples'', ''demo.m''))');
-%!   figures = {'vol_joint_histograms', 'vol_slices', 'vol_inversion', ...
-%!              'plane_joint_histograms', 'plane_slices', 'plane_inversion'};
-%!   for k = 1:numel (figures)
-%!     info = imfinfo (fullfile (out, [figures{k} '.png']));
-%!     assert (info.Width > 300 && info.Height > 100, figures{k});
+%!   % name, width, height in pixels: the figure sizes the demo asks for at 100 dpi
+%!   figures = {'vol_joint_histograms', 1400, 400; 'vol_slices', 1250, 640; 'vol_inversion', 1000, 760; ...
+%!              'plane_joint_histograms', 1400, 400; 'plane_slices', 1250, 640; 'plane_inversion', 1000, 760};
+%!   for k = 1:rows (figures)
+%!     file = fullfile (out, [figures{k, 1} '.png']);
+%!     fid = fopen (file, 'r');
+%!     signature = fread (fid, 8)';
+%!     fclose (fid);
+%!     assert (isequal (signature, [137 80 78 71 13 10 26 10]), [figures{k, 1} ' is not a PNG']);
+%!     info = dir (file);
+%!     assert (info.bytes > 10e3 && info.bytes < 1e6, figures{k, 1});
+%!     picture = imread (file);
+%!     assert (all (abs ([columns(picture) rows(picture)] - [figures{k, 2:3}]) <= 2), figures{k, 1});
+%!     % drawn, not blank: white paper, and the colours of images, bars and text
+%!     colours = unique (reshape (picture, [], size (picture, 3)), 'rows');
+%!     assert (rows (colours) > 100 && all (picture(1, 1, :) == 255), figures{k, 1});
 %!   end
 %!   % every plug-in call is timed in the report
 %!   for name = {'jointbins_f64', 'remap_vol_f64', 'dispinvert_vol_f64', 'remap_plane_f64', 'dispinvert_plane_f64'}
