@@ -19,8 +19,4 @@
 %   jointbins_f64        - Joint and single-image histograms of two images (double).
 %   jointbins_f32        - The same in single precision.
 %
-% Building (in the source tree)
-%   build_mex            - Build the plug-ins with this host's own mex command.
-%
-% In the source tree, "make demo" runs examples/demo.m, which exercises
-% every family on synthetic data and writes its figures to build/demo/.
+% Type "help regkern" for an overview.

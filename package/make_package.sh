@@ -3,8 +3,11 @@
 # in OUTDIR (default: build/ of the source tree) and prints its path.
 #
 # Layout, as "pkg install" expects it: DESCRIPTION, INDEX, COPYING; inst/ with
-# the help files and Contents.m; src/ with the plug-in sources and the
-# Makefile that builds them with the installing Octave's mkoctfile.
+# Contents.m and the overview regkern.m; src/ with the plug-in sources, the
+# plug-ins' help files (help/) and the Makefile that builds the plug-ins with
+# the installing Octave's mkoctfile and puts each help file beside its binary.
+# Each help file is installed once: a second copy in inst/ would make
+# "lookfor" list every plug-in twice.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build}
@@ -19,9 +22,14 @@ name=regkern-$version
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 dir=$stage/$name
-mkdir -p "$dir/inst" "$dir/src"
+mkdir -p "$dir/inst" "$dir/src/help"
 cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/package/COPYING" "$dir/"
-cp "$root"/matlab/*.m "$dir/inst/"
+for file in "$root"/matlab/*.m; do
+  case $(basename "$file") in
+    Contents.m|regkern.m) cp "$file" "$dir/inst/" ;;
+    *) cp "$file" "$dir/src/help/" ;;
+  esac
+done
 cp "$root/package/src/Makefile" "$dir/src/"
 for folder in foundation remap dispinvert jointbins; do
   mkdir "$dir/src/$folder"

@@ -1,7 +1,8 @@
 % The Octave package: the tarball that package/make_package.sh assembles
 % installs with "pkg install" into a scratch prefix, loads, documents every
-% plug-in, and each installed plug-in gives the same results, bit for bit,
-% as the one the CMake build made.
+% plug-in once (help, lookfor, the overview "help regkern" and Contents list
+% what is installed and nothing else), and each installed plug-in gives the
+% same results, bit for bit, as the one the CMake build made.
 
 %!function outputs = call_each (names)
 %!  % One call of every plug-in on fixed, irregular data.
@@ -71,6 +72,21 @@
 %!     assert (exist (names{k}), 3, names{k});
 %!     assert (numel (get_help_text (names{k})) > 200, [names{k} ' has no help']);
 %!   end
+%!   % the overview and the contents list what is installed, each help file
+%!   % is installed once (lookfor lists every plug-in once)
+%!   share = fullfile (work, 'share');
+%!   assert (strncmp (which ('regkern'), share, numel (share)), which ('regkern'));
+%!   overview = get_help_text ('regkern');
+%!   listed = regexp (get_help_text ('Contents'), '\n\s+(\w+)\s+- ', 'tokens');
+%!   listed = [listed{:}];
+%!   assert (sort (listed), sort (names));
+%!   for k = 1:numel (names)
+%!     assert (! isempty (regexp (overview, ['\n\s+' names{k} '\s+- '], 'once')), names{k});
+%!   end
+%!   found = regexp (evalc ('lookfor joint'), '(?m)^(\w+)\s', 'tokens');
+%!   found = [found{:}];
+%!   found = found(ismember (found, names));   % the tests' own files are on the path too
+%!   assert (sort (found), {'jointbins_f32', 'jointbins_f64', 'remap_plane_f64', 'remap_vol_f32', 'remap_vol_f64'});
 %!   installed = call_each (names);
 %!   for k = 1:numel (names)
 %!     for m = 1:numel (expected{k})
