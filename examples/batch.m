@@ -1,0 +1,73 @@
+% batch  Many images: a cohort of synthetic subjects, each processed the same
+% way (batch_subject), shared among parallel processes of one thread each.
+%
+%   results = batch ()
+%   results = batch (subjects, processes, vol_size)
+%
+% subjects   number of subjects (default 8), numbered 1 to SUBJECTS
+% processes  worker processes (default: the number of cores); 0 runs the
+%            plain serial loop in this process, with all its threads
+% vol_size   size of every volume (default [64 64 48])
+%
+% results is a 1-by-SUBJECTS struct array from batch_subject, in subject
+% order; it is the same, bit for bit, whatever PROCESSES is.
+%
+% In Octave the processes are the parallel package's parcellfun (Debian:
+% octave-parallel; "pkg load parallel" is done here): forked copies of this
+% session, which inherit its path, so the plug-ins' folder and examples/
+% need only be on the path here. In MATLAB the loop is a parfor over the
+% current parallel pool (Parallel Computing Toolbox; without it parfor runs
+% serially). Each worker sets maxNumCompThreads to 1: the processes, not
+% the plug-ins' threads, then share the cores.
+function results = batch (subjects, processes, vol_size)
+  if (nargin < 1)
+    subjects = 8;
+  end
+  if (nargin < 2)
+    processes = feature_cores ();
+  end
+  if (nargin < 3)
+    vol_size = [64 64 48];
+  end
+  here = fileparts (mfilename ('fullpath'));
+  if (exist ('demo_phantom', 'file') ~= 2)
+    state = warning ('off', 'all');        % examples/demo.m shadows the host's "demo"
+    addpath (here);
+    warning (state);
+  end
+  if (exist ('remap_vol_f64', 'file') ~= 3)
+    error ('batch:notBuilt', 'the plug-ins are not on the path: run "make build" and addpath build/octave');
+  end
+  octave = exist ('OCTAVE_VERSION', 'builtin');
+  start = tic;
+  if (processes == 0)
+    results = cell (1, subjects);
+    for s = 1:subjects
+      results{s} = batch_subject (s, vol_size, maxNumCompThreads ());
+    end
+  elseif (octave)
+    pkg ('load', 'parallel');
+    results = parcellfun (processes, @(s) batch_subject (s, vol_size, 1), num2cell (1:subjects), ...
+                          'UniformOutput', false, 'VerboseLevel', 0);
+  else
+    results = cell (1, subjects);
+    parfor s = 1:subjects
+      results{s} = batch_subject (s, vol_size, 1);
+    end
+  end
+  results = [results{:}];
+  fprintf ('batch: %d subjects of %dx%dx%d in %.1f s (%d processes)\n', subjects, vol_size, ...
+           toc (start), processes);
+  for r = results
+    fprintf ('  subject %2d: correlation with D %.3f (A) -> %.3f (out_a), %d thread(s)\n', ...
+             r.subject, r.correlation, r.threads);
+  end
+end
+
+function n = feature_cores ()
+  if (exist ('OCTAVE_VERSION', 'builtin'))
+    n = nproc ();
+  else
+    n = feature ('numcores');
+  end
+end
