@@ -6,7 +6,9 @@
 %
 % subjects   number of subjects (default 8), numbered 1 to SUBJECTS
 % processes  worker processes (default: the number of cores); 0 runs the
-%            plain serial loop in this process, with all its threads
+%            plain serial loop in this process, with all its threads. In
+%            Octave also the connections that pconnect returned: the
+%            subjects then go to the cluster's servers (netcellfun).
 % vol_size   size of every volume (default [64 64 48])
 %
 % results is a 1-by-SUBJECTS struct array from batch_subject, in subject
@@ -40,15 +42,23 @@ function results = batch (subjects, processes, vol_size)
   end
   octave = exist ('OCTAVE_VERSION', 'builtin');
   start = tic;
-  if (processes == 0)
+  if (isnumeric (processes) && processes == 0)
     results = cell (1, subjects);
     for s = 1:subjects
       results{s} = batch_subject (s, vol_size, maxNumCompThreads ());
     end
-  elseif (octave)
+  elseif (octave && isnumeric (processes))
     pkg ('load', 'parallel');
     results = parcellfun (processes, @(s) batch_subject (s, vol_size, 1), num2cell (1:subjects), ...
                           'UniformOutput', false, 'VerboseLevel', 0);
+  elseif (octave)
+    % The servers of a parallel-package cluster (connections from pconnect).
+    % Each server machine needs the same two folders, e.g. on a shared file
+    % system; it runs its share of the subjects in one process per core.
+    pkg ('load', 'parallel');
+    reval (sprintf ('addpath (''%s'', ''%s'');', fileparts (which ('remap_vol_f64')), here), processes);
+    results = netcellfun (processes, @(s) batch_subject (s, vol_size, 1), num2cell (1:subjects), ...
+                          'UniformOutput', false);
   else
     results = cell (1, subjects);
     parfor s = 1:subjects
@@ -56,8 +66,12 @@ function results = batch (subjects, processes, vol_size)
     end
   end
   results = [results{:}];
-  fprintf ('batch: %d subjects of %dx%dx%d in %.1f s (%d processes)\n', subjects, vol_size, ...
-           toc (start), processes);
+  if (isnumeric (processes))
+    how = sprintf ('%d processes', processes);
+  else
+    how = sprintf ('a cluster of %d servers', numel (processes) - 1);
+  end
+  fprintf ('batch: %d subjects of %dx%dx%d in %.1f s (%s)\n', subjects, vol_size, toc (start), how);
   for r = results
     fprintf ('  subject %2d: correlation with D %.3f (A) -> %.3f (out_a), %d thread(s)\n', ...
              r.subject, r.correlation, r.threads);

@@ -1,7 +1,8 @@
 % examples/batch.m: a small cohort shared among two processes (the parallel
-% package's parcellfun) gives, bit for bit, what the serial loop gives with
-% all the session's threads, and each worker called the plug-ins with one
-% thread.
+% package's parcellfun), or sent to the package's cluster functions with one
+% server on the loopback interface, gives, bit for bit, what the serial loop
+% gives with all the session's threads, and each worker called the plug-ins
+% with one thread.
 
 %!test
 %! examples = fullfile (getenv ('REGKERN_SOURCE_DIR'), 'examples');
@@ -24,3 +25,14 @@
 %! unwind_protect_cleanup
 %!   rmpath (examples);
 %! end_unwind_protect
+
+%!testif ; getuid () == 0 && exist ('/usr/libexec/octave-pserver', 'file') == 2 && system ('unshare --net true') == 0
+%! % the same on the package's cluster: one server on this machine's
+%! % loopback interface, in namespaces of its own (see cluster_loopback.sh)
+%! root = getenv ('REGKERN_SOURCE_DIR');
+%! [status, out] = system (sprintf ('sh "%s" "%s" "%s" 2>&1', ...
+%!                                  fullfile (root, 'tests', 'octave', 'cluster_loopback.sh'), ...
+%!                                  fileparts (which ('remap_vol_f64')), fullfile (root, 'examples')));
+%! assert (status, 0, out);
+%! assert (! isempty (regexp (out, 'threads: 1\s+1\s+1\n', 'once')), out);
+%! assert (! isempty (strfind (out, 'identical: 1')), out);
