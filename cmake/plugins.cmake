@@ -4,7 +4,10 @@
 #   ${name}_standin  -> build/standin/<name>.so (.dll on Windows), linked to
 #                       the stand-in host
 #   ${name}_octave   -> build/octave/<name>.mex, an Octave MEX file
-# Both export only mexFunction.
+# Both export only mexFunction. The folders hold no per-configuration
+# subfolder (the generator expression stops multi-configuration generators,
+# such as Visual Studio's, from adding one): the stand-in host looks for its
+# plug-ins in build/standin itself.
 
 set(REGKERN_STANDIN_DIR ${CMAKE_BINARY_DIR}/standin)
 set(REGKERN_OCTAVE_DIR ${CMAKE_BINARY_DIR}/octave)
@@ -45,7 +48,7 @@ function(regkern_add_plugin name)
   regkern_export_mexfunction(${name}_standin)
   set_target_properties(${name}_standin PROPERTIES
     OUTPUT_NAME ${name} PREFIX "" SUFFIX "${CMAKE_SHARED_MODULE_SUFFIX}"
-    LIBRARY_OUTPUT_DIRECTORY ${REGKERN_STANDIN_DIR})
+    LIBRARY_OUTPUT_DIRECTORY $<1:${REGKERN_STANDIN_DIR}>)
   add_dependencies(standin_plugins ${name}_standin)
 
   if(REGKERN_OCTAVE)
@@ -55,7 +58,7 @@ function(regkern_add_plugin name)
     regkern_export_mexfunction(${name}_octave)
     set_target_properties(${name}_octave PROPERTIES
       OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex"
-      LIBRARY_OUTPUT_DIRECTORY ${REGKERN_OCTAVE_DIR})
+      LIBRARY_OUTPUT_DIRECTORY $<1:${REGKERN_OCTAVE_DIR}>)
     add_dependencies(octave_plugins ${name}_octave)
   endif()
 endfunction()

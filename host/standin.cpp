@@ -103,7 +103,9 @@ using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
 MexFunction open_entry_point(const std::string& path)
 {
 #if defined(_WIN32)
-    HMODULE handle = LoadLibraryA(path.c_str());
+    std::string native = path;  // LoadLibrary wants backslashes
+    std::replace(native.begin(), native.end(), '/', '\\');
+    HMODULE handle = LoadLibraryA(native.c_str());
     if (!handle)
         throw std::runtime_error("cannot load " + path + ": error " +
                                  std::to_string(GetLastError()));
