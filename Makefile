@@ -17,6 +17,7 @@ DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
 DEB_EXTRA := clang libclang-rt-14-dev valgrind libbenchmark-dev
 
 .PHONY: all deps deps-extra configure build test demo bench package check-sanitize fuzz clean
+.PHONY: check-platforms
 
 all: build
 
@@ -56,6 +57,12 @@ check-sanitize: deps-extra
 
 fuzz: deps-extra
 	BUILD=$(BUILD) JOBS=$(JOBS) scripts/extra_checks.sh fuzz
+
+# Cross builds for Linux arm64 (GCC, clang) and Windows x86-64 (MinGW-w64), run
+# under qemu-aarch64 and wine, each compared bit for bit with this build.
+# Not part of `make test`; in $(BUILD)-platforms.
+check-platforms:
+	BUILD=$(BUILD) JOBS=$(JOBS) scripts/check_platforms.sh
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-*

@@ -3,9 +3,12 @@
 %   build_mex            builds into <toolbox>/build/mex
 %   build_mex (outdir)   builds into outdir
 %
-% Works in MATLAB and in GNU Octave. Every plug-in is compiled as C++17 with
-% -O2 and -ffp-contract=off: fused multiply-adds would change the results in
-% the last bit, so fast-math style options must never be added.
+% Works in MATLAB (with Microsoft's compiler, MinGW-w64, GCC or Apple's
+% clang) and in GNU Octave. Every plug-in is compiled as C++17 with -O2 and no
+% contraction into fused multiply-adds (-ffp-contract=off, or /fp:precise for
+% Microsoft's compiler): those would change the results in the last bit, so
+% fast-math style options must never be added. build_mex_flags holds the
+% options of each compiler family.
 function build_mex (outdir)
   root = fileparts (mfilename ('fullpath'));
   if (nargin < 1)
@@ -15,15 +18,30 @@ function build_mex (outdir)
     mkdir (outdir);
   end
   foundation = {fullfile(root, 'foundation', 'failure.cpp'), ...
-                fullfile(root, 'foundation', 'host_args.cpp')};
+                fullfile(root, 'foundation', 'host_args.cpp'), ...
+                fullfile(root, 'foundation', 'memory.cpp')};
   plugins = {'remap', 'remap_vol_f32'; 'remap', 'remap_vol_f64'; 'remap', 'remap_plane_f64';
              'dispinvert', 'dispinvert_vol_f64'; 'dispinvert', 'dispinvert_vol_f32';
              'dispinvert', 'dispinvert_plane_f64';
              'jointbins', 'jointbins_f64'; 'jointbins', 'jointbins_f32'};
-  % -fno-tree-slp-vectorize: GCC 12 vectorizes away the rounding of
-  % neighbouring double -> float -> double conversions.
-  flags = '-std=c++17 -O2 -ffp-contract=off -fno-fast-math -fno-tree-slp-vectorize -pthread';
+  [vars, compiler] = build_mex_flags ();
+  fprintf ('build_mex: options for %s\n', compiler);
   is_octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
+  if (is_octave)
+    % mkoctfile reads the options from the environment: set them for the
+    % build and give the caller's values back afterwards.
+    if (~ispc ())
+      vars{strcmp (vars(:, 1), 'CXXFLAGS'), 2} = [vars{strcmp (vars(:, 1), 'CXXFLAGS'), 2} ' -fPIC'];
+    end
+    saved = vars(:, 1);
+    saved(:, 2) = cellfun (@getenv, vars(:, 1), 'UniformOutput', false);
+    environment = onCleanup (@() restore_environment (saved));
+    for k = 1:size (vars, 1)
+      setenv (vars{k, 1}, strrep (vars{k, 2}, ['$' vars{k, 1}], saved{k, 2}));
+    end
+  else
+    assignments = strcat (vars(:, 1), '=', vars(:, 2))';
+  end
   % Object files go to a scratch folder, not to the caller's folder.
   here = pwd ();
   scratch = tempname ();
@@ -36,19 +54,26 @@ function build_mex (outdir)
     source = fullfile (root, family, [name '.cpp']);
     includes = {['-I' fullfile(root, 'foundation')], ['-I' fullfile(root, family)]};
     if (is_octave)
-      setenv ('CXXFLAGS', [flags ' -fPIC']);
-      setenv ('LDFLAGS', '-pthread');
       mex (includes{:}, '-o', fullfile (outdir, [name '.mex']), source, foundation{:});
     else
-      mex (includes{:}, '-outdir', outdir, '-output', name, ...
-           ['CXXFLAGS=$CXXFLAGS ' flags], 'CXXOPTIMFLAGS=-O2', ...
-           'LDFLAGS=$LDFLAGS -pthread', source, foundation{:});
+      mex (includes{:}, '-outdir', outdir, '-output', name, assignments{:}, ...
+           source, foundation{:});
     end
     fprintf ('built %s\n', name);
   end
   % The help files go beside the binaries: the host reads a MEX file's help
   % from the .m of the same name in the same folder.
   copyfile (fullfile (root, 'matlab', '*.m'), outdir);
+end
+
+function restore_environment (saved)
+  for k = 1:size (saved, 1)
+    if (isempty (saved{k, 2}))
+      unsetenv (saved{k, 1});
+    else
+      setenv (saved{k, 1}, saved{k, 2});
+    end
+  end
 end
 
 function restore (folder, scratch)

@@ -4,33 +4,17 @@
 #pragma once
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "failure.h"
 
 namespace regkern {
 
-// Bytes the system reports as available (Linux: MemAvailable plus free
-// swap); a negative value when it cannot tell.
-inline double available_memory_bytes()
-{
-#if defined(__linux__)
-    std::FILE* f = std::fopen("/proc/meminfo", "r");
-    if (!f) return -1;
-    char line[256];
-    double available_kb = -1, swap_free_kb = 0;
-    while (std::fgets(line, sizeof line, f)) {
-        double kb = 0;
-        if (std::sscanf(line, "MemAvailable: %lf kB", &kb) == 1) available_kb = kb;
-        if (std::sscanf(line, "SwapFree: %lf kB", &kb) == 1) swap_free_kb = kb;
-    }
-    std::fclose(f);
-    return available_kb < 0 ? -1 : (available_kb + swap_free_kb) * 1024.0;
-#else
-    return -1;
-#endif
-}
+// Bytes the system reports as available to a new allocation (Linux:
+// MemAvailable plus free swap; Windows: what can still be committed; macOS:
+// free and reclaimable pages plus free swap); a negative value when it cannot
+// tell. Defined in memory.cpp, the only system-specific code here.
+double available_memory_bytes();
 
 // Fails with outOfMemory when `bytes` exceed what the system has available.
 inline void require_available_memory(double bytes, const std::string& what)

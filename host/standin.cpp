@@ -2,8 +2,6 @@
 // link against, and the loader/caller the tests use.
 #include "standin.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
@@ -13,6 +11,18 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 struct mxArray_tag {
     mxClassID class_id;
@@ -87,17 +97,37 @@ void destroy(mxArray* array)
 
 using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
 
+// Opens the shared library at `path` (kept open for the life of the process)
+// and returns its mexFunction, or throws. The only system-specific code of the
+// stand-in host.
+MexFunction open_entry_point(const std::string& path)
+{
+#if defined(_WIN32)
+    std::string native = path;  // LoadLibrary wants backslashes
+    std::replace(native.begin(), native.end(), '/', '\\');
+    HMODULE handle = LoadLibraryA(native.c_str());
+    if (!handle)
+        throw std::runtime_error("cannot load " + path + ": error " +
+                                 std::to_string(GetLastError()));
+    auto entry = reinterpret_cast<MexFunction>(
+        reinterpret_cast<void*>(GetProcAddress(handle, "mexFunction")));
+#else
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) throw std::runtime_error("cannot load " + path + ": " + dlerror());
+    auto entry = reinterpret_cast<MexFunction>(dlsym(handle, "mexFunction"));
+#endif
+    if (!entry) throw std::runtime_error(path + " has no mexFunction");
+    return entry;
+}
+
 MexFunction load(const std::string& plugin)
 {
     static std::map<std::string, MexFunction> loaded;
     std::lock_guard<std::mutex> lock(registry_mutex);
     auto found = loaded.find(plugin);
     if (found != loaded.end()) return found->second;
-    const std::string path = standin::plugin_dir() + "/" + plugin + ".so";
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) throw std::runtime_error("cannot load " + path + ": " + dlerror());
-    auto entry = reinterpret_cast<MexFunction>(dlsym(handle, "mexFunction"));
-    if (!entry) throw std::runtime_error(path + " has no mexFunction");
+    MexFunction entry =
+        open_entry_point(standin::plugin_dir() + "/" + plugin + REGKERN_STANDIN_PLUGIN_SUFFIX);
     loaded[plugin] = entry;
     return entry;
 }
@@ -264,6 +294,12 @@ long live_arrays()
     return live_count;
 }
 
-std::string plugin_dir() { return REGKERN_STANDIN_PLUGIN_DIR; }
+// The build's folder, unless REGKERN_STANDIN_PLUGIN_DIR names another (a
+// build tree moved, or seen under another path by an emulator).
+std::string plugin_dir()
+{
+    const char* moved = std::getenv("REGKERN_STANDIN_PLUGIN_DIR");
+    return moved && *moved ? moved : REGKERN_STANDIN_PLUGIN_DIR;
+}
 
 }  // namespace standin

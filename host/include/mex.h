@@ -7,6 +7,23 @@
 
 #include <stddef.h>
 
+/* The error exits never return; the second also checks its format string.
+ * Both are compiler extensions, so each compiler gets its own spelling. */
+#if defined(__GNUC__) || defined(__clang__)
+#define REGKERN_NORETURN __attribute__((noreturn))
+#if defined(__MINGW_PRINTF_FORMAT)
+#define REGKERN_PRINTF_LIKE(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
+#else
+#define REGKERN_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+#elif defined(_MSC_VER)
+#define REGKERN_NORETURN __declspec(noreturn)
+#define REGKERN_PRINTF_LIKE(fmt, args)
+#else
+#define REGKERN_NORETURN
+#define REGKERN_PRINTF_LIKE(fmt, args)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -51,9 +68,9 @@ mxArray* mxCreateDoubleScalar(double value);
 void mxDestroyArray(mxArray* array);
 
 int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const char* name);
-void mexErrMsgTxt(const char* message) __attribute__((noreturn));
-void mexErrMsgIdAndTxt(const char* id, const char* format, ...)
-    __attribute__((noreturn, format(printf, 2, 3)));
+REGKERN_NORETURN void mexErrMsgTxt(const char* message);
+REGKERN_NORETURN void mexErrMsgIdAndTxt(const char* id, const char* format, ...)
+    REGKERN_PRINTF_LIKE(2, 3);
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 

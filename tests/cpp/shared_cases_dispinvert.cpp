@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fixed_random.h"
 #include "shared_case_io.h"
 
 namespace {
@@ -17,17 +18,15 @@ std::mt19937 rng(5150);
 // Fractional displacements of either sign, some beyond the grid.
 template <class T> std::vector<T> field(int count)
 {
-    std::uniform_real_distribution<double> value(-4.0, 4.0);
     std::vector<T> values(static_cast<size_t>(count));
-    for (T& v : values) v = static_cast<T>(value(rng));
+    for (T& v : values) v = static_cast<T>(fixed_random::uniform(rng, -4.0, 4.0));
     return values;
 }
 
 template <class T> std::vector<T> kernel(int count)
 {
-    std::uniform_real_distribution<double> value(-0.2, 1.0);
     std::vector<T> values(static_cast<size_t>(count));
-    for (T& v : values) v = static_cast<T>(value(rng));
+    for (T& v : values) v = static_cast<T>(fixed_random::uniform(rng, -0.2, 1.0));
     return values;
 }
 

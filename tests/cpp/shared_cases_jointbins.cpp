@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 
+#include "fixed_random.h"
 #include "shared_case_io.h"
 
 namespace {
@@ -13,11 +14,13 @@ template <class T>
 void write_case(const std::string& dir, const std::string& plugin, unsigned seed)
 {
     std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> unit(0, 1);
     const int n = 7 * 6 * 5;
     std::vector<T> first(n), second(n + 3);
-    for (T& v : first) v = static_cast<T>(-3 + 16 * unit(rng));
-    for (T& v : second) v = static_cast<T>(-1 + 12 * unit(rng) * unit(rng));
+    for (T& v : first) v = static_cast<T>(-3 + 16 * fixed_random::unit(rng));
+    for (T& v : second) {
+        const double a = fixed_random::unit(rng);
+        v = static_cast<T>(-1 + 12 * a * fixed_random::unit(rng));
+    }
     first[0] = std::numeric_limits<T>::quiet_NaN();
     first[1] = std::numeric_limits<T>::infinity();
     second[2] = -std::numeric_limits<T>::infinity();

@@ -1,8 +1,5 @@
 // Field inversion on hostile inputs: splat points that are not finite or lie
 // beyond the int32 range, and a weight-sum allocation that fails.
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -11,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "address_limit.h"
 #include "reference/dispinvert_reference.h"
 #include "test_dispinvert_support.h"
 
@@ -131,17 +129,6 @@ TEST_F(HostileSplatPoints, ContributeNothingOnEveryAxis)
 #endif
 
 #ifndef DISPINVERT_SANITIZED
-// Address space in use by this process, in bytes.
-long long mapped_bytes()
-{
-    long long pages = 0;
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    if (!f) return -1;
-    if (std::fscanf(f, "%lld", &pages) != 1) pages = -1;
-    std::fclose(f);
-    return pages < 0 ? -1 : pages * sysconf(_SC_PAGESIZE);
-}
-
 // In a child process: builds a grid whose outputs still fit under an
 // address-space limit but whose weight sum does not, calls the plug-in and
 // exits 0 when it failed cleanly with outOfMemory and left no array behind.
@@ -157,11 +144,9 @@ void call_with_no_room_for_the_weight_sum(const std::string& plugin, mxClassID c
     const long live = standin::live_arrays();
 
     const long long grid_bytes = dispinvert_test::count_of(grid) * element_bytes;
-    const long long in_use = mapped_bytes();
+    const long long in_use = address_limit::in_use();
     if (in_use < 0) std::_Exit(2);
-    const rlim_t limit = static_cast<rlim_t>(in_use + outputs * grid_bytes + grid_bytes / 2);
-    const rlimit cap{limit, limit};
-    if (setrlimit(RLIMIT_AS, &cap) != 0) std::_Exit(3);
+    if (!address_limit::cap(in_use + outputs * grid_bytes + grid_bytes / 2)) std::_Exit(3);
 
     const standin::CallResult result = standin::call(plugin, outputs, pointers);
     if (result.ok) std::_Exit(4);
@@ -179,6 +164,8 @@ TEST(WeightSumAllocation, FailureIsAnOutOfMemoryErrorThatLeavesNothingBehind)
 #ifdef DISPINVERT_SANITIZED
     GTEST_SKIP() << "sanitizers reserve address space beyond any useful limit";
 #else
+    const std::string why = address_limit::unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
     EXPECT_EXIT(call_with_no_room_for_the_weight_sum("dispinvert_vol_f64", mxDOUBLE_CLASS, 8,
                                                      {256, 256, 256}),
                 ::testing::ExitedWithCode(0), "");

@@ -1,13 +1,13 @@
 // jointbins_f64 / jointbins_f32: argument checks, non-finite and huge
 // positions, unusable bin counts and oversized inputs. Every call, rejected
 // or not, leaves no host array behind.
-#include <sys/resource.h>
-
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
+#include "address_limit.h"
+#include "memory.h"
 #include "test_jointbins_support.h"
 
 // Address and thread sanitizers reserve terabytes of address space and fill
@@ -293,14 +293,28 @@ TYPED_TEST(JointbinsFaults, RejectsElementCountBeyond32Bits)
                        "tooLarge", "Input 1 (first image) has more elements than fit in 32 bits.");
 }
 
+// The system's available memory is known on every platform, and a histogram
+// whose outputs need more than that is refused up front with outOfMemory.
+TEST(JointbinsMemory, HistogramBeyondAvailableMemoryIsRefused)
+{
+    const double available = regkern::available_memory_bytes();
+    ASSERT_GT(available, 0) << "available memory unknown: impossible sizes would not be refused";
+    const double bins = 46340, needed = 2.0 * (bins * bins + 2.0 * bins) * sizeof(double);
+    if (needed <= available) GTEST_SKIP() << "this machine has room for " << needed << " bytes";
+    const long live = standin::live_arrays();
+    const standin::CallResult result = call(row_case<double>({1}, {1}, 0, 8, bins));
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.id, "jointbins_f64:outOfMemory");
+    EXPECT_EQ(standin::live_arrays(), live);
+}
+
 #ifndef JOINTBINS_SANITIZED
 // In a child process: 0 when the outputs of the largest bin count are refused
 // under a 4 GiB address-space limit and the call leaves nothing behind.
 template <class T>
 int create_beyond_address_limit()
 {
-    const rlimit limit{rlim_t(1) << 32, rlim_t(1) << 32};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+    if (!address_limit::cap(1LL << 32)) return 2;
     const long live = standin::live_arrays();
     bool refused = false;
     {
@@ -321,6 +335,8 @@ TYPED_TEST(JointbinsFaults, FailedOutputCreationLeavesNothing)
 #ifdef JOINTBINS_SANITIZED
     GTEST_SKIP() << "address-space limits do not work under this sanitizer";
 #else
+    const std::string why = address_limit::unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
     using T = TypeParam;
     EXPECT_EXIT(std::exit(create_beyond_address_limit<T>()), ::testing::ExitedWithCode(0), "");
 #endif

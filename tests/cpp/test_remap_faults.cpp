@@ -1,12 +1,9 @@
 // The remapping plug-ins on calls outside their contract: wrong counts,
 // wrong classes and shapes, out-of-range values, and failed allocations.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <limits>
 
+#include "address_limit.h"
 #include "reference/remap_reference.h"
 #include "test_support.h"
 
@@ -185,42 +182,29 @@ TEST(RemapFaults, OutOfRangeAndNaNValues)
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 namespace {
 
-long address_space_in_use()
+// In a child: runs the call with `headroom` bytes of address space to spare
+// and exits 0 when it failed with the expected identifier.
+void call_with_limited_memory(double threads, double bins, long headroom, const std::string& id)
 {
-    FILE* f = std::fopen("/proc/self/statm", "r");
-    long pages = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
-        std::fclose(f);
-    }
-    return pages * sysconf(_SC_PAGESIZE);
+    Inputs in = valid_inputs<double>(3);
+    in.arrays[5] = standin::make_scalar<double>(bins);
+    in.arrays[0] = standin::make_filled<double>({4, 3, 40}, std::vector<double>(480, 0.5));
+    for (int k = 1; k < 4; ++k) in.arrays[k] = standin::make_filled<double>({4, 3, 40}, std::vector<double>(480, 0.5));
+    standin::set_thread_count(threads);
+    const long live = standin::live_arrays();
+    if (!address_limit::cap(address_limit::in_use() + headroom)) std::_Exit(2);
+    standin::CallResult r = call("remap_vol_f64", 2, in);
+    const bool expected = !r.ok && r.id == "remap_vol_f64:" + id && standin::live_arrays() == live;
+    if (!expected) std::fprintf(stderr, "got ok=%d id=%s message=%s\n", r.ok, r.id.c_str(), r.message.c_str());
+    std::_Exit(expected ? 0 : 1);
 }
 
-// Runs the call in a child with `headroom` bytes of address space to spare;
-// the child exits 0 when the call failed with the expected identifier.
 void expect_error_with_limited_memory(double threads, double bins, long headroom, const std::string& id)
 {
+    const std::string why = address_limit::unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
     call("remap_vol_f64", 2, valid_inputs<double>(3));  // load the plug-in first
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        Inputs in = valid_inputs<double>(3);
-        in.arrays[5] = standin::make_scalar<double>(bins);
-        in.arrays[0] = standin::make_filled<double>({4, 3, 40}, std::vector<double>(480, 0.5));
-        for (int k = 1; k < 4; ++k) in.arrays[k] = standin::make_filled<double>({4, 3, 40}, std::vector<double>(480, 0.5));
-        standin::set_thread_count(threads);
-        const long live = standin::live_arrays();
-        rlimit limit{static_cast<rlim_t>(address_space_in_use() + headroom),
-                     static_cast<rlim_t>(address_space_in_use() + headroom)};
-        setrlimit(RLIMIT_AS, &limit);
-        standin::CallResult r = call("remap_vol_f64", 2, in);
-        const bool expected = !r.ok && r.id == "remap_vol_f64:" + id && standin::live_arrays() == live;
-        if (!expected) std::fprintf(stderr, "got ok=%d id=%s message=%s\n", r.ok, r.id.c_str(), r.message.c_str());
-        _exit(expected ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EXIT(call_with_limited_memory(threads, bins, headroom, id), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,11 +1,27 @@
 % build_mex.m builds every plug-in with Octave's own mex, and the result
-% behaves like the CMake build.
+% behaves like the CMake build; build_mex_flags gives each compiler family
+% its own options.
 
 %!test
+%! % the caller's compiler environment is used and then given back
 %! root = getenv ('REGKERN_SOURCE_DIR');
 %! out = tempname ();
 %! addpath (root);
-%! build_mex (out);
+%! old = {getenv('CXXFLAGS'), getenv('LDFLAGS'), getenv('CXXOPTIMFLAGS')};
+%! setenv ('CXXFLAGS', '-DREGKERN_CALLER_FLAG=1');
+%! unsetenv ('LDFLAGS');
+%! unsetenv ('CXXOPTIMFLAGS');
+%! unwind_protect
+%!   build_mex (out);
+%!   assert (getenv ('CXXFLAGS'), '-DREGKERN_CALLER_FLAG=1');
+%!   assert (getenv ('LDFLAGS'), '');
+%!   assert (getenv ('CXXOPTIMFLAGS'), '');
+%! unwind_protect_cleanup
+%!   names = {'CXXFLAGS', 'LDFLAGS', 'CXXOPTIMFLAGS'};
+%!   for k = 1:3
+%!     setenv (names{k}, old{k});
+%!   end
+%! end_unwind_protect
 %! names = {'remap_vol_f32', 'remap_vol_f64', 'remap_plane_f64', 'dispinvert_vol_f64', ...
 %!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32'};
 %! for k = 1:numel (names)
@@ -24,3 +40,36 @@
 %!   confirm_recursive_rmdir (false, 'local');
 %!   rmdir (out, 's');
 %! end_unwind_protect
+
+%!test
+%! % every compiler family: the options under the names its mex configuration
+%! % reads, C++17, no contraction into fused multiply-adds, no fast-math
+%! addpath (getenv ('REGKERN_SOURCE_DIR'));
+%! value = @(vars, name) strjoin (vars(strcmp (vars(:, 1), name), 2)', ' ');
+%! msvc = build_mex_flags ('msvc');
+%! assert (msvc(:, 1)', {'COMPFLAGS'});
+%! flags = value (msvc, 'COMPFLAGS');
+%! assert (strncmp (flags, '$COMPFLAGS ', 11));
+%! for wanted = {'/std:c++17', '/fp:precise', '/EHsc'}
+%!   assert (! isempty (strfind (flags, wanted{1})), wanted{1});
+%! end
+%! assert (isempty (regexp (flags, '/fp:fast|/fp:contract|/arch:|(^|\s)-', 'once')), flags);
+%! for family = {'mingw', 'gcc', 'clang'}
+%!   vars = build_mex_flags (family{1});
+%!   flags = value (vars, 'CXXFLAGS');
+%!   assert (strncmp (flags, '$CXXFLAGS ', 10), family{1});
+%!   for wanted = {'-std=c++17', '-O2', '-ffp-contract=off', '-fno-fast-math', '-pthread'}
+%!     assert (! isempty (strfind (flags, wanted{1})), [family{1} ': ' wanted{1}]);
+%!   end
+%!   assert (isempty (regexp (flags, '-ffast-math|-Ofast|-ffp-contract=fast|-mfma', 'once')));
+%!   assert (value (vars, 'CXXOPTIMFLAGS'), '-O2');
+%!   link = value (vars, 'LDFLAGS');
+%!   assert (! isempty (strfind (link, '-pthread')), family{1});
+%!   % MinGW: the C++ runtime, libgcc and winpthread are linked in
+%!   standalone = all (cellfun (@(f) any (strcmp (strsplit (link), f)), ...
+%!                              {'-static-libstdc++', '-static-libgcc', '-static'}));
+%!   assert (standalone, strcmp (family{1}, 'mingw'));
+%! end
+%! [~, family] = build_mex_flags ();
+%! assert (any (strcmp (family, {'gcc', 'clang'})), family);
+%!error <unknown compiler family> build_mex_flags ('icc')
