@@ -54,6 +54,8 @@ int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const ch
 void mexErrMsgTxt(const char* message) __attribute__((noreturn));
 void mexErrMsgIdAndTxt(const char* id, const char* format, ...)
     __attribute__((noreturn, format(printf, 2, 3)));
+void mexWarnMsgIdAndTxt(const char* id, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
