@@ -43,7 +43,9 @@ function varargout = remap_vol_f32 (varargin)
 %   value of the last block (in z, y, x order) whose region holds it.
 %
 %   Errors: identifier remap_vol_f32:<condition>, raised before any output
-%   is made.
+%   is made. The message names the input as above, "bins (input 6)",
+%   says what the call passed and how to fix it: "bins (input 6) is
+%   double; pass single(32): every input, scalars included, must be single".
 %     nrhs          not 8 inputs: "8 inputs are required." (checked first)
 %     nlhs          not 2 outputs: "2 outputs are required"
 %     badClass      an input is not of class single
@@ -60,6 +62,15 @@ function varargout = remap_vol_f32 (varargin)
 %     outOfMemory   no memory for the histograms of the worker threads
 %     threadStart   a worker thread could not be started
 %     notBuilt      (from this file) the compiled plug-in is not on the path
+%
+%   Warnings: identifier remap_vol_f32:<condition>; the call is carried out
+%   all the same, with the results it gives without the warning. Silence
+%   one with warning ('off', 'remap_vol_f32:<condition>').
+%     zeroWeights   weights is empty or all zero: nothing is gathered and
+%                   every voxel maps to min
+%     extraSlices   A, B, C, D or weights holds more than one volume (an
+%                   extent beyond the third above 1): only the first volume
+%                   of each is used
 %
 %   Example:
 %     [x, y, z] = ndgrid (1:24, 1:24, 1:16);
