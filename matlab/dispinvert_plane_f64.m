@@ -67,5 +67,5 @@ function varargout = dispinvert_plane_f64 (varargin)
 %
 %   See also dispinvert_vol_f64, dispinvert_vol_f32, interp2, Contents.
   error ('dispinvert_plane_f64:notBuilt', ...
-         'dispinvert_plane_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'dispinvert_plane_f64 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

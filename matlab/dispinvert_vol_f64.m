@@ -65,5 +65,5 @@ function varargout = dispinvert_vol_f64 (varargin)
 %
 %   See also dispinvert_vol_f32, dispinvert_plane_f64, interp3, Contents.
   error ('dispinvert_vol_f64:notBuilt', ...
-         'dispinvert_vol_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'dispinvert_vol_f64 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

@@ -75,5 +75,5 @@ function varargout = jointbins_f32 (varargin)
 %
 %   See also jointbins_f64, remap_vol_f32, remap_plane_f64, Contents.
   error ('jointbins_f32:notBuilt', ...
-         'jointbins_f32 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'jointbins_f32 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

@@ -72,5 +72,5 @@ function varargout = jointbins_f64 (varargin)
 %
 %   See also jointbins_f32, remap_vol_f64, remap_plane_f64, Contents.
   error ('jointbins_f64:notBuilt', ...
-         'jointbins_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'jointbins_f64 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

@@ -83,5 +83,5 @@ function varargout = remap_vol_f32 (varargin)
 %
 %   See also remap_vol_f64, remap_plane_f64, jointbins_f32, Contents.
   error ('remap_vol_f32:notBuilt', ...
-         'remap_vol_f32 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'remap_vol_f32 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

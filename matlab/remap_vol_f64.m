@@ -79,5 +79,5 @@ function varargout = remap_vol_f64 (varargin)
 %
 %   See also remap_vol_f32, remap_plane_f64, jointbins_f64, Contents.
   error ('remap_vol_f64:notBuilt', ...
-         'remap_vol_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'remap_vol_f64 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

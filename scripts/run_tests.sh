@@ -49,6 +49,7 @@ case $mode in
 esac
 
 mkdir -p "$LOGS"
+echo "== building ($LOGS/build.log)"
 if ! step configure cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release ||
    ! step build cmake --build "$BUILD" -j"$JOBS"; then
   failed=1
