@@ -29,6 +29,7 @@ std::mutex registry_mutex;
 long live_count = 0;
 double thread_count_value = 2.0;
 long warnings_issued = 0;
+bool warnings_are_errors = false;
 standin::Warning latest_warning;
 
 // Per calling thread: where the error exit jumps to, what it said, and the
@@ -202,9 +203,16 @@ void mexWarnMsgIdAndTxt(const char* id, const char* format, ...)
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(registry_mutex);
-    ++warnings_issued;
-    latest_warning = standin::Warning{id, message};
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex);
+        ++warnings_issued;
+        latest_warning = standin::Warning{id, message};
+    }
+    if (warnings_are_errors) {
+        std::snprintf(error_id, sizeof error_id, "%s", id);
+        std::snprintf(error_message, sizeof error_message, "%s", message);
+        leave_through_error_exit();
+    }
 }
 
 void mexErrMsgIdAndTxt(const char* id, const char* format, ...)
@@ -296,6 +304,8 @@ void reset_warnings()
     warnings_issued = 0;
     latest_warning = Warning{};
 }
+
+void set_warnings_as_errors(bool on) { warnings_are_errors = on; }
 
 long live_arrays()
 {

@@ -88,6 +88,10 @@ struct Warning {
 long warning_count();
 Warning last_warning();
 void reset_warnings();
+// From now on, a warning leaves the call through the error exit with the
+// warning's identifier and message, as the host does for a warning the user
+// turned into an error (warning ('error', id)).
+void set_warnings_as_errors(bool on);
 
 // Number of host arrays alive: a call must leave nothing behind.
 long live_arrays();

@@ -166,6 +166,43 @@ TEST(RemapErrors, SizesAndSettings)
     EXPECT_TRUE(r.ok) << r.message;
 }
 
+// A warning the user turned into an error fails the call through the host's
+// error exit, which may skip C++ destructors: the plug-ins issue warnings
+// last, with every C++ object of the call gone, so nothing leaks (the
+// sanitizer build's leak check sees it) and no array is left behind. One
+// plug-in of each family, since all end their mexFunction alike.
+TEST(RemapErrors, WarningTurnedIntoErrorLeavesNothing)
+{
+    standin::set_thread_count(3);
+    Inputs remap = valid_inputs<double>(2);
+    remap.arrays[6] = standin::make_array(mxDOUBLE_CLASS, {3, 3});
+    Inputs dispinvert;
+    dispinvert.add({4, 3}, std::vector<double>(12, 0.5)).add({4, 3}, std::vector<double>(12, 0.5));
+    dispinvert.add({2, 2}, std::vector<double>(4, 0.0));
+    Inputs jointbins;
+    jointbins.add({1, 3}, std::vector<double>{1, 2, 3}).add({1, 3}, std::vector<double>{1, 2, 3});
+    jointbins.add({1, 1}, std::vector<double>{2}).add({1, 1}, std::vector<double>{2});
+    jointbins.add({1, 1}, std::vector<double>{4});
+    const struct {
+        const char* plugin;
+        int nlhs;
+        const Inputs& in;
+        const char* condition;
+    } cases[] = {{"remap_plane_f64", 2, remap, "zeroWeights"},
+                 {"dispinvert_plane_f64", 2, dispinvert, "zeroKernel"},
+                 {"jointbins_f64", 3, jointbins, "equalBounds"}};
+    for (const auto& c : cases) {
+        standin::reset_warnings();
+        const standin::CallResult warned_call = call(c.plugin, c.nlhs, c.in);
+        EXPECT_TRUE(warned_call.ok) << c.plugin;
+        const standin::Warning warning = standin::last_warning();
+        EXPECT_EQ(warning.id, std::string(c.plugin) + ":" + c.condition);
+        standin::set_warnings_as_errors(true);
+        expect_error(c.plugin, c.nlhs, c.in, c.condition, warning.message);
+        standin::set_warnings_as_errors(false);
+    }
+}
+
 // Values outside [min, max] land in the edge bins; NaN pairs add nothing and
 // a NaN voxel maps to NaN. Compared with the model, which follows the same
 // rules, for every thread count.
