@@ -1,22 +1,28 @@
 # regkern: build, test and demo entry points (CMake is the build of record).
 #
 #   make demo            build the Octave plug-ins and run examples/demo.m
-#   make test            build everything and run the whole test suite
+#   make check           build everything and run the fast suite (C++ and Octave)
+#   make test            build everything and run the whole test suite, the
+#                        sanitizer builds and fuzzing included
 #   make bench           time the plug-ins against the literal algorithm
 #   make package         Octave package tarball in build/
 #   make check-sanitize  the C++ suite under ASan+UBSan, remapping under TSan
 #
 # Missing Debian packages are installed when run as root; otherwise the
-# apt-get line to run is printed.
+# apt-get line to run is printed. `make check` and `make test` keep build and
+# test output in build/logs/, show it only for what failed, and end with the
+# line "N passed, M failed".
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
 DEB_PACKAGES := g++ cmake make libgtest-dev octave liboctave-dev
 # the demo's figures (gnuplot draws them without a display) and examples/batch.m
 DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
-DEB_EXTRA := clang libclang-rt-14-dev valgrind libbenchmark-dev
+DEB_EXTRA := clang libclang-rt-14-dev
 
-.PHONY: all deps deps-extra configure build test demo bench package check-sanitize fuzz clean
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all deps deps-extra configure build check test demo bench package check-sanitize fuzz clean
 .PHONY: check-platforms
 
 all: build
@@ -33,9 +39,11 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
-	@if [ -x scripts/extra_checks.sh ]; then $(MAKE) --no-print-directory deps-extra && scripts/extra_checks.sh; fi
+check: deps
+	@BUILD=$(BUILD) JOBS=$(JOBS) scripts/run_tests.sh check
+
+test: deps deps-extra
+	@BUILD=$(BUILD) JOBS=$(JOBS) scripts/run_tests.sh test
 
 demo: configure
 	cmake --build $(BUILD) -j$(JOBS) --target octave_plugins

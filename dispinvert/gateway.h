@@ -20,39 +20,51 @@ template <int N> struct InversionArguments;
 template <> struct InversionArguments<3> {
     static constexpr const char* input_count_message = "Four inputs are required.";
     static constexpr const char* output_count_message = "Three outputs are required";
-    static constexpr std::array<const char*, 3> component = {"bx (input 1)", "by (input 2)",
-                                                             "bz (input 3)"};
-    static constexpr const char* kernel = "kernel (input 4)";
-    static constexpr const char* extents = "first three extents";
+    static constexpr std::array<InputName, 3> component = {
+        InputName{"bx", 1}, InputName{"by", 2}, InputName{"bz", 3}};
+    static constexpr InputName kernel = {"H", 4};
 };
 
 template <> struct InversionArguments<2> {
     static constexpr const char* input_count_message = "Three inputs are required.";
     static constexpr const char* output_count_message = "Two outputs are required";
-    static constexpr std::array<const char*, 2> component = {"bx (input 1)", "by (input 2)"};
-    static constexpr const char* kernel = "kernel (input 3)";
-    static constexpr const char* extents = "first two extents";
+    static constexpr std::array<InputName, 2> component = {InputName{"bx", 1}, InputName{"by", 2}};
+    static constexpr InputName kernel = {"H", 3};
 };
 
-namespace detail {
-
-// The plug-in reads `needed` elements of the input, so it must hold them.
-// (An input whose later extents include a 0 holds none, whatever its leading
-// extents say.)
-inline void require_elements(const mxArray* array, int64_t needed, const char* input,
-                             const std::string& why)
+// Calls that are carried out but can only be a mistake: inputs with slices
+// beyond the N extents read, and a kernel that spreads nothing (every output
+// is then 0).
+template <class T, int N>
+void warn_inversion_call(const mxArray* const prhs[], int32_t grid_count,
+                         int32_t kernel_count, const T* kernel, GatewayWarnings& warnings)
 {
-    if (static_cast<int64_t>(mxGetNumberOfElements(array)) < needed)
-        fail("sizeMismatch", std::string(input) + " must hold at least " +
-                                 std::to_string(needed) + " elements, " + why + ".");
-}
+    using Args = InversionArguments<N>;
+    std::vector<InputName> sliced;
+    for (int a = 0; a <= N; ++a) {
+        const int64_t read = a == N ? kernel_count : grid_count;
+        if (has_extra_slices(prhs[a], N) &&
+            static_cast<int64_t>(mxGetNumberOfElements(prhs[a])) > read)
+            sliced.push_back(a == N ? Args::kernel : Args::component[a]);
+    }
+    warn_extra_slices(warnings, sliced, N);
 
-}  // namespace detail
+    if (grid_count == 0) return;
+    bool all_zero = true;
+    for (int32_t i = 0; i < kernel_count && all_zero; ++i) all_zero = kernel[i] == 0;
+    if (all_zero)
+        warn(warnings, "zeroKernel",
+             label(Args::kernel) + " is " +
+                 (kernel_count == 0 ? "empty (" + size_text(prhs[N]) + ")" : "all zero") +
+                 ": no share is spread and every output is 0; pass a kernel with a nonzero "
+                 "element, e.g. 1 (no spreading)");
+}
 
 // mexFunction of a field-inversion plug-in: N-D field in element type T,
 // kernel loops in the given order.
 template <class T, int N, KernelOrder Order>
-void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
+                        GatewayWarnings& warnings)
 {
     using Args = InversionArguments<N>;
     check_counts(nrhs, N + 1, Args::input_count_message, nlhs, N, Args::output_count_message);
@@ -71,10 +83,10 @@ void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
     {
         // Scoped: nothing with a destructor may be alive when the outputs are
         // created, since a failed creation leaves through the host's error exit.
-        const std::string grid_reason = std::string("one per point of the grid that the ") +
-                                        Args::extents + " of " + Args::component[0] + " give";
-        for (int a = 1; a < N; ++a)
-            detail::require_elements(prhs[a], grid_count, Args::component[a], grid_reason);
+        const std::string per = "one per point of the grid of " + label(Args::component[0]);
+        for (int a = 1; a < N; ++a) check_min_elements(prhs[a], grid_count, Args::component[a], per);
+        warn_inversion_call<T, N>(prhs, grid_count, detail::product<N>(job.kernel_extent),
+                                  job.kernel, warnings);
     }
 
     std::array<mwSize, N> dims;

@@ -29,18 +29,43 @@ void record_failure(const char* plugin, GatewayError& error)
     } catch (const Failure& f) {
         set_error(plugin, f.condition, f.message.c_str(), error);
     } catch (const std::bad_alloc&) {
-        set_error(plugin, "outOfMemory", "Not enough memory for the scratch arrays of this call.",
+        set_error(plugin, "outOfMemory",
+                  "not enough memory for the scratch arrays of this call; free memory or pass "
+                  "smaller inputs",
                   error);
     } catch (const std::length_error&) {
-        set_error(plugin, "outOfMemory", "The scratch arrays of this call are too large.", error);
+        set_error(plugin, "outOfMemory",
+                  "the scratch arrays of this call are larger than memory can hold; pass "
+                  "smaller inputs",
+                  error);
     } catch (const std::system_error&) {
-        set_error(plugin, "threadStart", "A worker thread could not be started.", error);
+        set_error(plugin, "threadStart",
+                  "a worker thread could not be started; lower maxNumCompThreads or free "
+                  "system resources",
+                  error);
     }
 }
 
 void raise_if_failed(const GatewayError& error)
 {
     if (error.raised) mexErrMsgIdAndTxt(error.id, "%s", error.message);
+}
+
+void warn(GatewayWarnings& warnings, const char* condition, const std::string& message)
+{
+    if (warnings.count >= GatewayWarnings::capacity) return;
+    const int k = warnings.count++;
+    std::snprintf(warnings.condition[k], sizeof warnings.condition[k], "%s", condition);
+    std::snprintf(warnings.message[k], sizeof warnings.message[k], "%s", message.c_str());
+}
+
+void issue_warnings(const char* plugin, const GatewayWarnings& warnings)
+{
+    for (int k = 0; k < warnings.count; ++k) {
+        char id[128];
+        std::snprintf(id, sizeof id, "%s:%s", plugin, warnings.condition[k]);
+        mexWarnMsgIdAndTxt(id, "%s", warnings.message[k]);
+    }
 }
 
 }  // namespace regkern

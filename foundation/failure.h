@@ -1,4 +1,5 @@
-// How a plug-in reports a rejected call.
+// How a plug-in reports a rejected call, and a call it carries out but warns
+// about.
 //
 // The host's error exit never returns and may skip C++ destructors, so inner
 // code never calls it. It throws a Failure instead; the gateway catches it,
@@ -36,7 +37,28 @@ struct GatewayError {
 void record_failure(const char* plugin, GatewayError& error);
 
 // Raises the recorded error through the host (does not return) when there is
-// one. Call it last in mexFunction.
+// one. Call it in mexFunction after the gateway has returned.
 void raise_if_failed(const GatewayError& error);
+
+// Warnings about a call that is carried out all the same (one that can only
+// be a mistake, such as window weights that are all zero). The gateway
+// records them while it checks the call; mexFunction issues them through the
+// host once the call is done. Issued there, from mexFunction's own thread
+// and with every C++ object of the call gone, a warning the user has turned
+// into an error (warning ('error', id)) may leave through the host's error
+// exit safely.
+struct GatewayWarnings {
+    static constexpr int capacity = 4;
+    int count = 0;
+    char condition[capacity][32] = {};
+    char message[capacity][512] = {};
+};
+
+// Records a warning with the identifier "<plug-in>:<condition>"; beyond the
+// capacity, further warnings of the call are dropped.
+void warn(GatewayWarnings& warnings, const char* condition, const std::string& message);
+
+// Issues the recorded warnings through the host. Call it last in mexFunction.
+void issue_warnings(const char* plugin, const GatewayWarnings& warnings);
 
 }  // namespace regkern

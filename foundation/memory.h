@@ -16,15 +16,16 @@ namespace regkern {
 // tell. Defined in memory.cpp, the only system-specific code here.
 double available_memory_bytes();
 
-// Fails with outOfMemory when `bytes` exceed what the system has available.
-inline void require_available_memory(double bytes, const std::string& what)
+// Fails with outOfMemory when `bytes` exceed what the system has available;
+// the message says what needs them and how to need less (`fix`).
+inline void require_available_memory(double bytes, const std::string& what, const char* fix)
 {
     const double available = available_memory_bytes();
     if (available >= 0 && bytes > available) {
         char text[160];
-        std::snprintf(text, sizeof text, " needs %.1f GB, more than the %.1f GB available.",
+        std::snprintf(text, sizeof text, " needs %.1f GB, more than the %.1f GB available; ",
                       bytes / 1e9, available / 1e9);
-        fail("outOfMemory", what + text);
+        fail("outOfMemory", what + text + fix);
     }
 }
 

@@ -38,6 +38,9 @@ namespace {
 std::mutex registry_mutex;
 long live_count = 0;
 double thread_count_value = 2.0;
+long warnings_issued = 0;
+bool warnings_are_errors = false;
+standin::Warning latest_warning;
 
 // Per calling thread: where the error exit jumps to, what it said, and the
 // arrays created during the current call.
@@ -217,6 +220,31 @@ void mexErrMsgTxt(const char* message)
     leave_through_error_exit();
 }
 
+void mexWarnMsgIdAndTxt(const char* id, const char* format, ...)
+{
+    // Only the thread inside call() has an error exit set: a warning from a
+    // worker thread is a fault of the plug-in.
+    if (!error_exit) {
+        std::fprintf(stderr, "stand-in host: warning %s from outside mexFunction's thread\n", id);
+        std::abort();
+    }
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex);
+        ++warnings_issued;
+        latest_warning = standin::Warning{id, message};
+    }
+    if (warnings_are_errors) {
+        std::snprintf(error_id, sizeof error_id, "%s", id);
+        std::snprintf(error_message, sizeof error_message, "%s", message);
+        leave_through_error_exit();
+    }
+}
+
 void mexErrMsgIdAndTxt(const char* id, const char* format, ...)
 {
     std::snprintf(error_id, sizeof error_id, "%s", id);
@@ -287,6 +315,27 @@ CallResult call(const std::string& plugin, int nlhs, const std::vector<const mxA
 
 void set_thread_count(double value) { thread_count_value = value; }
 double thread_count() { return thread_count_value; }
+
+long warning_count()
+{
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    return warnings_issued;
+}
+
+Warning last_warning()
+{
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    return latest_warning;
+}
+
+void reset_warnings()
+{
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    warnings_issued = 0;
+    latest_warning = Warning{};
+}
+
+void set_warnings_as_errors(bool on) { warnings_are_errors = on; }
 
 long live_arrays()
 {

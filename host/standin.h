@@ -1,7 +1,8 @@
 // The stand-in host: loads a plug-in built against host/include/mex.h and calls
 // its mexFunction the way MATLAB would. Arrays are column-major, creation is
 // zero-filled, dimensions are 32-bit, the error exit never returns (it jumps
-// back to call()), and "maxNumCompThreads" answers what set_thread_count set.
+// back to call()), "maxNumCompThreads" answers what set_thread_count set, and
+// warnings are counted and the last one kept.
 #pragma once
 
 #include <cstddef>
@@ -75,6 +76,22 @@ CallResult call(const std::string& plugin, int nlhs, const std::vector<const mxA
 // What "maxNumCompThreads" answers from now on (any double, NaN included).
 void set_thread_count(double value);
 double thread_count();
+
+// Warnings the plug-ins issued (mexWarnMsgIdAndTxt) since the last
+// reset_warnings, and the last one. A warning issued from any thread but the
+// one running call() aborts the program: only mexFunction's thread may talk
+// to the host.
+struct Warning {
+    std::string id;
+    std::string message;
+};
+long warning_count();
+Warning last_warning();
+void reset_warnings();
+// From now on, a warning leaves the call through the error exit with the
+// warning's identifier and message, as the host does for a warning the user
+// turned into an error (warning ('error', id)).
+void set_warnings_as_errors(bool on);
 
 // Number of host arrays alive: a call must leave nothing behind.
 long live_arrays();

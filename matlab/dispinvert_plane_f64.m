@@ -35,7 +35,9 @@ function varargout = dispinvert_plane_f64 (varargin)
 %   is not finite, or lies beyond 2^31 pixels, contributes nothing.
 %
 %   Errors: identifier dispinvert_plane_f64:<condition>, raised before any
-%   output is made.
+%   output is made. The message names the input as above, "H (input 3)",
+%   says what the call passed and how to fix it: "H (input 3) is int32;
+%   pass double(H)".
 %     nrhs          not 3 inputs: "Three inputs are required." (checked first)
 %     nlhs          not 2 outputs: "Two outputs are required"
 %     badClass      an input is not of class double
@@ -46,6 +48,13 @@ function varargout = dispinvert_plane_f64 (varargin)
 %     tooLarge      the grid or the kernel has more than 2^31-1 elements
 %     outOfMemory   no memory for the per-pixel weight sums
 %     notBuilt      (from this file) the compiled plug-in is not on the path
+%
+%   Warnings: identifier dispinvert_plane_f64:<condition>; the call is carried
+%   out all the same, with the results it gives without the warning.
+%   Silence one with warning ('off', 'dispinvert_plane_f64:<condition>').
+%     zeroKernel    H is empty or all zero: every output is 0
+%     extraSlices   bx, by or H has more than one slice: only the first
+%                   slice of each is used
 %
 %   Example:
 %     [x, y] = ndgrid (0:31, 0:31);
@@ -58,5 +67,5 @@ function varargout = dispinvert_plane_f64 (varargin)
 %
 %   See also dispinvert_vol_f64, dispinvert_vol_f32, interp2, Contents.
   error ('dispinvert_plane_f64:notBuilt', ...
-         'dispinvert_plane_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'dispinvert_plane_f64 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

@@ -35,7 +35,9 @@ function varargout = dispinvert_vol_f64 (varargin)
 %   is not finite, or lies beyond 2^31 voxels, contributes nothing.
 %
 %   Errors: identifier dispinvert_vol_f64:<condition>, raised before any
-%   output is made.
+%   output is made. The message names the input as above, "H (input 4)",
+%   says what the call passed and how to fix it: "H (input 4) is int32;
+%   pass double(H)".
 %     nrhs          not 4 inputs: "Four inputs are required." (checked first)
 %     nlhs          not 3 outputs: "Three outputs are required"
 %     badClass      an input is not of class double
@@ -47,6 +49,14 @@ function varargout = dispinvert_vol_f64 (varargin)
 %     outOfMemory   no memory for the per-voxel weight sums
 %     notBuilt      (from this file) the compiled plug-in is not on the path
 %
+%   Warnings: identifier dispinvert_vol_f64:<condition>; the call is carried
+%   out all the same, with the results it gives without the warning.
+%   Silence one with warning ('off', 'dispinvert_vol_f64:<condition>').
+%     zeroKernel    H is empty or all zero: every output is 0
+%     extraSlices   bx, by, bz or H holds more than one volume (an extent
+%                   beyond the third above 1): only the first volume of
+%                   each is used
+%
 %   Example:
 %     bx = 2 * ones (8, 8, 8);            % every voxel looks 2 voxels along x
 %     o = zeros (8, 8, 8);
@@ -55,5 +65,5 @@ function varargout = dispinvert_vol_f64 (varargin)
 %
 %   See also dispinvert_vol_f32, dispinvert_plane_f64, interp3, Contents.
   error ('dispinvert_vol_f64:notBuilt', ...
-         'dispinvert_vol_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'dispinvert_vol_f64 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

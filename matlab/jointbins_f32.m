@@ -40,7 +40,9 @@ function varargout = jointbins_f32 (varargin)
 %   image1 gives NaN (0/0) everywhere.
 %
 %   Errors: identifier jointbins_f32:<condition>, raised before any output
-%   is made.
+%   is made. The message names the input as above, "bins (input 5)",
+%   says what the call passed and how to fix it: "bins (input 5) is
+%   double; pass single(32): every input, scalars included, must be single".
 %     nrhs          not 5 inputs: "five inputs are required." (checked first)
 %     nlhs          not 3 outputs: "Three outputs are required"
 %     badClass      an input is not of class single
@@ -51,9 +53,17 @@ function varargout = jointbins_f32 (varargin)
 %     badBins       bins is below 1, not finite, or 46341 and more (B*B
 %                   cells must fit in 32-bit indices)
 %     tooLarge      image1 has more than 2^31-1 elements
+%     outOfMemory   the outputs for this many bins need more memory than
+%                   is available
 %     notBuilt      (from this file) the compiled plug-in is not on the path
-%   Outputs too large for memory are refused by the host's own
-%   out-of-memory error.
+%
+%   Warnings: identifier jointbins_f32:<condition>; the call is carried out
+%   all the same, with the results it gives without the warning. Silence
+%   one with warning ('off', 'jointbins_f32:<condition>').
+%     nonFiniteBounds  lower or upper is NaN or infinite: every sample
+%                      adds nothing, or all land in one bin
+%     equalBounds   lower equals upper: every sample lands in an edge bin
+%                   or adds nothing
 %
 %   Example:
 %     image1 = single ([1 6.5]);  image2 = single ([3 8]);
@@ -65,5 +75,5 @@ function varargout = jointbins_f32 (varargin)
 %
 %   See also jointbins_f64, remap_vol_f32, remap_plane_f64, Contents.
   error ('jointbins_f32:notBuilt', ...
-         'jointbins_f32 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'jointbins_f32 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

@@ -42,7 +42,9 @@ function varargout = remap_plane_f64 (varargin)
 %   value of the last block (in y, x order) whose region holds it.
 %
 %   Errors: identifier remap_plane_f64:<condition>, raised before any output
-%   is made.
+%   is made. The message names the input as above, "bins (input 6)",
+%   says what the call passed and how to fix it: "bins (input 6) is
+%   int32; pass double(bins)".
 %     nrhs          not 8 inputs: "8 inputs are required." (checked first)
 %     nlhs          not 2 outputs: "2 outputs are required"
 %     badClass      an input is not of class double
@@ -61,6 +63,14 @@ function varargout = remap_plane_f64 (varargin)
 %     threadStart   a worker thread could not be started
 %     notBuilt      (from this file) the compiled plug-in is not on the path
 %
+%   Warnings: identifier remap_plane_f64:<condition>; the call is carried out
+%   all the same, with the results it gives without the warning. Silence
+%   one with warning ('off', 'remap_plane_f64:<condition>').
+%     zeroWeights   weights is empty or all zero: nothing is gathered and
+%                   every pixel maps to min
+%     extraSlices   A, B, C, D or weights has more than one slice: only
+%                   the first slice of each is used
+%
 %   Example:
 %     [x, y] = ndgrid (1:40, 1:30);
 %     A = (x + y) / 70;                   % intensities in (0, 1)
@@ -70,5 +80,5 @@ function varargout = remap_plane_f64 (varargin)
 %
 %   See also remap_vol_f64, remap_vol_f32, jointbins_f64, Contents.
   error ('remap_plane_f64:notBuilt', ...
-         'remap_plane_f64 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'remap_plane_f64 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

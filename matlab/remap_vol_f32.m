@@ -43,7 +43,9 @@ function varargout = remap_vol_f32 (varargin)
 %   value of the last block (in z, y, x order) whose region holds it.
 %
 %   Errors: identifier remap_vol_f32:<condition>, raised before any output
-%   is made.
+%   is made. The message names the input as above, "bins (input 6)",
+%   says what the call passed and how to fix it: "bins (input 6) is
+%   double; pass single(32): every input, scalars included, must be single".
 %     nrhs          not 8 inputs: "8 inputs are required." (checked first)
 %     nlhs          not 2 outputs: "2 outputs are required"
 %     badClass      an input is not of class single
@@ -61,6 +63,15 @@ function varargout = remap_vol_f32 (varargin)
 %     threadStart   a worker thread could not be started
 %     notBuilt      (from this file) the compiled plug-in is not on the path
 %
+%   Warnings: identifier remap_vol_f32:<condition>; the call is carried out
+%   all the same, with the results it gives without the warning. Silence
+%   one with warning ('off', 'remap_vol_f32:<condition>').
+%     zeroWeights   weights is empty or all zero: nothing is gathered and
+%                   every voxel maps to min
+%     extraSlices   A, B, C, D or weights holds more than one volume (an
+%                   extent beyond the third above 1): only the first volume
+%                   of each is used
+%
 %   Example:
 %     [x, y, z] = ndgrid (1:24, 1:24, 1:16);
 %     A = (x + y + z) / 64;               % intensities in (0, 1)
@@ -72,5 +83,5 @@ function varargout = remap_vol_f32 (varargin)
 %
 %   See also remap_vol_f64, remap_plane_f64, jointbins_f32, Contents.
   error ('remap_vol_f32:notBuilt', ...
-         'remap_vol_f32 is not built: run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path.');
+         'remap_vol_f32 is not built; run "make build" (Octave) or build_mex (MATLAB) and add the folder of the binaries to the path');
 end

@@ -38,25 +38,37 @@ struct RemapSettings {
     T min, max, bins, spacing, bin_scale;
 };
 
+// The inputs as messages name them (the names of the plug-ins' help).
+constexpr InputName remap_names[REMAP_INPUT_COUNT] = {
+    {"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}, {"range", 5}, {"bins", 6}, {"weights", 7}, {"spacing", 8}};
+
 template <class T>
 RemapSettings<T> read_remap_settings(const mxArray* const prhs[])
 {
     RemapSettings<T> settings;
-    const T* range = real_input<T>(prhs[IN_RANGE], "range");
-    if (mxGetNumberOfElements(prhs[IN_RANGE]) < 2)
-        fail("badRange", "range must hold two elements, [min max].");
+    const InputName range_name = remap_names[IN_RANGE];
+    const T* range = real_input<T>(prhs[IN_RANGE], range_name);
+    const size_t range_count = mxGetNumberOfElements(prhs[IN_RANGE]);
+    if (range_count < 2)
+        fail("badRange", label(range_name) + " has " + std::to_string(range_count) +
+                             (range_count == 1 ? " element" : " elements") +
+                             "; pass two, [min max], e.g. [0 1]");
     settings.min = range[0];
     settings.max = range[1];
+    const std::string range_text = "[" + value_text(settings.min) + " " + value_text(settings.max) + "]";
     if (!std::isfinite(settings.min) || !std::isfinite(settings.max) ||
         !(settings.max > settings.min))
-        fail("badRange", "range must hold finite bounds [min max] with max > min.");
+        fail("badRange", label(range_name) + " is " + range_text +
+                             "; pass finite bounds [min max] with max > min");
 
-    const T* bins = real_input<T>(prhs[IN_BINS], "bins");
-    settings.bins = first_element(prhs[IN_BINS], bins, "bins");
+    const InputName bins_name = remap_names[IN_BINS];
+    const char* const bins_wanted = "a whole number from 2 to 46340";
+    const T* bins = real_input<T>(prhs[IN_BINS], bins_name);
+    settings.bins = first_element(prhs[IN_BINS], bins, bins_name, bins_wanted);
     if (!(settings.bins >= 2) || !(settings.bins <= remap_max_bins) ||
         std::floor(settings.bins) != settings.bins)
-        fail("badBins", "bins must be a whole number from 2 to " +
-                            std::to_string(remap_max_bins) + ".");
+        fail("badBins", label(bins_name) + " is " + value_text(settings.bins) + "; pass " +
+                            bins_wanted);
 
     // A range so narrow (or so wide) that the scale from intensities to bins
     // is not a finite positive number would place every sample at NaN or 0.
@@ -67,14 +79,28 @@ RemapSettings<T> read_remap_settings(const mxArray* const prhs[])
     const double top = (static_cast<double>(settings.bins) - 1.0) / settings.bin_scale +
                        static_cast<double>(settings.min);
     if (!std::isnormal(settings.bin_scale) || !(settings.bin_scale > 0) ||
-        !std::isfinite(static_cast<T>(top)))
-        fail("badRange", "range is too narrow or too wide for the number of bins.");
+        !std::isfinite(static_cast<T>(top))) {
+        const bool narrow = !std::isfinite(settings.bin_scale);
+        fail("badRange", label(range_name) + " is " + range_text + ", too " +
+                             (narrow ? "narrow" : "wide") + " for " + value_text(settings.bins) +
+                             " bins; pass a " + (narrow ? "wider" : "narrower") + " range");
+    }
 
-    const T* spacing = real_input<T>(prhs[IN_SPACING], "spacing");
-    settings.spacing = first_element(prhs[IN_SPACING], spacing, "spacing");
+    const InputName spacing_name = remap_names[IN_SPACING];
+    const char* const spacing_wanted = "a finite block edge greater than 0";
+    const T* spacing = real_input<T>(prhs[IN_SPACING], spacing_name);
+    settings.spacing = first_element(prhs[IN_SPACING], spacing, spacing_name, spacing_wanted);
     if (!std::isfinite(settings.spacing) || !(settings.spacing > 0))
-        fail("badSpacing", "spacing must be a finite number greater than 0.");
+        fail("badSpacing", label(spacing_name) + " is " + value_text(settings.spacing) +
+                               "; pass " + spacing_wanted);
     return settings;
+}
+
+template <class T>
+[[noreturn]] void fail_tiny_spacing(T spacing)
+{
+    fail("badSpacing", label(remap_names[IN_SPACING]) + " is " + value_text(spacing) +
+                           ", which makes more than 2^31 - 1 blocks; pass a larger spacing");
 }
 
 // Blocks along an axis of `extent` voxels: ceil(extent / spacing), the
@@ -84,8 +110,7 @@ int32_t block_count(int32_t extent, T spacing)
 {
     const double blocks =
         std::ceil(static_cast<double>(static_cast<T>(extent)) / static_cast<double>(spacing));
-    if (!(blocks <= INT32_MAX))
-        fail("badSpacing", "spacing is so small that the block grid does not fit in 32 bits.");
+    if (!(blocks <= INT32_MAX)) fail_tiny_spacing(spacing);
     return static_cast<int32_t>(blocks);
 }
 
@@ -185,21 +210,54 @@ void run_remap_workers(const std::vector<RemapTask<T>>& tasks)
     for (std::thread& thread : threads) thread.join();
 }
 
+// Calls that are carried out but can only be a mistake: inputs with slices
+// beyond the D extents read, and window weights that gather nothing (every
+// voxel then maps to min).
 template <class T, int D>
-void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+void warn_remap_call(const mxArray* const prhs[], const RemapShared<T>& s, int64_t voxels,
+                     GatewayWarnings& warnings)
+{
+    const int64_t window_count = static_cast<int64_t>(s.window_size[0]) * s.window_size[1] *
+                                 s.window_size[2];
+    std::vector<InputName> sliced;
+    for (int k : {IN_IMAGE_A, IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D, IN_WEIGHTS}) {
+        const int64_t read = k == IN_WEIGHTS ? window_count : voxels;
+        if (has_extra_slices(prhs[k], D) &&
+            static_cast<int64_t>(mxGetNumberOfElements(prhs[k])) > read)
+            sliced.push_back(remap_names[k]);
+    }
+    warn_extra_slices(warnings, sliced, D);
+
+    if (voxels == 0) return;
+    bool all_zero = true;
+    for (int64_t i = 0; i < window_count && all_zero; ++i) all_zero = s.weights[i] == 0;
+    if (all_zero)
+        warn(warnings, "zeroWeights",
+             label(remap_names[IN_WEIGHTS]) + " is " +
+                 (window_count == 0 ? "empty (" + size_text(prhs[IN_WEIGHTS]) + ")" : "all zero") +
+                 ": nothing is gathered and every " + (D == 2 ? "pixel" : "voxel") +
+                 " maps to min; pass weights with a nonzero element, e.g. ones(" +
+                 (D == 2 ? "9, 9" : "9, 9, 9") + ")");
+}
+
+template <class T, int D>
+void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
+                   GatewayWarnings& warnings)
 {
     check_counts(nrhs, REMAP_INPUT_COUNT, "8 inputs are required.", nlhs, 2,
                  "2 outputs are required");
 
     RemapShared<T> s = {};
-    s.image_a = real_input<T>(prhs[IN_IMAGE_A], "image A");
-    s.image_b = real_input<T>(prhs[IN_IMAGE_B], "image B");
-    s.image_c = real_input<T>(prhs[IN_IMAGE_C], "image C");
-    s.image_d = real_input<T>(prhs[IN_IMAGE_D], "image D");
-    s.weights = real_input<T>(prhs[IN_WEIGHTS], "weights");
+    s.image_a = real_input<T>(prhs[IN_IMAGE_A], remap_names[IN_IMAGE_A]);
+    s.image_b = real_input<T>(prhs[IN_IMAGE_B], remap_names[IN_IMAGE_B]);
+    s.image_c = real_input<T>(prhs[IN_IMAGE_C], remap_names[IN_IMAGE_C]);
+    s.image_d = real_input<T>(prhs[IN_IMAGE_D], remap_names[IN_IMAGE_D]);
+    s.weights = real_input<T>(prhs[IN_WEIGHTS], remap_names[IN_WEIGHTS]);
 
-    const std::array<int32_t, D> image = leading_extents<D>(prhs[IN_IMAGE_A], "image A");
-    const std::array<int32_t, D> window = leading_extents<D>(prhs[IN_WEIGHTS], "weights");
+    const std::array<int32_t, D> image =
+        leading_extents<D>(prhs[IN_IMAGE_A], remap_names[IN_IMAGE_A]);
+    const std::array<int32_t, D> window =
+        leading_extents<D>(prhs[IN_WEIGHTS], remap_names[IN_WEIGHTS]);
     int64_t voxels = 1;
     for (int axis = 0; axis < 3; ++axis) {
         s.image_size[axis] = axis < D ? image[axis] : 1;
@@ -207,9 +265,14 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         s.half_window[axis] = (s.window_size[axis] - 1) / 2;
         voxels *= s.image_size[axis];
     }
-    check_min_elements(prhs[IN_IMAGE_B], voxels, "image B", "image A");
-    check_min_elements(prhs[IN_IMAGE_C], voxels, "image C", "image A");
-    check_min_elements(prhs[IN_IMAGE_D], voxels, "image D", "image A");
+    {
+        // Scoped: nothing with a destructor may be alive when the outputs are
+        // created.
+        const std::string per =
+            std::string("one per ") + (D == 2 ? "pixel" : "voxel") + " of " + label(remap_names[IN_IMAGE_A]);
+        for (int k : {IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D})
+            check_min_elements(prhs[k], voxels, remap_names[k], per);
+    }
 
     const RemapSettings<T> settings = read_remap_settings<T>(prhs);
     s.min = settings.min;
@@ -224,9 +287,9 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     for (int axis = 0; axis < 3; ++axis) {
         grid_size[axis] = axis < D ? block_count(s.image_size[axis], s.spacing) : 1;
         blocks *= grid_size[axis];
-        if (blocks > INT32_MAX)
-            fail("badSpacing", "spacing is so small that the block grid does not fit in 32 bits.");
+        if (blocks > INT32_MAX) fail_tiny_spacing(s.spacing);
     }
+    warn_remap_call<T, D>(prhs, s, voxels, warnings);
     const double host_threads = host_thread_count();
 
     // Outputs take image A's own dimension vector (a volume's first three

@@ -3,11 +3,13 @@
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    regkern::GatewayError error;
+    regkern::GatewayError error;        // plain buffers: nothing to destroy
+    regkern::GatewayWarnings warnings;  // likewise
     try {
-        regkern::remap_gateway<float, 3>(nlhs, plhs, nrhs, prhs);
+        regkern::remap_gateway<float, 3>(nlhs, plhs, nrhs, prhs, warnings);
     } catch (...) {
         regkern::record_failure("remap_vol_f32", error);
     }
     regkern::raise_if_failed(error);
+    regkern::issue_warnings("remap_vol_f32", warnings);
 }

@@ -71,6 +71,8 @@ int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const ch
 REGKERN_NORETURN void mexErrMsgTxt(const char* message);
 REGKERN_NORETURN void mexErrMsgIdAndTxt(const char* id, const char* format, ...)
     REGKERN_PRINTF_LIKE(2, 3);
+void mexWarnMsgIdAndTxt(const char* id, const char* format, ...)
+    REGKERN_PRINTF_LIKE(2, 3);
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 

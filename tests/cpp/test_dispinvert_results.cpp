@@ -278,14 +278,34 @@ TYPED_TEST(VolumeResults, KernelReachFollowsItsExtent)
     }
 }
 
+// A kernel with an extent 0 or with every element 0 spreads no share: every
+// output is 0, as the model gives, and the call warns.
 TYPED_TEST(VolumeResults, KernelWithAnExtentZeroGivesNoShare)
 {
     using T = TypeParam;
+    const std::string id = std::string(Volume<T>::plugin) + ":zeroKernel";
+    const std::string effect =
+        ": no share is spread and every output is 0; pass a kernel with a nonzero element, e.g. "
+        "1 (no spreading)";
     const std::vector<T> b(8, T(0.3));
+    standin::reset_warnings();
     auto result = invert_volume<T>({2, 2, 2}, b, b, b, {3, 0, 3}, {});
     ASSERT_TRUE(result.ok);
     for (const auto& output : result.outputs)
         EXPECT_TRUE(same_bits(values_of<T>(output), std::vector<T>(8, T(0))));
+    EXPECT_TRUE(testing_support::warned(id, "H (input 4) is empty (3x0x3)" + effect));
+
+    const std::vector<T> zeros(27, T(0));
+    result = invert_volume<T>({2, 2, 2}, b, b, b, {3, 3, 3}, zeros);
+    const auto model =
+        reference::invert_volume<T>(b, b, b, 2, 2, 2, zeros, 3, 3, 3, Volume<T>::i_outermost);
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[0]), model.fx));
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[2]), model.fz));
+    EXPECT_TRUE(testing_support::warned(id, "H (input 4) is all zero" + effect));
+
+    // An empty grid has nothing to warn about.
+    result = invert_volume<T>({0, 2, 2}, {}, {}, {}, {3, 3, 3}, zeros);
+    EXPECT_TRUE(testing_support::warned(""));
 }
 
 TYPED_TEST(VolumeResults, EmptyGridGivesEmptyOutputsOfItsShape)
@@ -338,10 +358,15 @@ TEST_F(PlaneResults, KernelWithAnExtentZeroAndEmptyGrid)
     const std::vector<double> b(6, 0.4);
     auto ax = standin::make_filled<double>({3, 2}, b);
     auto ak = standin::make_array(mxDOUBLE_CLASS, {0, 3});
+    standin::reset_warnings();
     auto result = call("dispinvert_plane_f64", 2, {ax.get(), ax.get(), ak.get()});
     ASSERT_TRUE(result.ok);
     for (const auto& output : result.outputs)
         EXPECT_TRUE(same_bits(output.values<double>(), std::vector<double>(6, 0.0)));
+    EXPECT_TRUE(testing_support::warned(
+        "dispinvert_plane_f64:zeroKernel",
+        "H (input 3) is empty (0x3): no share is spread and every output is 0; pass a kernel "
+        "with a nonzero element, e.g. 1 (no spreading)"));
 
     auto empty = standin::make_array(mxDOUBLE_CLASS, {3, 0});
     auto one = standin::make_scalar<double>(1.0);

@@ -78,31 +78,45 @@ TYPED_TEST(JointbinsFaults, CountMessagesInputCountFirst)
     this->expect_error({p, p, p, p, p}, 4, "nlhs", "Three outputs are required");
 }
 
+// Each message names the input as the help does, says what the call passed
+// and how to fix it; the single plug-in says that scalars must be single too.
 TYPED_TEST(JointbinsFaults, RejectsWrongClassComplexAndSparse)
 {
     using T = TypeParam;
     using Other = typename std::conditional<std::is_same<T, double>::value, float, double>::type;
-    const std::string want = std::is_same<T, double>::value ? "double." : "single.";
-    static const char* names[] = {"Input 1 (first image)", "Input 2 (second image)",
-                                  "Input 3 (lower bound)", "Input 4 (upper bound)",
-                                  "Input 5 (bin count)"};
+    const bool single = std::is_same<T, float>::value;
+    const std::string want = single ? "single" : "double";
+    const std::string other_name = single ? "double" : "single";
+    const std::string all_single = single ? ": every input, scalars included, must be single" : "";
+    static const char* names[] = {"image1", "image2", "lower", "upper", "bins"};
     standin::Array good = standin::make_scalar<T>(2);
-    standin::Array other = standin::make_scalar<Other>(2);
+    standin::Array other = standin::make_filled<Other>({1, 2}, {2, 3});
+    standin::Array other_scalar = standin::make_scalar<Other>(2.5);
     standin::Array integer = standin::make_scalar<int>(2);
     standin::Array complex = standin::make_array(standin::class_of<T>(), {1, 1}, mxCOMPLEX);
     standin::Array sparse = standin::make_sparse(1, 1);
     for (int slot = 0; slot < 5; ++slot) {
         std::vector<const mxArray*> inputs(5, good.get());
-        const std::string message = std::string(names[slot]) +
-                                    " must be a real, full array of class " + want;
+        const std::string input = std::string(names[slot]) + " (input " + std::to_string(slot + 1) + ")";
+        const std::string name = names[slot];
         inputs[slot] = other.get();
-        this->expect_error(inputs, 3, "badClass", message);
+        this->expect_error(inputs, 3, "badClass",
+                           input + " is " + other_name + "; pass " + want + "(" + name + ")" + all_single);
+        inputs[slot] = other_scalar.get();
+        this->expect_error(inputs, 3, "badClass",
+                           input + " is " + other_name + "; pass " + want + "(" +
+                               (single ? "2.5" : name) + ")" + all_single);
         inputs[slot] = integer.get();
-        this->expect_error(inputs, 3, "badClass", message);
+        this->expect_error(inputs, 3, "badClass",
+                           input + " is int32; pass " + want + "(" + name + ")" + all_single);
         inputs[slot] = complex.get();
-        this->expect_error(inputs, 3, "complex", message);
+        this->expect_error(inputs, 3, "complex",
+                           input + " is complex " + want + "; pass real(" + name + ")");
         inputs[slot] = sparse.get();
-        this->expect_error(inputs, 3, "sparse", message);
+        this->expect_error(inputs, 3, "sparse",
+                           input + " is sparse double; pass " +
+                               (single ? "single(full(" + name + "))" : "full(" + name + ")") +
+                               all_single);
     }
 }
 
@@ -111,19 +125,21 @@ TYPED_TEST(JointbinsFaults, RejectsShortSecondImageAndEmptyScalars)
     using T = TypeParam;
     this->expect_error(Case<T>{{2, 3}, {1, 2, 3, 4, 5, 6}, {5, 1}, {1, 2, 3, 4, 5}, 0, 8, 4},
                        "sizeMismatch",
-                       "Input 2 (second image) must have at least as many elements as input 1 "
-                       "(first image).");
+                       "image2 (input 2) has 5 elements; pass at least 6, one per element of "
+                       "image1 (input 1)");
 
     standin::Array image = standin::make_filled<T>({1, 2}, {1, 2});
     standin::Array scalar = standin::make_scalar<T>(4);
     standin::Array empty = standin::make_array(standin::class_of<T>(), {0, 1});
-    static const char* names[] = {"Input 3 (lower bound)", "Input 4 (upper bound)",
-                                  "Input 5 (bin count)"};
+    static const char* messages[] = {
+        "lower (input 3) is empty; pass a scalar, the intensity of the first bin's centre",
+        "upper (input 4) is empty; pass a scalar, the intensity one bin past the last",
+        "bins (input 5) is empty; pass a scalar from 1 to below 46341, the number of bins"};
     for (int slot = 2; slot < 5; ++slot) {
         std::vector<const mxArray*> inputs{image.get(), image.get(), scalar.get(), scalar.get(),
                                            scalar.get()};
         inputs[slot] = empty.get();
-        this->expect_error(inputs, 3, "empty", std::string(names[slot - 2]) + " must not be empty.");
+        this->expect_error(inputs, 3, "empty", messages[slot - 2]);
     }
 }
 
@@ -145,15 +161,31 @@ TYPED_TEST(JointbinsFaults, AcceptsLongerInputsThanRead)
 TYPED_TEST(JointbinsFaults, RejectsUnusableBinCounts)
 {
     using T = TypeParam;
-    const std::string below = "Input 5 (bin count) must be a finite value of at least 1.";
     const T inf = std::numeric_limits<T>::infinity();
-    for (T k : {T(0.999), T(0), T(-0.5), T(-3), std::numeric_limits<T>::quiet_NaN(), inf, -inf})
-        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "badBins", below);
+    const struct {
+        T bins;
+        const char* shown;
+    } below[] = {{T(0.75), "0.75"}, {T(0), "0"}, {T(-3), "-3"},
+                 {std::numeric_limits<T>::quiet_NaN(), "NaN"}, {inf, "Inf"}, {-inf, "-Inf"}};
+    for (const auto& k : below)
+        this->expect_error(row_case<T>({1}, {1}, 0, 8, k.bins), "badBins",
+                           std::string("bins (input 5) is ") + k.shown +
+                               "; pass a finite value of at least 1");
+    // Values are shown as briefly as they read back exactly.
+    this->expect_error(row_case<T>({1}, {1}, 0, 8, T(0.999)), "badBins",
+                       "bins (input 5) is 0.999; pass a finite value of at least 1");
 
     const std::string too_many =
-        "Input 5 (bin count) must be below 46341, so that bins x bins cells fit in 32 bits.";
-    for (T k : {T(46341), T(1e9), std::numeric_limits<T>::max()})
-        this->expect_error(row_case<T>({1}, {1}, 0, 8, k), "badBins", too_many);
+        "; pass a value below 46341, so that bins x bins cells fit in 32-bit indices";
+    this->expect_error(row_case<T>({1}, {1}, 0, 8, T(46341)), "badBins",
+                       "bins (input 5) is 46341" + too_many);
+    this->expect_error(row_case<T>({1}, {1}, 0, 8, T(1e9)), "badBins",
+                       "bins (input 5) is 1e+09" + too_many);
+    this->expect_error(row_case<T>({1}, {1}, 0, 8, std::numeric_limits<T>::max()), "badBins",
+                       std::string("bins (input 5) is ") +
+                           (std::is_same<T, float>::value ? "3.4028235e+38"
+                                                          : "1.7976931348623157e+308") +
+                           too_many);
 }
 
 // A NaN position on either axis adds nothing, but the sample still counts.
@@ -248,16 +280,44 @@ TYPED_TEST(JointbinsFaults, MatchesModelWhenSamplesSwitchPaths)
 }
 
 // With U = L the scale is infinite: a sample at L has a NaN position and adds
-// nothing, the others go wholly to the edge bin on their side.
-TYPED_TEST(JointbinsFaults, EqualBoundsAccepted)
+// nothing, the others go wholly to the edge bin on their side. Bounds that
+// are not finite give NaN positions or a scale 0. Such calls give the model's
+// results, with a warning.
+TYPED_TEST(JointbinsFaults, EqualOrNonFiniteBoundsWarn)
 {
     using T = TypeParam;
+    const std::string plugin = jointbins_test::plugin<T>();
+    standin::reset_warnings();
     const Case<T> c = row_case<T>({1, 2, 3}, {3, 3, 3}, 2, 2, 4);
     standin::CallResult result = call(c);
     ASSERT_TRUE(matches(reference(c), result));
     const T third = static_cast<T>(1.0 / 3.0), two_thirds = static_cast<T>(2.0 / 3.0);
     EXPECT_EQ(values_of<T>(result, 1), (std::vector<T>{third, 0, 0, third}));
     EXPECT_EQ(values_of<T>(result, 2), (std::vector<T>{0, 0, 0, two_thirds}));
+    EXPECT_TRUE(testing_support::warned(
+        plugin + ":equalBounds",
+        "lower (input 3) and upper (input 4) are both 2: every sample lands in an edge bin or "
+        "adds nothing; pass upper > lower"));
+
+    const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN();
+    const std::string effect =
+        ": every sample adds nothing or all land in one bin; pass finite bounds, e.g. the least "
+        "and greatest intensity";
+    const struct {
+        T lower, upper;
+        std::string received;
+    } bounds[] = {{nan, 8, "lower (input 3) is NaN"},
+                  {0, inf, "upper (input 4) is Inf"},
+                  {-inf, inf, "lower (input 3) is -Inf and upper (input 4) is Inf"}};
+    for (const auto& b : bounds) {
+        const Case<T> d = row_case<T>({1, 2.5, -1, 9}, {3, 0, 7.5, 2}, b.lower, b.upper, 4);
+        EXPECT_TRUE(matches(reference(d), call(d)));
+        EXPECT_TRUE(testing_support::warned(plugin + ":nonFiniteBounds", b.received + effect));
+    }
+    // No sample, nothing to warn about; usable bounds, likewise.
+    call(Case<T>{{0, 0}, {}, {0, 0}, {}, nan, 8, 4});
+    call(row_case<T>({1}, {1}, 0, 8, 4));
+    EXPECT_TRUE(testing_support::warned(""));
 }
 
 // N = 0: every output is 0/0 = NaN, in the shape of the bin count.
@@ -290,7 +350,9 @@ TYPED_TEST(JointbinsFaults, RejectsElementCountBeyond32Bits)
     standin::Array big = standin::make_array(standin::class_of<T>(), {2, 1 << 30});
     standin::Array scalar = standin::make_scalar<T>(4);
     this->expect_error({big.get(), scalar.get(), scalar.get(), scalar.get(), scalar.get()}, 3,
-                       "tooLarge", "Input 1 (first image) has more elements than fit in 32 bits.");
+                       "tooLarge",
+                       "image1 (input 1) is 2x1073741824, more than 2^31 - 1 elements; pass a "
+                       "smaller array");
 }
 
 // The system's available memory is known on every platform, and a histogram

@@ -190,10 +190,12 @@ TEST(Remap, OutputShapesAndMissingExtents)
     as_plane.dims = 2;
     Inputs in = remap_inputs(as_plane);  // 2-D arrays given to the volume plug-in
     standin::set_thread_count(3);
+    standin::reset_warnings();
     standin::CallResult r = call("remap_vol_f64", 2, in);
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(r.outputs[0].dims(), std::vector<int>({flat.sx, flat.sy}));
     EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(flat).out_a));
+    EXPECT_TRUE(warned(""));
 
     RemapCase<double> plane = random_case<double>(rng, 2);
     Inputs deep = remap_inputs(plane);
@@ -204,12 +206,24 @@ TEST(Remap, OutputShapesAndMissingExtents)
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(r.outputs[1].dims(), std::vector<int>({plane.sx, plane.sy}));
     EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(plane).out_a));
+    // Carried out as before, with a warning from mexFunction's thread (a
+    // warning from a worker aborts the stand-in host).
+    EXPECT_TRUE(warned("remap_plane_f64:extraSlices",
+                       "A (input 1) has more than one slice: only the first is used; pass a 2-D "
+                       "array (the volume plug-ins take volumes)"));
+    deep.arrays[6] = standin::make_filled<double>({plane.wx, plane.wy, 1, 2}, plane.weights);
+    r = call("remap_plane_f64", 2, deep);
+    EXPECT_TRUE(same_bits(r.outputs[1].values<double>(), reference::remap(plane).out_b));
+    EXPECT_TRUE(warned("remap_plane_f64:extraSlices",
+                       "A (input 1) and weights (input 7) have more than one slice each: only the "
+                       "first of each is used; pass 2-D arrays (the volume plug-ins take volumes)"));
 
     RemapCase<float> empty = random_case<float>(rng, 3);
     empty.sy = 0;
     for (auto* image : {&empty.a, &empty.b, &empty.c, &empty.d}) image->clear();
     r = call("remap_vol_f32", 2, remap_inputs(empty));
     ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_TRUE(warned(""));
     EXPECT_EQ(r.outputs[0].numel(), 0u);
     EXPECT_EQ(r.outputs[0].class_id(), mxSINGLE_CLASS);
 }

@@ -133,15 +133,23 @@ TEST(RemapRegressions, RangeTooNarrowOrTooWideForTheBins)
 // A window of extent 0 along its first axis (or the plane's second) holds no
 // weights: no block gathers anything and every voxel maps to bin 0, which
 // is min. The buffer of binned voxels took the empty reach of such a window
-// for a footprint starting at voxel 2^31 - 1 and overflowed its index.
+// for a footprint starting at voxel 2^31 - 1 and overflowed its index. Such a
+// call, like one with weights that are all zero, is carried out with a
+// warning.
 TEST(RemapRegressions, WindowOfExtentZeroGathersNothing)
 {
     standin::set_thread_count(2);
     const struct {
         const char* plugin;
         std::vector<int> window;
-    } cases[] = {{"remap_vol_f32", {0, 1, 4}}, {"remap_vol_f64", {0, 3, 3}},
-                 {"remap_plane_f64", {0, 3}}, {"remap_plane_f64", {3, 0}}};
+        const char* shown;  // how the warning shows the window
+    } cases[] = {{"remap_vol_f32", {0, 1, 4}, "empty (0x1x4)"},
+                 {"remap_vol_f64", {0, 3, 3}, "empty (0x3x3)"},
+                 {"remap_vol_f64", {3, 3, 3}, "all zero"},
+                 {"remap_plane_f64", {0, 3}, "empty (0x3)"},
+                 {"remap_plane_f64", {3, 0}, "empty (3x0)"},
+                 {"remap_plane_f64", {2, 3}, "all zero"}};
+    standin::reset_warnings();
     for (const auto& c : cases) {
         const bool single = std::string(c.plugin) == "remap_vol_f32";
         const int dims = static_cast<int>(c.window.size());
@@ -157,6 +165,11 @@ TEST(RemapRegressions, WindowOfExtentZeroGathersNothing)
                 for (double v : out.values<double>()) EXPECT_EQ(v, 0.0) << c.plugin;
             }
         }
+        EXPECT_TRUE(warned(std::string(c.plugin) + ":zeroWeights",
+                           std::string("weights (input 7) is ") + c.shown +
+                               ": nothing is gathered and every " + (dims == 2 ? "pixel" : "voxel") +
+                               " maps to min; pass weights with a nonzero element, e.g. ones(" +
+                               (dims == 2 ? "9, 9" : "9, 9, 9") + ")"));
     }
 }
 

@@ -70,4 +70,23 @@ inline standin::CallResult call(const std::string& plugin, int nlhs, const Input
     return standin::call(plugin, nlhs, inputs.pointers());
 }
 
+// Exactly one warning since the last check, with this identifier and message
+// (an empty id: no warning at all). Starts the count afresh.
+inline ::testing::AssertionResult warned(const std::string& id, const std::string& message = "")
+{
+    const long count = standin::warning_count();
+    const standin::Warning last = standin::last_warning();
+    standin::reset_warnings();
+    if (id.empty()) {
+        if (count == 0) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << count << " warnings, the last " << last.id << ": "
+                                             << last.message;
+    }
+    if (count != 1) return ::testing::AssertionFailure() << count << " warnings, not 1";
+    if (last.id != id || last.message != message)
+        return ::testing::AssertionFailure() << "warning " << last.id << ": \"" << last.message
+                                             << "\"\n expected " << id << ": \"" << message << "\"";
+    return ::testing::AssertionSuccess();
+}
+
 }  // namespace testing_support

@@ -179,7 +179,10 @@
 
 %!test
 %! % Empty images, fields and windows are not errors: empty outputs of the
-%! % input's shape, or outputs that nothing reached.
+%! % input's shape, or outputs that nothing reached (with a warning, tested
+%! % below).
+%! warning ('off', 'remap_vol_f64:zeroWeights', 'local');
+%! warning ('off', 'dispinvert_plane_f64:zeroKernel', 'local');
 %! [a, b] = remap_vol_f64 (zeros (0, 4, 3), [], [], [], [0 1], 8, ones (3, 3, 3), 2);
 %! assert (size (a), [0 4 3]);
 %! assert (size (b), [0 4 3]);
@@ -268,8 +271,10 @@
 
 %!test
 %! % Joint histogram: non-finite bin counts are refused; bounds are used as
-%! % given (a NaN position counts in N but adds nothing).
+%! % given (a NaN position counts in N but adds nothing), with a warning.
 %! for name = {'jointbins_f64', 'jointbins_f32'}
+%!   warning ('off', [name{1} ':equalBounds'], 'local');
+%!   warning ('off', [name{1} ':nonFiniteBounds'], 'local');
 %!   [in, nout] = valid_call (name{1});
 %!   c = @(x) cast (x, class (in{1}));
 %!   for bins = [NaN, Inf, -Inf, 0.99, 0, -1, 46341]
@@ -311,6 +316,116 @@
 %!   [id, out] = try_call (name{1}, call, nout);
 %!   assert (id, '');
 %!   assert (any (isnan (out{1}(:))));
+%! end
+
+%!function same = same_bits (a, b)
+%!  % Outputs (cell arrays of arrays) equal bit for bit, NaN payloads and
+%!  % signed zeros included.
+%!  same = isequal (size (a), size (b));
+%!  for k = 1:numel (a)
+%!    same = same && strcmp (class (a{k}), class (b{k})) && isequal (size (a{k}), size (b{k}));
+%!    if (isa (a{k}, 'single'))
+%!      same = same && isequal (typecast (a{k}(:), 'uint32'), typecast (b{k}(:), 'uint32'));
+%!    else
+%!      same = same && isequal (typecast (a{k}(:), 'uint64'), typecast (b{k}(:), 'uint64'));
+%!    end
+%!  end
+%!endfunction
+
+%!function out = quiet_call (name, in, nout)
+%!  % The outputs of a call, its warnings kept off the test log.
+%!  out = cell (1, nout);
+%!  evalc ('[out{:}] = feval (name, in{:});');
+%!endfunction
+
+%!test
+%! % The message names the input as the plug-in's help does, says what the
+%! % call passed and how to fix the call: one call per kind of mistake.
+%! A = ones (4, 3, 2);
+%! r = {A, A, A, A, [0 1], 8, ones(3, 3, 3), 2};
+%! f = cellfun (@single, r, 'UniformOutput', false);
+%! d = {ones(2, 2, 2), ones(2, 2, 2), ones(2, 2, 2), 1};
+%! all_single = ': every input, scalars included, must be single';
+%! checks = {
+%!   'jointbins_f32', {single(1), single(2), 0, single(8), single(32)}, 'badClass', ...
+%!     ['lower (input 3) is double; pass single(0)' all_single];
+%!   'remap_vol_f32', [f(1:5), {32}, f(7:8)], 'badClass', ['bins (input 6) is double; pass single(32)' all_single];
+%!   'jointbins_f64', {1, 2, 0, 8, int32(32)}, 'badClass', 'bins (input 5) is int32; pass double(bins)';
+%!   'remap_vol_f64', [r(1:6), {{1}}, r(8)], 'badClass', 'weights (input 7) is a cell array; pass a real double array';
+%!   'remap_vol_f64', [{A + 1i}, r(2:8)], 'complex', 'A (input 1) is complex double; pass real(A)';
+%!   'dispinvert_vol_f32', {single(d{1}), single(d{2}), sparse(d{3}(:, :, 1) > 0), single(1)}, 'sparse', ...
+%!     ['bz (input 3) is sparse logical; pass single(full(bz))' all_single];
+%!   'remap_plane_f64', [r(1:5), {[]}, r(7:8)], 'empty', 'bins (input 6) is empty; pass a whole number from 2 to 46340';
+%!   'dispinvert_vol_f64', [d(1), {ones(2, 2)}, d(3:4)], 'sizeMismatch', ...
+%!     'by (input 2) has 4 elements; pass at least 8, one per point of the grid of bx (input 1)';
+%!   'remap_vol_f64', [{zeros(4, 3, 2, 0)}, r(2:8)], 'sizeMismatch', ...
+%!     'A (input 1) is 4x3x2x0 and holds 0 elements, not the 24 its first three extents give; pass a 4x3x2 array';
+%!   'remap_plane_f64', [r(1:4), {[1 0]}, r(6:8)], 'badRange', 'range (input 5) is [1 0]; pass finite bounds [min max] with max > min';
+%!   'remap_vol_f64', [r(1:7), {-1}], 'badSpacing', 'spacing (input 8) is -1; pass a finite block edge greater than 0';
+%!   'jointbins_f64', {1, 2, 0, 8, 46341}, 'badBins', ...
+%!     'bins (input 5) is 46341; pass a value below 46341, so that bins x bins cells fit in 32-bit indices';
+%!   'dispinvert_plane_f64', {1, 1, zeros(65536, 65536, 0)}, 'tooLarge', ...
+%!     'H (input 3) is 65536x65536x0: its first two extents give more than 2^31 - 1 elements; pass a smaller array'};
+%! for k = 1:rows (checks)
+%!   [name, in, condition, body] = checks{k, :};
+%!   try
+%!     out = cell (1, 3 - strncmp (name, 'remap', 5) - strcmp (name, 'dispinvert_plane_f64'));
+%!     [out{:}] = feval (name, in{:});
+%!     error ('accepted: %s', body);
+%!   catch err
+%!     assert (err.identifier, [name ':' condition]);
+%!     assert (err.message, [name ': ' body]);
+%!   end
+%! end
+
+%!test
+%! % Calls that can only be a mistake are carried out with a warning whose
+%! % identifier names the plug-in and the condition. The results are those of
+%! % the same call with that warning off, bit for bit; a warning turned into
+%! % an error fails the call and leaves the session and the plug-in working.
+%! P = reshape (mod (0:19, 7) / 6, 5, 4);
+%! r = {P, 1 - P, P, 1 - P, [0 1], 8, zeros(3, 3), 2};
+%! no_spread = ': no share is spread and every output is 0; pass a kernel with a nonzero element, e.g. 1 (no spreading)';
+%! not_finite = ': every sample adds nothing or all land in one bin; pass finite bounds, e.g. the least and greatest intensity';
+%! cases = {
+%!   'remap_plane_f64', r, 'zeroWeights', ...
+%!     'weights (input 7) is all zero: nothing is gathered and every pixel maps to min; pass weights with a nonzero element, e.g. ones(9, 9)';
+%!   'remap_vol_f32', cellfun(@single, [r(1:6), {zeros(3, 0, 3)}, r(8)], 'UniformOutput', false), 'zeroWeights', ...
+%!     'weights (input 7) is empty (3x0x3): nothing is gathered and every voxel maps to min; pass weights with a nonzero element, e.g. ones(9, 9, 9)';
+%!   'remap_plane_f64', [{cat(3, P, P)}, r(2:6), {ones(3)}, r(8)], 'extraSlices', ...
+%!     'A (input 1) has more than one slice: only the first is used; pass a 2-D array (the volume plug-ins take volumes)';
+%!   'dispinvert_vol_f64', {P, P, P, zeros(2, 2, 2)}, 'zeroKernel', ['H (input 4) is all zero' no_spread];
+%!   'dispinvert_plane_f64', {P, P, zeros(0, 3)}, 'zeroKernel', ['H (input 3) is empty (0x3)' no_spread];
+%!   'dispinvert_plane_f64', {cat(3, P, P), P, 1}, 'extraSlices', ...
+%!     'bx (input 1) has more than one slice: only the first is used; pass a 2-D array (the volume plug-ins take volumes)';
+%!   'jointbins_f64', {P, 1 - P, NaN, 1, 8}, 'nonFiniteBounds', ['lower (input 3) is NaN' not_finite];
+%!   'jointbins_f32', {single(P), single(1 - P), single(0), single(Inf), single(8)}, 'nonFiniteBounds', ...
+%!     ['upper (input 4) is Inf' not_finite];
+%!   'jointbins_f64', {P, 1 - P, 0.5, 0.5, 8}, 'equalBounds', ...
+%!     'lower (input 3) and upper (input 4) are both 0.5: every sample lands in an edge bin or adds nothing; pass upper > lower'};
+%! for k = 1:rows (cases)
+%!   [name, in, condition, body] = cases{k, :};
+%!   [valid, nout] = valid_call (name);
+%!   id = [name ':' condition];
+%!   unwind_protect
+%!     lastwarn ('');
+%!     warned = quiet_call (name, in, nout);
+%!     [message, warned_id] = lastwarn ();
+%!     assert (warned_id, id);
+%!     assert (message, [name ': ' body]);
+%!     warning ('off', id);
+%!     lastwarn ('');
+%!     assert (same_bits (quiet_call (name, in, nout), warned), id);
+%!     assert (lastwarn (), '');
+%!     warning ('error', id);
+%!     assert (try_call (name, in, nout), id);
+%!   unwind_protect_cleanup
+%!     warning ('on', id);
+%!   end_unwind_protect
+%!   % valid calls do not warn
+%!   lastwarn ('');
+%!   [~, good] = try_call (name, valid, nout);
+%!   assert (lastwarn (), '', name);
 %! end
 
 %!error id=remap_vol_f64:badClass [a, b] = remap_vol_f64 ({1}, 1, 1, 1, [0 1], 8, 1, 2)

@@ -6,15 +6,16 @@
 %! names = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', 'dispinvert_vol_f64', ...
 %!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32'};
 
-%!function [call, conditions, example] = help_parts (name)
-%!  % The call line, the condition names of the Errors section and the
-%!  % example code of a plug-in's help text.
+%!function [call, conditions, example, warnings] = help_parts (name)
+%!  % The call line, the condition names of the Errors and of the Warnings
+%!  % section and the example code of a plug-in's help text.
 %!  [text, format] = get_help_text (name);
 %!  assert (format, 'plain text', name);
 %!  lines = strsplit (text, "\n");
 %!  call = '';
 %!  conditions = {};
 %!  example = {};
+%!  warnings = {};
 %!  section = '';
 %!  for k = 1:numel (lines)
 %!    line = lines{k};
@@ -23,17 +24,22 @@
 %!    end
 %!    if (regexp (line, '^\s*Errors:'))
 %!      section = 'errors';
+%!    elseif (regexp (line, '^\s*Warnings:'))
+%!      section = 'warnings';
 %!    elseif (regexp (line, '^\s*Example:\s*$'))
 %!      section = 'example';
 %!    elseif (regexp (line, '^\s*See also'))
 %!      section = '';
-%!    elseif (strcmp (section, 'errors'))
+%!    elseif (any (strcmp (section, {'errors', 'warnings'})))
 %!      if (isempty (strtrim (line)))
 %!        section = '';
 %!      end
 %!      token = regexp (line, '^\s{5}(\w+)\s{2,}', 'tokens', 'once');
-%!      if (! isempty (token))
+%!      if (isempty (token))
+%!      elseif (strcmp (section, 'errors'))
 %!        conditions{end+1} = token{1};
+%!      else
+%!        warnings{end+1} = token{1};
 %!      end
 %!    elseif (strcmp (section, 'example') && ! isempty (strtrim (line)))
 %!      example{end+1} = line;
@@ -101,6 +107,22 @@
 %!   own = unique (cellfun (@(t) t{1}, own, 'UniformOutput', false));
 %!   missing = setdiff (own, documented);
 %!   assert (isempty (missing), sprintf ('%s does not document %s', names{k}, strjoin (missing, ', ')));
+%! end
+
+%!test
+%! % the documented warnings are the ones the family's code issues
+%! root = getenv ('REGKERN_SOURCE_DIR');
+%! for k = 1:numel (names)
+%!   family = strtok (names{k}, '_');
+%!   [~, ~, ~, documented] = help_parts (names{k});
+%!   code = strjoin (cellfun (@fileread, cellfun (@(f) fullfile (root, family, f), ...
+%!          {dir(fullfile (root, family, '*.h')).name}, 'UniformOutput', false), 'UniformOutput', false));
+%!   issued = regexp (code, 'warn\(warnings,\s*"(\w+)"', 'tokens');
+%!   issued = cellfun (@(t) t{1}, issued, 'UniformOutput', false);
+%!   if (! isempty (strfind (code, 'warn_extra_slices (')) || ! isempty (strfind (code, 'warn_extra_slices(')))
+%!     issued{end+1} = 'extraSlices';
+%!   end
+%!   assert (sort (documented), sort (unique (issued)), names{k});
 %! end
 
 %!test

@@ -68,7 +68,7 @@
 %!error id=jointbins_f64:nrhs jointbins_f64 (1)
 %!error id=jointbins_f64:nlhs [j, h1, h2, x] = jointbins_f64 (1, 2, 0, 8, 4)
 %!error id=jointbins_f32:badClass [j, h1, h2] = jointbins_f32 (1, 2, 0, 8, 4)
-%!error <Input 3 \(lower bound\) must be a real, full array of class single\.> [j, h1, h2] = jointbins_f32 (single (1), single (2), 0, single (8), single (4))
+%!error <lower \(input 3\) is double; pass single\(0\): every input, scalars included, must be single$> [j, h1, h2] = jointbins_f32 (single (1), single (2), 0, single (8), single (4))
 %!error id=jointbins_f64:badClass [j, h1, h2] = jointbins_f64 (single (1), 2, 0, 8, 4)
 %!error id=jointbins_f64:badClass [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, int32 (4))
 %!error id=jointbins_f64:badClass [j, h1, h2] = jointbins_f64 ([true false], [1 2], 0, 8, 4)
@@ -77,7 +77,7 @@
 %!error id=jointbins_f64:sizeMismatch [j, h1, h2] = jointbins_f64 ([1 2 3], [1 2], 0, 8, 4)
 %!error id=jointbins_f64:empty [j, h1, h2] = jointbins_f64 ([1 2], [1 2], [], 8, 4)
 %!error id=jointbins_f32:empty [j, h1, h2] = jointbins_f32 (single ([1 2]), single ([1 2]), single (0), single (8), single ([]))
-%!error <Input 5 \(bin count\) must be a finite value of at least 1\.> [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, 0.5)
+%!error <bins \(input 5\) is 0.5; pass a finite value of at least 1$> [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, 0.5)
 %!error id=jointbins_f64:badBins [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, NaN)
 %!error id=jointbins_f32:badBins [j, h1, h2] = jointbins_f32 (single (1), single (2), single (0), single (8), single (Inf))
 %!error id=jointbins_f64:badBins [j, h1, h2] = jointbins_f64 (1, 2, 0, 8, 46341)
@@ -89,7 +89,8 @@
 %!   error ('no error raised');
 %! catch err
 %!   assert (err.identifier, 'jointbins_f64:sizeMismatch');
-%!   assert (err.message, 'jointbins_f64: Input 2 (second image) must have at least as many elements as input 1 (first image).');
+%!   assert (err.message, ['jointbins_f64: image2 (input 2) has 2 elements; pass at least 3, ' ...
+%!                         'one per element of image1 (input 1)']);
 %! end
 %! [j, h1, h2] = jointbins_f64 ([1 6.5], [3 8], 0, 8, 4);
 %! assert (h2, [0; 0.25; 0.25; 0.5]);
