@@ -14,7 +14,7 @@ JOBS ?= $(shell nproc)
 DEB_PACKAGES := g++ cmake make libgtest-dev octave liboctave-dev
 DEB_EXTRA := clang libclang-rt-14-dev valgrind libbenchmark-dev
 
-.PHONY: all deps deps-extra configure build test demo bench package check-sanitize fuzz clean
+.PHONY: all deps deps-extra configure build test demo bench package check-sanitize fuzz mutate clean
 
 all: build
 
@@ -54,6 +54,11 @@ check-sanitize: deps-extra
 
 fuzz: deps-extra
 	BUILD=$(BUILD) JOBS=$(JOBS) scripts/extra_checks.sh fuzz
+
+# Not part of `make test`: a few minutes per mutation, in $(BUILD)-mutate.
+# MUTATE=text runs only the mutations whose file or description contains it.
+mutate: deps
+	BUILD=$(BUILD) JOBS=$(JOBS) scripts/mutate.sh "$(MUTATE)"
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-*
