@@ -56,7 +56,7 @@ fuzz: deps-extra
 	BUILD=$(BUILD) JOBS=$(JOBS) scripts/extra_checks.sh fuzz
 
 # Not part of `make test`: a few minutes per mutation, in $(BUILD)-mutate.
-# MUTATE=text runs only the mutations whose file or description contains it.
+# MUTATE=regex runs only the mutations whose file or description matches it.
 mutate: deps
 	BUILD=$(BUILD) JOBS=$(JOBS) scripts/mutate.sh "$(MUTATE)"
 

@@ -8,7 +8,8 @@
 # marks behaviour no test holds.
 #
 # Usage: scripts/mutate.sh [-l LIST] [FILTER]
-#   FILTER  run only the mutations whose file or description contains it
+#   FILTER  run only the mutations whose file or description matches this
+#           extended regular expression, e.g. 'remap/|epsilon'
 # Environment: BUILD (prefix, default "build"; the directory is $BUILD-mutate),
 # JOBS (default nproc), MUTATE_TIMEOUT (seconds per ctest entry, default 300).
 #
@@ -112,7 +113,7 @@ parse_list
 
 selected=()
 for i in "${!files[@]}"; do
-  if [ -z "$FILTER" ] || [[ "${files[$i]} ${whys[$i]}" == *"$FILTER"* ]]; then selected+=("$i"); fi
+  if [ -z "$FILTER" ] || [[ "${files[$i]} ${whys[$i]}" =~ $FILTER ]]; then selected+=("$i"); fi
 done
 if [ ${#selected[@]} -eq 0 ]; then
   echo "mutate: no mutation matches '$FILTER'" >&2

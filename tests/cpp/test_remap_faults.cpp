@@ -186,6 +186,25 @@ TEST(RemapFaults, OutOfRangeAndNaNValues)
 {
     out_of_range_and_nan_values_match_reference<double>("remap_vol_f64", 41);
     out_of_range_and_nan_values_match_reference<float>("remap_vol_f32", 42);
+
+    // A position past the last bin but below bins keeps its fraction: 7.7 on
+    // 8 bins of width 1 adds 0.3 * 0.9 and then 0.7 * 0.9 to cell (7, 5),
+    // one unit in the last place above the 0.9 that A = 7 adds to (7, 2),
+    // so line 7's mode is bin 5 (with the whole 0.9 at once it would tie
+    // with bin 2, and the tie goes to 2).
+    reference::RemapCase<double> c;
+    c.dims = 2; c.sx = 2; c.sy = 1; c.wx = 3; c.wy = 1;
+    c.min = 0; c.max = 7; c.bins = 8; c.spacing = 3;
+    c.a = {7.7, 7}; c.d = {5, 2}; c.b = c.c = {0, 0};
+    c.weights = {0.9, 0.9, 0.9};
+    Inputs in;
+    in.add({2, 1}, c.a).add({2, 1}, c.b).add({2, 1}, c.c).add({2, 1}, c.d);
+    in.add({1, 2}, std::vector<double>{0, 7}).add({1, 1}, std::vector<double>{8});
+    in.add({3, 1}, c.weights).add({1, 1}, std::vector<double>{3});
+    standin::CallResult r = call("remap_plane_f64", 2, in);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.outputs[0].values<double>(), std::vector<double>({5, 5}));
+    EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(c).out_a));
 }
 
 // Scratch that cannot be had, and threads that cannot be started, fail the
