@@ -22,7 +22,7 @@ DEB_EXTRA := clang libclang-rt-14-dev
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps deps-extra configure build check test demo bench package check-sanitize fuzz clean
+.PHONY: all deps deps-extra configure build check test demo bench package check-sanitize fuzz mutate clean
 .PHONY: check-platforms
 
 all: build
@@ -71,6 +71,11 @@ fuzz: deps-extra
 # Not part of `make test`; in $(BUILD)-platforms.
 check-platforms:
 	BUILD=$(BUILD) JOBS=$(JOBS) scripts/check_platforms.sh
+
+# Not part of `make test`: a few minutes per mutation, in $(BUILD)-mutate.
+# MUTATE=regex runs only the mutations whose file or description matches it.
+mutate: deps
+	BUILD=$(BUILD) JOBS=$(JOBS) scripts/mutate.sh "$(MUTATE)"
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-*

@@ -92,6 +92,9 @@ void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
     std::array<mwSize, N> dims;
     for (int a = 0; a < N; ++a) dims[a] = static_cast<mwSize>(job.grid[a]);
     for (int a = 0; a < N; ++a) job.forward[a] = create_output<T>(&plhs[a], N, dims.data());
+    // An empty grid has nothing to splat or normalise; its scratch (a row of
+    // up to 2^31 - 1 points) is not taken.
+    if (grid_count == 0) return;
 
     std::vector<T> weight_sum(static_cast<size_t>(grid_count));
     job.weight_sum = weight_sum.data();

@@ -153,6 +153,18 @@ TEST_F(Arguments, ElementCountsBeyond32BitsAreRejected)
                  {plane_small.get(), plane_small.get(), huge_plane.get()}, "tooLarge",
                  "H (input 3) is 65536x65536x0: its first two extents give more than 2^31 - 1 "
                  "elements; pass a smaller array");
+
+    // An extent of 2^31 - 1 fits (another extent 0 leaves nothing to read),
+    // in the field and in the kernel.
+    auto widest = standin::make_array(mxSINGLE_CLASS, {INT32_MAX, 0});
+    auto result = call("dispinvert_vol_f32", 3, {widest.get(), small.get(), small.get(), small.get()});
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.outputs[2].dims(), (std::vector<int>{INT32_MAX, 0}));
+    result = call("dispinvert_vol_f32", 3, {small.get(), small.get(), small.get(), widest.get()});
+    EXPECT_TRUE(result.ok) << result.message;
+    auto widest_plane = standin::make_array(mxDOUBLE_CLASS, {0, INT32_MAX});
+    result = call("dispinvert_plane_f64", 2, {widest_plane.get(), plane_small.get(), plane_small.get()});
+    EXPECT_TRUE(result.ok) << result.message;
 }
 
 // ---- Accepted shapes -------------------------------------------------------

@@ -14,6 +14,7 @@ using dispinvert_test::HostTest;
 using dispinvert_test::random_component;
 using dispinvert_test::random_kernel;
 using dispinvert_test::same_bits;
+using dispinvert_test::tiny_kernel;
 using dispinvert_test::values_of;
 
 template <class T> struct Volume;
@@ -41,16 +42,19 @@ TYPED_TEST(VolumeResults, MatchesTheModelBitForBitOnRandomFields)
     int order_sensitive_cases = 0;
     for (const auto& grid : volume_grids) {
         for (const auto& kdims : volume_kernels) {
-            for (bool signed_kernel : {false, true}) {
+            // Kernel values in [0.05, 1], in [-1, 1], and from 1e-10 to 1e-7.
+            for (int kernel_kind : {0, 1, 2}) {
                 SCOPED_TRACE(::testing::Message()
                              << "grid " << grid[0] << "x" << grid[1] << "x" << grid[2]
                              << " kernel " << kdims[0] << "x" << kdims[1] << "x" << kdims[2]
-                             << (signed_kernel ? " signed" : ""));
+                             << " kind " << kernel_kind);
                 const int64_t n = count_of(grid);
                 const auto bx = random_component<T>(rng, n, grid[0]);
                 const auto by = random_component<T>(rng, n, grid[1]);
                 const auto bz = random_component<T>(rng, n, grid[2]);
-                const auto h = random_kernel<T>(rng, count_of(kdims), signed_kernel);
+                const auto h = kernel_kind == 2
+                                   ? tiny_kernel<T>(rng, count_of(kdims))
+                                   : random_kernel<T>(rng, count_of(kdims), kernel_kind == 1);
                 auto ax = standin::make_filled<T>(grid, bx);
                 auto ay = standin::make_filled<T>(grid, by);
                 auto az = standin::make_filled<T>(grid, bz);
@@ -198,6 +202,16 @@ standin::CallResult invert_volume(const std::vector<int>& grid, const std::vecto
 template <class T> T normalised(double sum, double weight)
 {
     return static_cast<T>(sum / (weight + static_cast<double>(static_cast<T>(1e-8))));
+}
+
+// In single precision the epsilon is the float nearest 1e-8, not the double:
+// the two differ in the last place of this voxel's value.
+TEST(VolumeResultsSingle, EpsilonIsTheFloatNearestTo1e8)
+{
+    const std::vector<float> bx = {5, -1, 0, 0}, zero(4, 0.0f);
+    auto result = invert_volume<float>({4, 1, 1}, bx, zero, zero, {1, 1, 1}, {6.51062426e-10f});
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(values_of<float>(result.outputs[0])[0], 0.0611265264f);
 }
 
 TYPED_TEST(VolumeResults, ZeroFieldGivesZeroEverywhere)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -71,6 +72,17 @@ std::vector<T> random_kernel(std::mt19937& rng, int64_t count, bool signed_value
     std::uniform_real_distribution<double> value(signed_values ? -1.0 : 0.05, 1.0);
     std::vector<T> values(static_cast<size_t>(count));
     for (T& v : values) v = T(value(rng));
+    return values;
+}
+
+// Kernel values from 1e-10 to 1e-7, evenly on a log scale: weight sums near
+// the 1e-8 added before the division.
+template <class T>
+std::vector<T> tiny_kernel(std::mt19937& rng, int64_t count)
+{
+    std::uniform_real_distribution<double> exponent(-10.0, -7.0);
+    std::vector<T> values(static_cast<size_t>(count));
+    for (T& v : values) v = T(std::pow(10.0, exponent(rng)));
     return values;
 }
 

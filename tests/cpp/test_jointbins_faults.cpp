@@ -3,6 +3,7 @@
 // or not, leaves no host array behind.
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -320,12 +321,14 @@ TYPED_TEST(JointbinsFaults, EqualOrNonFiniteBoundsWarn)
     EXPECT_TRUE(testing_support::warned(""));
 }
 
-// N = 0: every output is 0/0 = NaN, in the shape of the bin count.
+// N = 0: every output is 0/0 = NaN, in the shape of the bin count. An extent
+// of 2^31 - 1 fits in 32 bits.
 TYPED_TEST(JointbinsFaults, EmptyImageGivesNan)
 {
     using T = TypeParam;
     for (const std::vector<int>& dims : {std::vector<int>{0, 0}, std::vector<int>{3, 0, 2},
-                                         std::vector<int>{65536, 65536, 0}}) {
+                                         std::vector<int>{65536, 65536, 0},
+                                         std::vector<int>{INT32_MAX, 0}}) {
         standin::CallResult result = call(Case<T>{dims, {}, {0, 0}, {}, 0, 8, T(3.5)});
         ASSERT_TRUE(result.ok) << result.message;
         EXPECT_EQ(result.outputs[0].dims(), (std::vector<int>{3, 3}));
@@ -372,18 +375,22 @@ TEST(JointbinsMemory, HistogramBeyondAvailableMemoryIsRefused)
 
 #ifndef JOINTBINS_SANITIZED
 // In a child process: 0 when the outputs of the largest bin count are refused
-// under a 4 GiB address-space limit and the call leaves nothing behind.
+// under a 4 GiB address-space limit and the call leaves nothing behind. K =
+// 46340.5 also gives 46340 bins, so it is refused for memory, not as a bin
+// count.
 template <class T>
 int create_beyond_address_limit()
 {
     if (!address_limit::cap(1LL << 32)) return 2;
     const long live = standin::live_arrays();
-    bool refused = false;
-    {
-        standin::CallResult result = call(row_case<T>({1}, {1}, 0, 8, T(46340)));
+    bool refused = true;
+    for (const T k : {T(46340), T(46340.5)}) {
+        standin::CallResult result = call(row_case<T>({1}, {1}, 0, 8, k));
         // Refused by the plug-in's own memory check, or by the host.
-        refused = !result.ok && (result.id == "standin:outOfMemory" ||
-                                 result.id.find(":outOfMemory") != std::string::npos);
+        refused = refused && !result.ok &&
+                  (result.id == "standin:outOfMemory" ||
+                   result.id.find(":outOfMemory") != std::string::npos);
+        if (!refused) std::fprintf(stderr, "K = %.1f: %s\n", double(k), result.id.c_str());
     }
     return refused && standin::live_arrays() == live ? 0 : 1;
 }

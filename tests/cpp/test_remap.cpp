@@ -226,6 +226,21 @@ TEST(Remap, OutputShapesAndMissingExtents)
     EXPECT_TRUE(warned(""));
     EXPECT_EQ(r.outputs[0].numel(), 0u);
     EXPECT_EQ(r.outputs[0].class_id(), mxSINGLE_CLASS);
+
+    // An extent of 2^31 - 1, the largest an int32 holds, is accepted (with
+    // another extent 0 nothing is read), in the image and in the window.
+    for (const char* plugin : {"remap_vol_f64", "remap_plane_f64"}) {
+        Inputs widest = remap_inputs(random_case<double>(rng, 2));
+        widest.arrays[0] = standin::make_array(mxDOUBLE_CLASS, {INT32_MAX, 0});
+        widest.arrays[7] = standin::make_scalar<double>(2);
+        r = call(plugin, 2, widest);
+        ASSERT_TRUE(r.ok) << plugin << ": " << r.message;
+        EXPECT_EQ(r.outputs[0].dims(), std::vector<int>({INT32_MAX, 0}));
+        widest.arrays[0] = standin::make_array(mxDOUBLE_CLASS, {0, 3});
+        widest.arrays[6] = standin::make_array(mxDOUBLE_CLASS, {INT32_MAX, 0});
+        r = call(plugin, 2, widest);
+        EXPECT_TRUE(r.ok) << plugin << ": " << r.message;
+    }
 }
 
 // A spacing far below 1 lays many blocks over each voxel; only the last block
@@ -295,5 +310,43 @@ TEST(Remap, EveryWayOfGatheringMatchesReference)
         expect_matches_reference("remap_vol_f32", sized_case<float>(rng, 3, {60, 60, 24}, {60, 60, 24}, 12, 15), threads);
         expect_matches_reference("remap_vol_f64", sized_case<double>(rng, 3, {48, 48, 24}, {47, 48, 23}, 12, 16), threads);
         if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// Negative window weights: every touched cell of a line can fall below zero,
+// and then a cell the block never touched (zero) is the line's mode. Against
+// the model on both ways of gathering (up to 256 bins, and more, where only
+// the touched cells are scanned), weights of one sign and of both.
+TEST(Remap, NegativeWeightsMatchReference)
+{
+    // A = 0 on bin 0 and D at bin position 0.5: line 0 has -4.5 in cells 0
+    // and 1, so its mode is cell 2, the first zero cell.
+    RemapCase<double> c;
+    c.dims = 2; c.sx = 6; c.sy = 6; c.wx = 3; c.wy = 3;
+    c.min = 0; c.max = 1; c.bins = 300; c.spacing = 2;
+    c.a.assign(36, 0.0);
+    c.b = c.c = c.a;
+    c.d.assign(36, 0.5 / 299);
+    c.weights.assign(9, -1.0);
+    standin::set_thread_count(1);
+    standin::CallResult r = call("remap_plane_f64", 2, remap_inputs(c));
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.outputs[0].values<double>(), std::vector<double>(36, 2.0 / 299));
+    EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(c).out_a));
+
+    std::mt19937 rng(71);
+    for (const double low : {-2.0, -1.0}) {
+        const double high = low < -1.5 ? -0.05 : 1.0;
+        const auto negated = [&](auto c) {
+            c.weights = uniform<typename decltype(c.weights)::value_type>(rng, c.weights.size(), low, high);
+            return c;
+        };
+        for (double threads : {1.0, 3.0}) {
+            expect_matches_reference("remap_vol_f64", negated(sized_case<double>(rng, 3, {30, 20, 12}, {7, 5, 5}, 24, 2)), threads);
+            expect_matches_reference("remap_vol_f32", negated(sized_case<float>(rng, 3, {20, 16, 10}, {3, 4, 3}, 20, 5)), threads);
+            expect_matches_reference("remap_vol_f64", negated(sized_case<double>(rng, 3, {12, 10, 6}, {5, 3, 3}, 300, 4)), threads);
+            expect_matches_reference("remap_plane_f64", negated(sized_case<double>(rng, 2, {20, 16}, {5, 5}, 1000, 6)), threads);
+            if (::testing::Test::HasFailure()) return;
+        }
     }
 }

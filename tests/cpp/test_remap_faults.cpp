@@ -2,6 +2,7 @@
 // wrong classes and shapes, out-of-range values, and failed allocations.
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "address_limit.h"
 #include "reference/remap_reference.h"
@@ -151,6 +152,9 @@ TEST(RemapErrors, SizesAndSettings)
         {7, {1, 1}, {NAN}, "badSpacing", "spacing (input 8) is NaN" + spacing_fix},
         {7, {1, 1}, {1e-12}, "badSpacing",
          "spacing (input 8) is 1e-12, which makes more than 2^31 - 1 blocks; pass a larger spacing"},
+        // Each axis's block count fits in 32 bits, their product does not.
+        {7, {1, 1}, {2e-5}, "badSpacing",
+         "spacing (input 8) is 2e-05, which makes more than 2^31 - 1 blocks; pass a larger spacing"},
     };
     for (const auto& b : bad) {
         expect_error("remap_vol_f64", 2, with_input<double>(3, b.slot, standin::make_filled<double>(b.dims, b.values)),
@@ -202,46 +206,72 @@ TEST(RemapErrors, WarningTurnedIntoErrorLeavesNothing)
 
 // Values outside [min, max] land in the edge bins; NaN pairs add nothing and
 // a NaN voxel maps to NaN. Compared with the model, which follows the same
-// rules, for every thread count.
-TEST(RemapFaults, OutOfRangeAndNaNValues)
+// rules, for every thread count and both precisions.
+template <class T>
+void out_of_range_and_nan_values_match_reference(const char* volume_plugin, unsigned seed)
 {
-    std::mt19937 rng(41);
+    std::mt19937 rng(seed);
     // -NAN: the NaN that 0/0 leaves on x86, sign bit set; its voxel maps to
     // the same (positive, quiet) NaN as any other.
     const double specials[] = {NAN, -NAN, INFINITY, -INFINITY, 1e300, -1e300, -0.75, 1.75, 3e9, -3e9};
     for (int trial = 0; trial < 12; ++trial) {
-        reference::RemapCase<double> c;
-        c.dims = trial % 3 == 0 ? 2 : 3;
+        reference::RemapCase<T> c;
+        c.dims = trial % 3 == 0 && std::is_same<T, double>::value ? 2 : 3;
         c.sx = pick(rng, 2, 9); c.sy = pick(rng, 2, 8); c.sz = c.dims == 3 ? pick(rng, 1, 6) : 1;
         c.wx = pick(rng, 1, 5); c.wy = pick(rng, 1, 5); c.wz = c.dims == 3 ? pick(rng, 1, 4) : 1;
-        c.min = 0; c.max = 1; c.bins = pick(rng, 2, 16); c.spacing = pick(rng, 1, 4);
+        c.min = 0; c.max = 1; c.bins = static_cast<T>(pick(rng, 2, 16)); c.spacing = static_cast<T>(pick(rng, 1, 4));
         const size_t n = static_cast<size_t>(c.sx) * c.sy * c.sz;
         for (auto* image : {&c.a, &c.b, &c.c, &c.d}) {
-            *image = uniform<double>(rng, n, -0.2, 1.2);
-            for (double& v : *image)
-                if (pick(rng, 0, 4) == 0) v = specials[pick(rng, 0, 9)];
+            *image = uniform<T>(rng, n, -0.2, 1.2);
+            for (T& v : *image)
+                if (pick(rng, 0, 4) == 0) v = static_cast<T>(specials[pick(rng, 0, 9)]);
         }
-        c.weights = uniform<double>(rng, static_cast<size_t>(c.wx) * c.wy * c.wz, 0.1, 1);
-        const reference::RemapResult<double> expected = reference::remap(c);
+        c.weights = uniform<T>(rng, static_cast<size_t>(c.wx) * c.wy * c.wz, 0.1, 1);
+        const reference::RemapResult<T> expected = reference::remap(c);
         for (double threads : {1.0, 3.0}) {
             standin::set_thread_count(threads);
             Inputs in;
             const std::vector<int> image = c.dims == 3 ? std::vector<int>{c.sx, c.sy, c.sz} : std::vector<int>{c.sx, c.sy};
             const std::vector<int> window = c.dims == 3 ? std::vector<int>{c.wx, c.wy, c.wz} : std::vector<int>{c.wx, c.wy};
             in.add(image, c.a).add(image, c.b).add(image, c.c).add(image, c.d);
-            in.add({1, 2}, std::vector<double>{c.min, c.max}).add({1, 1}, std::vector<double>{c.bins});
-            in.add(window, c.weights).add({1, 1}, std::vector<double>{c.spacing});
-            standin::CallResult r = call(c.dims == 3 ? "remap_vol_f64" : "remap_plane_f64", 2, in);
+            in.add({1, 2}, std::vector<T>{c.min, c.max}).add({1, 1}, std::vector<T>{c.bins});
+            in.add(window, c.weights).add({1, 1}, std::vector<T>{c.spacing});
+            standin::CallResult r = call(c.dims == 3 ? volume_plugin : "remap_plane_f64", 2, in);
             ASSERT_TRUE(r.ok) << r.message;
-            const std::vector<double> out_a = r.outputs[0].values<double>();
+            const std::vector<T> out_a = r.outputs[0].values<T>();
             EXPECT_TRUE(same_bits(out_a, expected.out_a));
-            EXPECT_TRUE(same_bits(r.outputs[1].values<double>(), expected.out_b));
+            EXPECT_TRUE(same_bits(r.outputs[1].values<T>(), expected.out_b));
             for (size_t i = 0; i < n; ++i) {
                 if (std::isnan(c.a[i])) EXPECT_TRUE(std::isnan(out_a[i]));
                 else EXPECT_TRUE(out_a[i] >= c.min && out_a[i] <= c.max) << out_a[i];
             }
         }
     }
+}
+
+TEST(RemapFaults, OutOfRangeAndNaNValues)
+{
+    out_of_range_and_nan_values_match_reference<double>("remap_vol_f64", 41);
+    out_of_range_and_nan_values_match_reference<float>("remap_vol_f32", 42);
+
+    // A position past the last bin but below bins keeps its fraction: 7.7 on
+    // 8 bins of width 1 adds 0.3 * 0.9 and then 0.7 * 0.9 to cell (7, 5),
+    // one unit in the last place above the 0.9 that A = 7 adds to (7, 2),
+    // so line 7's mode is bin 5 (with the whole 0.9 at once it would tie
+    // with bin 2, and the tie goes to 2).
+    reference::RemapCase<double> c;
+    c.dims = 2; c.sx = 2; c.sy = 1; c.wx = 3; c.wy = 1;
+    c.min = 0; c.max = 7; c.bins = 8; c.spacing = 3;
+    c.a = {7.7, 7}; c.d = {5, 2}; c.b = c.c = {0, 0};
+    c.weights = {0.9, 0.9, 0.9};
+    Inputs in;
+    in.add({2, 1}, c.a).add({2, 1}, c.b).add({2, 1}, c.c).add({2, 1}, c.d);
+    in.add({1, 2}, std::vector<double>{0, 7}).add({1, 1}, std::vector<double>{8});
+    in.add({3, 1}, c.weights).add({1, 1}, std::vector<double>{3});
+    standin::CallResult r = call("remap_plane_f64", 2, in);
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.outputs[0].values<double>(), std::vector<double>({5, 5}));
+    EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(c).out_a));
 }
 
 // Scratch that cannot be had, and threads that cannot be started, fail the

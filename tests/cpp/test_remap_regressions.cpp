@@ -128,6 +128,10 @@ TEST(RemapRegressions, RangeTooNarrowOrTooWideForTheBins)
     const double tiny_double = std::numeric_limits<double>::denorm_min();
     expect_range_refused_or_mapped<double>("remap_vol_f64", tiny_double, 2 * tiny_double);
     expect_range_refused_or_mapped<double>("remap_vol_f64", -1e308, 1e308);
+    // A normal single-precision scale, rounded down far enough that the
+    // last bin (8 / scale + min) lies beyond the largest float.
+    const float big = std::numeric_limits<float>::max();
+    expect_range_refused_or_mapped<float>("remap_vol_f32", -big / 2, big, 9);
 }
 
 // A window of extent 0 along its first axis (or the plane's second) holds no

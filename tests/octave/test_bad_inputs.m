@@ -259,6 +259,19 @@
 %! expect_error ('dispinvert_plane_f64', call, nout, 'sizeMismatch', 'kernel 3x3x0');
 
 %!test
+%! % An extent of 2^31 - 1 fits in 32 bits (another extent 0 leaves nothing
+%! % to read); one more does not, where the host's sizes can carry it.
+%! if (sizemax () > intmax ('int32'))
+%!   for p = 1:numel (plugins)
+%!     [in, nout] = valid_call (plugins{p});
+%!     call = in; call{1} = zeros (2^31 - 1, 0, class (in{1}));
+%!     assert (try_call (plugins{p}, call, nout), '', plugins{p});
+%!     call{1} = zeros (2^31, 0, class (in{1}));
+%!     expect_error (plugins{p}, call, nout, 'tooLarge', 'extent 2^31');
+%!   end
+%! end
+
+%!test
 %! % Remapping: NaN and out-of-range image values, and NaN window weights,
 %! % are mapped, not refused; a NaN voxel maps to NaN.
 %! [in, nout] = valid_call ('remap_vol_f64');
