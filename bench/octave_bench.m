@@ -240,7 +240,7 @@ scaling_rows = {};
 failed = false;
 for k = 1:rows (cases)
   [plugin, workload, in, count, vectorised, tolerance] = cases{k, :};
-  if (isempty (strfind (plugin, only)))
+  if (! isempty (only) && isempty (strfind (plugin, only)))
     continue;
   endif
   fn = str2func (plugin);

@@ -2,11 +2,11 @@
 # run_bench.sh BENCH_BUILD [MAIN_BUILD]: runs every benchmark program (the
 # stand-in host against the literal models) and bench/octave_bench.m (the
 # Octave MEX files of MAIN_BUILD from octave-cli), and gathers their tables
-# into MAIN_BUILD/bench/results.md. BENCH_SIZE=quick halves every workload's
-# edges in the Octave timings.
+# into MAIN_BUILD/bench/results.md. BENCH_SIZE=quick halves the edges of
+# every workload (a check that everything runs, not figures to quote).
 set -euo pipefail
-build=${1:-build-bench}
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build-bench}" && pwd)
 main=$(cd "${2:-$root/build}" && pwd)
 out=$main/bench
 mkdir -p "$out"
@@ -15,7 +15,7 @@ status=0
 for program in "$build"/bench/bench_*; do
   [ -x "$program" ] || continue
   echo "== $(basename "$program")"
-  "$program" "$out" || status=1
+  "$program" "$out" "${BENCH_SIZE:-full}" || status=1
 done
 # The Octave timings need the Octave MEX files of the main build and the
 # literal models built as MEX files in the bench build. glibc's allocator
@@ -27,7 +27,7 @@ if command -v octave-cli >/dev/null && [ -d "$main/octave" ] && [ -d "$build/lit
   echo "== octave_bench.m"
   (cd "$root/bench" && MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=4294967296 \
      octave-cli --no-gui --norc --quiet --no-window-system \
-       octave_bench.m "$main/octave" "$(cd "$build/literal" && pwd)" "$out" ${BENCH_SIZE:-full}) || status=1
+       octave_bench.m "$main/octave" "$build/literal" "$out" "${BENCH_SIZE:-full}") || status=1
 else
   echo "octave-cli, $main/octave or $build/literal missing: no Octave timings" >&2
   status=1
