@@ -184,6 +184,18 @@ mxArray* mxCreateNumericArray_700(mwSize ndim, const mwSize* dims, mxClassID cla
     return new_array(class_id, extents, complexity == mxCOMPLEX, false);
 }
 
+mxArray* mxCreateUninitNumericArray(mwSize ndim, const mwSize* dims, mxClassID class_id,
+                                    mxComplexity complexity)
+{
+    std::vector<mwSize> extents(dims, dims + std::max<mwSize>(ndim, 0));
+    if (ndim == 0) extents = {0, 0};
+    mxArray* array = new_array(class_id, extents, complexity == mxCOMPLEX, false);
+    if (array->data)
+        std::memset(array->data, 0xA5,
+                    array->count * (array->complex ? 2 : 1) * element_size(class_id));
+    return array;
+}
+
 mxArray* mxCreateDoubleScalar(double value)
 {
     mxArray* array = new_array(mxDOUBLE_CLASS, {1, 1}, false, false);

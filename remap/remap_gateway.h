@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -123,7 +124,35 @@ inline int32_t remap_worker_count(double host_threads, int32_t layers)
     return n > layers ? (layers > 0 ? layers : 1) : n;
 }
 
-// free() for scratch taken with calloc.
+// Whether the writing spans of the blocks along an axis follow one another
+// from voxel 0 to the last voxel, so that every voxel along it is mapped.
+inline bool spans_cover_axis(const std::vector<AxisSpan>& spans, int32_t extent)
+{
+    int32_t next = 0;
+    for (const AxisSpan& span : spans) {
+        if (span.lo != next) return false;
+        next = span.write_hi + 1;
+    }
+    return next == extent;
+}
+
+// Whether the blocks map every voxel of the image (always so for a
+// whole-number spacing). Then the outputs need no zero fill: the workers
+// write every element, in parallel, and the host's serial fill of both
+// outputs before any worker starts is saved.
+template <class T>
+bool blocks_cover_image(const RemapShared<T>& s, const int32_t (&grid_size)[3], int dims)
+{
+    for (int axis = 0; axis < dims; ++axis)
+        if (!spans_cover_axis(writing_spans(grid_size[axis], s.spacing, s.half_span,
+                                            s.image_size[axis], s.window_size[axis],
+                                            s.half_window[axis]),
+                              s.image_size[axis]))
+            return false;
+    return true;
+}
+
+// free() for scratch taken with malloc.
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
@@ -138,12 +167,14 @@ inline size_t scratch_bytes(size_t count, size_t size)
     return (count * size + cache_line - 1) / cache_line * cache_line;
 }
 
-// One worker's scratch, in one zeroed allocation laid out into the task:
+// One worker's scratch, in one allocation laid out into the task:
 // both histograms, the mode caches and, on the binned path, the buffer, its
 // ring tags and the window offsets. Every part starts on a cache line of its
 // own and no line is shared with another allocation: the histograms and mode
 // caches are written for every block, and two workers writing into one line
-// would pass it back and forth between their cores.
+// would pass it back and forth between their cores. Only the histograms
+// start at zero; the rest is written before it is read, so the buffer (the
+// bulk of it) is not swept on the calling thread before the workers start.
 template <class T>
 std::unique_ptr<char[], FreeDeleter> take_worker_scratch(RemapTask<T>& task,
                                                          const RemapShared<T>& s)
@@ -168,7 +199,7 @@ std::unique_ptr<char[], FreeDeleter> take_worker_scratch(RemapTask<T>& task,
         if (part > SIZE_MAX - total) throw std::bad_alloc();
         total += part;
     }
-    std::unique_ptr<char[], FreeDeleter> block(static_cast<char*>(std::calloc(total, 1)));
+    std::unique_ptr<char[], FreeDeleter> block(static_cast<char*>(std::malloc(total)));
     if (!block) throw std::bad_alloc();
     const uintptr_t start = reinterpret_cast<uintptr_t>(block.get());
     char* at = block.get() + (cache_line - start % cache_line) % cache_line;
@@ -176,6 +207,7 @@ std::unique_ptr<char[], FreeDeleter> take_worker_scratch(RemapTask<T>& task,
     at += hist;
     task.hist_cb = reinterpret_cast<T*>(at);
     at += hist;
+    std::memset(task.hist_ad, 0, 2 * hist);
     task.mode_a = reinterpret_cast<int32_t*>(at);
     task.mode_b = task.mode_a + nb;
     for (size_t k = 0; k < 2 * nb; ++k) task.mode_a[k] = -1;
@@ -295,10 +327,19 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
     // Outputs take image A's own dimension vector (a volume's first three
     // extents, a plane's first two). Nothing with a destructor is alive yet:
     // a failed creation leaves through the host's error exit.
+    const bool every_voxel_mapped = blocks_cover_image(s, grid_size, D);
     const mwSize ndims_a = mxGetNumberOfDimensions(prhs[IN_IMAGE_A]);
     const mwSize out_ndims = ndims_a < D ? ndims_a : D;
-    s.out_a = create_output<T>(&plhs[0], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
-    s.out_b = create_output<T>(&plhs[1], out_ndims, mxGetDimensions(prhs[IN_IMAGE_A]));
+    const mwSize* dims_a = mxGetDimensions(prhs[IN_IMAGE_A]);
+    for (int k = 0; k < 2; ++k) {
+        if (every_voxel_mapped)
+            plhs[k] = mxCreateUninitNumericArray(out_ndims, const_cast<mwSize*>(dims_a),
+                                                 ElementClass<T>::id, mxREAL);
+        else
+            plhs[k] = mxCreateNumericArray(out_ndims, dims_a, ElementClass<T>::id, mxREAL);
+    }
+    s.out_a = static_cast<T*>(mxGetData(plhs[0]));
+    s.out_b = static_cast<T*>(mxGetData(plhs[1]));
     if (blocks == 0) return;
 
     // A plane has one slice and no z blocks to place.

@@ -1,30 +1,40 @@
 #!/usr/bin/env bash
-# run_bench.sh BENCH_BUILD [MAIN_BUILD]: runs every benchmark program and
-# every Octave comparison (against MAIN_BUILD/octave), and gathers their
-# tables into MAIN_BUILD/bench/results.md.
+# run_bench.sh BENCH_BUILD [MAIN_BUILD]: runs every benchmark program (the
+# stand-in host against the literal models) and bench/octave_bench.m (the
+# Octave MEX files of MAIN_BUILD from octave-cli), and gathers their tables
+# into MAIN_BUILD/bench/results.md. BENCH_SIZE=quick halves the edges of
+# every workload (a check that everything runs, not figures to quote).
 set -euo pipefail
-build=${1:-build-bench}
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build-bench}" && pwd)
 main=$(cd "${2:-$root/build}" && pwd)
 out=$main/bench
 mkdir -p "$out"
+rm -f "$out"/*.md
 status=0
 for program in "$build"/bench/bench_*; do
   [ -x "$program" ] || continue
   echo "== $(basename "$program")"
-  "$program" "$out" || status=1
+  "$program" "$out" "${BENCH_SIZE:-full}" || status=1
 done
-# Octave comparisons need the Octave MEX files of the main build.
-if command -v octave-cli >/dev/null && [ -d "$main/octave" ]; then
-  for script in "$root"/bench/octave_*.m; do
-    [ -f "$script" ] || continue
-    echo "== $(basename "$script")"
-    (cd "$root/bench" && octave-cli --no-gui --norc --quiet --no-window-system \
-       "$script" "$main/octave" "$out") || status=1
-  done
+# The Octave timings need the Octave MEX files of the main build and the
+# literal models built as MEX files in the bench build. glibc's allocator
+# is tuned as a user who times code in Octave would tune it: freed memory
+# stays with the process, so that each call's outputs do not come from fresh
+# pages (whose first touch costs more than many plug-in calls on a virtual
+# machine).
+if command -v octave-cli >/dev/null && [ -d "$main/octave" ] && [ -d "$build/literal" ]; then
+  echo "== octave_bench.m"
+  (cd "$root/bench" && MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=4294967296 \
+     octave-cli --no-gui --norc --quiet --no-window-system \
+       octave_bench.m "$main/octave" "$build/literal" "$out" "${BENCH_SIZE:-full}") || status=1
+else
+  echo "octave-cli, $main/octave or $build/literal missing: no Octave timings" >&2
+  status=1
 fi
 {
-  echo "# regkern benchmarks ($(date -u +%Y-%m-%d), $(nproc) cores)"
+  cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo 2>/dev/null | head -n 1)
+  echo "# regkern benchmarks ($(date -u +%Y-%m-%d), $(nproc) cores: ${cpu:-unknown processor})"
   echo
   for table in "$out"/*.md; do
     [ "$(basename "$table")" = results.md ] && continue

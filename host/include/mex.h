@@ -65,6 +65,10 @@ int mxIsSparse(const mxArray* array);
 mxArray* mxCreateNumericArray_700(mwSize ndim, const mwSize* dims, mxClassID class_id,
                                   mxComplexity complexity);
 mxArray* mxCreateDoubleScalar(double value);
+// The stand-in fills an uninitialised array with the byte 0xA5, so that an
+// element a plug-in leaves unwritten shows in every comparison.
+mxArray* mxCreateUninitNumericArray(mwSize ndim, const mwSize* dims, mxClassID class_id,
+                                    mxComplexity complexity);
 void mxDestroyArray(mxArray* array);
 
 int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const char* name);

@@ -24,10 +24,11 @@ template <class T> struct PlaneResult { std::vector<T> fx, fy; };
 
 // Volume inversion. i_outermost selects the kernel loop order i, j, k, c;
 // otherwise k, j, i, c.
-template <class T>
-VolumeResult<T> invert_volume(const std::vector<T>& bx, const std::vector<T>& by,
-                              const std::vector<T>& bz, int sx, int sy, int sz,
-                              const std::vector<T>& h, int kx, int ky, int kz, bool i_outermost)
+// Fields: std::vector or any array of values with operator[].
+template <class T, class Field = std::vector<T>>
+VolumeResult<T> invert_volume(const Field& bx, const Field& by, const Field& bz, int sx, int sy,
+                              int sz, const std::vector<T>& h, int kx, int ky, int kz,
+                              bool i_outermost)
 {
     const int64_t count = int64_t(sx) * sy * sz;
     VolumeResult<T> r{std::vector<T>(count), std::vector<T>(count), std::vector<T>(count)};
@@ -97,9 +98,9 @@ VolumeResult<T> invert_volume(const std::vector<T>& bx, const std::vector<T>& by
 }
 
 // Plane inversion in double; kernel loops j, i, c.
-inline PlaneResult<double> invert_plane(const std::vector<double>& bx,
-                                        const std::vector<double>& by, int sx, int sy,
-                                        const std::vector<double>& h, int kx, int ky)
+template <class Field = std::vector<double>>
+PlaneResult<double> invert_plane(const Field& bx, const Field& by, int sx, int sy,
+                                 const std::vector<double>& h, int kx, int ky)
 {
     const int64_t count = int64_t(sx) * sy;
     PlaneResult<double> r{std::vector<double>(count), std::vector<double>(count)};

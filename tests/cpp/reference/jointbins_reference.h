@@ -21,8 +21,10 @@ struct Histograms {
     std::vector<T> second;  // B
 };
 
-inline Histograms<double> run_f64(const std::vector<double>& image1,
-                                  const std::vector<double>& image2, double L, double U, double K)
+// Images: std::vector or any array of samples with size() and operator[].
+template <class Images = std::vector<double>>
+Histograms<double> run_f64(const Images& image1, const Images& image2, double L, double U,
+                           double K)
 {
     const int n = static_cast<int>(image1.size());
     const int B = static_cast<int>(K);
@@ -80,8 +82,8 @@ inline Histograms<double> run_f64(const std::vector<double>& image1,
 
 // Every working value is a float; each expression is evaluated in double
 // from float operands and rounded to float when stored.
-inline Histograms<float> run_f32(const std::vector<float>& image1,
-                                 const std::vector<float>& image2, float L, float U, float K)
+template <class Images = std::vector<float>>
+Histograms<float> run_f32(const Images& image1, const Images& image2, float L, float U, float K)
 {
     const int n = static_cast<int>(image1.size());
     const int B = static_cast<int>(K);

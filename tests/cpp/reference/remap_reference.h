@@ -70,10 +70,20 @@ bool map_index(T v, T bin_scale, T min, int nb, int* index)
     return true;
 }
 
+// The images and outputs of one run, as the host hands them over.
+template <class T>
+struct RemapData {
+    const T *a, *b, *c, *d, *weights;
+    T *out_a, *out_b;
+};
+
+// Remaps into data.out_a and data.out_b, which hold zeros where no block
+// writes; sizes and settings come from `in` (its image vectors are not read).
 // slab_lo..slab_hi-1 restricts the block layers (z for a volume, block rows y
 // for a plane) that are processed, as one worker of a split would.
 template <class T>
-RemapResult<T> remap(const RemapCase<T>& in, int slab_lo = 0, int slab_hi = 1 << 30)
+void remap_into(const RemapCase<T>& in, const RemapData<T>& data, int slab_lo = 0,
+                int slab_hi = 1 << 30)
 {
     const int sx = in.sx, sy = in.sy, sz = in.dims == 3 ? in.sz : 1;
     const int wx = in.wx, wy = in.wy, wz = in.dims == 3 ? in.wz : 1;
@@ -85,9 +95,6 @@ RemapResult<T> remap(const RemapCase<T>& in, int slab_lo = 0, int slab_hi = 1 <<
     const int gy = (int)std::ceil((double)(T)sy / (double)in.spacing);
     const int gz = in.dims == 3 ? (int)std::ceil((double)(T)sz / (double)in.spacing) : 1;
 
-    RemapResult<T> out;
-    out.out_a.assign((size_t)sx * sy * sz, T(0));
-    out.out_b.assign((size_t)sx * sy * sz, T(0));
     std::vector<T> hist_ad((size_t)nb * nb), hist_cb((size_t)nb * nb);
 
     for (int bz = 0; bz < gz; ++bz)
@@ -132,35 +139,47 @@ RemapResult<T> remap(const RemapCase<T>& in, int slab_lo = 0, int slab_hi = 1 <<
                             int py = (int)((double)cy + ky - hy);
                             int pz = (int)((double)cz + kz - hz);
                             int q = px + py * sx + pz * sx * sy;
-                            T w = in.weights[kx + ky * wx + kz * wx * wy];
-                            gather(hist_ad, nb, in.bins, bin_scale, in.min, in.a[q], in.d[q], w);
-                            gather(hist_cb, nb, in.bins, bin_scale, in.min, in.c[q], in.b[q], w);
+                            T w = data.weights[kx + ky * wx + kz * wx * wy];
+                            gather(hist_ad, nb, in.bins, bin_scale, in.min, data.a[q], data.d[q], w);
+                            gather(hist_cb, nb, in.bins, bin_scale, in.min, data.c[q], data.b[q], w);
                         }
                 for (int z = z_lo; z <= z_hi; ++z)
                     for (int y = y_lo; y <= y_hi; ++y)
                         for (int x = x_lo; x <= x_hi; ++x) {
                             int q = x + y * sx + z * sx * sy;
                             int r;
-                            if (map_index(in.a[q], bin_scale, in.min, nb, &r)) {
+                            if (map_index(data.a[q], bin_scale, in.min, nb, &r)) {
                                 int best = 0;
                                 T m = hist_ad[r + 0 * nb];
                                 for (double k = 0; k < (double)in.bins; ++k)
                                     if (m < hist_ad[r + (int)k * nb]) { m = hist_ad[r + (int)k * nb]; best = (int)k; }
-                                out.out_a[q] = (T)((double)(T)best / (double)bin_scale + (double)in.min);
+                                data.out_a[q] = (T)((double)(T)best / (double)bin_scale + (double)in.min);
                             } else {
-                                out.out_a[q] = (T)NAN;
+                                data.out_a[q] = (T)NAN;
                             }
-                            if (map_index(in.b[q], bin_scale, in.min, nb, &r)) {
+                            if (map_index(data.b[q], bin_scale, in.min, nb, &r)) {
                                 int best = 0;
                                 T m = hist_cb[0 + r * nb];
                                 for (double k = 0; k < (double)in.bins; ++k)
                                     if (m < hist_cb[(int)k + r * nb]) { m = hist_cb[(int)k + r * nb]; best = (int)k; }
-                                out.out_b[q] = (T)((double)(T)best / (double)bin_scale + (double)in.min);
+                                data.out_b[q] = (T)((double)(T)best / (double)bin_scale + (double)in.min);
                             } else {
-                                out.out_b[q] = (T)NAN;
+                                data.out_b[q] = (T)NAN;
                             }
                         }
             }
+}
+
+template <class T>
+RemapResult<T> remap(const RemapCase<T>& in, int slab_lo = 0, int slab_hi = 1 << 30)
+{
+    const size_t count = (size_t)in.sx * in.sy * (in.dims == 3 ? in.sz : 1);
+    RemapResult<T> out;
+    out.out_a.assign(count, T(0));
+    out.out_b.assign(count, T(0));
+    remap_into(in, RemapData<T>{in.a.data(), in.b.data(), in.c.data(), in.d.data(),
+                                in.weights.data(), out.out_a.data(), out.out_b.data()},
+               slab_lo, slab_hi);
     return out;
 }
 
