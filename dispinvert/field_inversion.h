@@ -46,12 +46,13 @@ struct InversionSlab {
     const double* kernel;
     int32_t weight_table;
     // Per point of the slab, sums_per_point values (F..., S) side by side,
-    // zero on entry. Point x of row y (and plane z) lies at
-    // x + y * pitch[1] (+ (z - first) * pitch[2]), in points; for a plane the
-    // row is counted from first. The pitches leave a gap after each row and
-    // plane (see sums_pitch in splat.h).
-    T* sums;
+    // zero on entry, layer by layer along the last axis: layer[i] holds
+    // layer first + i, in which point x (of row y) lies at x (+ y * pitch[1])
+    // in points. A volume's rows and a layer's end leave a gap (see
+    // sums_pitch in splat.h); layer_points counts a layer with its gap.
+    T* const* layer;
     std::array<int64_t, N> pitch;
+    int64_t layer_points;
     // Room for the share weights of one sample: 2^N tables of weight_table
     // doubles (footprint.h), and where a point finds its weight through
     // corner c, relative to its own place: c * weight_table minus the

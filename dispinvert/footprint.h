@@ -196,7 +196,7 @@ void splat_sample(const InversionSlab<T, N>& slab, const Sample<N>& sample)
     const FieldInversion<T, N>& job = *slab.job;
     const std::array<int32_t, N>& k = job.kernel_extent;
     std::array<int32_t, N> lo, hi;
-    int64_t point = 0;        // in the slab's sums, of footprint offset lo
+    int64_t point = 0;        // in its layer, of footprint offset lo
     int64_t place = 0;        // in the tables, of footprint offset lo
     int64_t kernel_step = 1;  // kernel elements between neighbours along a
     for (int a = 0; a < N; ++a) {
@@ -208,7 +208,7 @@ void splat_sample(const InversionSlab<T, N>& slab, const Sample<N>& sample)
         if (first > last) return;
         lo[a] = static_cast<int32_t>(first);
         hi[a] = static_cast<int32_t>(last);
-        point += (reach + first - (a == N - 1 ? lower : 0)) * (a == 0 ? 1 : slab.pitch[a]);
+        if (a < N - 1) point += (reach + first) * slab.pitch[a];
         place += first * kernel_step;
         kernel_step *= k[a];
     }
@@ -222,7 +222,8 @@ void splat_sample(const InversionSlab<T, N>& slab, const Sample<N>& sample)
     for (int32_t r_last = lo[N - 1]; r_last <= hi[N - 1]; ++r_last) {
         const int last_kind = axis_reach(r_last, k[N - 1]);
         const int64_t step = r_last - lo[N - 1];
-        run.sums = slab.sums + (point + step * slab.pitch[N - 1]) * sums_per_point;
+        const int64_t layer = sample.reach_origin[N - 1] + r_last - slab.first;
+        run.sums = slab.layer[layer] + point * sums_per_point;
         run.weights = slab.weights + place + step * plane_step - lo[0];
         if constexpr (N == 2) {
             splat_rows_of_kind<T, N, Order, L>(last_kind, run, 1, 0, kx, slab.corner, carried);

@@ -110,9 +110,7 @@ void normalise_slab(const InversionSlab<T, N>& slab)
     for (int32_t z = slab.first; z < slab.end; ++z) {
         for (int32_t y = 0; y < rows; ++y) {
             const int64_t line = N == 3 ? static_cast<int64_t>(z) * sy + y : z;
-            int64_t row = (z - slab.first) * slab.pitch[N - 1];
-            if constexpr (N == 3) row += y * slab.pitch[1];
-            const T* s = slab.sums + row * sums_per_point;
+            const T* s = slab.layer[z - slab.first] + (N == 3 ? y * slab.pitch[1] : 0) * sums_per_point;
             std::array<T*, N> out;
             for (int a = 0; a < N; ++a) out[a] = job.forward[a] + line * sx;
             for (int32_t x = 0; x < sx; ++x, s += sums_per_point) {
@@ -131,9 +129,9 @@ template <class T, int N, KernelOrder Order, class L>
 void invert_slab(const InversionSlab<T, N>& slab)
 {
     const FieldInversion<T, N>& job = *slab.job;
-    int64_t points = slab.end - slab.first;
-    for (int a = 1; a < N; ++a) points *= a == N - 1 ? slab.pitch[a] : 1;
-    std::memset(slab.sums, 0, static_cast<size_t>(points) * sums_per_point * sizeof(T));
+    for (int32_t layer = 0; layer < slab.end - slab.first; ++layer)
+        std::memset(slab.layer[layer], 0,
+                    static_cast<size_t>(slab.layer_points) * sums_per_point * sizeof(T));
 
     std::array<int32_t, N> half_width;
     for (int a = 0; a < N; ++a)
@@ -271,8 +269,17 @@ void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath p
     pitch[1] = detail::sums_pitch<T>(job.grid[0], k[1]);
     if (N == 3) pitch[N - 1] = detail::sums_pitch<T>(pitch[1] * job.grid[1], k[N - 1]);
 
+    // The sums come in pieces of whole layers, up to 16 MB each where a layer
+    // is smaller: the C library hands blocks of up to 32 MB back to the next
+    // call instead of fresh pages from the system (each page would cost a
+    // fault when first touched).
+    const int64_t layer_points = pitch[N - 1];
+    const int64_t layer_bytes = layer_points * sums_per_point * sizeof(T);
+    const int64_t layers_per_piece = std::max<int64_t>(1, (int64_t{16} << 20) / layer_bytes);
+
     std::vector<InversionSlab<T, N>> slabs(static_cast<size_t>(workers));
     std::vector<std::unique_ptr<T[], detail::FreeScratch>> sums;
+    std::vector<std::vector<T*>> slab_layers(static_cast<size_t>(workers));
     std::vector<std::unique_ptr<double[], detail::FreeScratch>> weights;
     for (int32_t t = 0; t < workers; ++t) {
         InversionSlab<T, N>& slab = slabs[t];
@@ -284,9 +291,16 @@ void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath p
         slab.weight_table = weight_table;
         slab.corner = corner;
         slab.pitch = pitch;
-        sums.push_back(detail::take_scratch<T>((slab.end - slab.first) * pitch[N - 1] *
-                                               sums_per_point));
-        slab.sums = sums.back().get();
+        for (int32_t layer = slab.first; layer < slab.end; ++layer) {
+            const int64_t in_piece = (layer - slab.first) % layers_per_piece;
+            if (in_piece == 0) {
+                const int64_t count = std::min<int64_t>(layers_per_piece, slab.end - layer);
+                sums.push_back(detail::take_scratch<T>(count * layer_points * sums_per_point));
+            }
+            slab_layers[t].push_back(sums.back().get() + in_piece * layer_points * sums_per_point);
+        }
+        slab.layer = slab_layers[t].data();
+        slab.layer_points = layer_points;
         weights.push_back(detail::take_scratch<double>(int64_t{weight_table} << N));
         slab.weights = weights.back().get();
     }
