@@ -115,6 +115,44 @@ inline void splat_point(T* sums, const double* weights, const CornerOffsets<N>& 
     L::store(sums, point);
 }
 
+// splat_point for two neighbouring points of a row, both reached by both x
+// corners, in the eight lanes of L::Octet.
+template <class T, int N, KernelOrder Order, int Kind, class L>
+inline void splat_two_points(T* sums, const double* weights, const CornerOffsets<N>& offset,
+                             typename L::Octet carried)
+{
+    constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
+    typename L::Octet points = L::load_pair(sums);
+    auto take = [&](int corner) {
+        const typename L::Octet w = L::weight_pair(weights + offset[corner]);
+        points = StoredAs<L, T>::of(L::add(points, L::mul(carried, w)));
+    };
+    if constexpr (Order == KernelOrder::high_axis_outermost) {
+#pragma GCC unroll 4
+        for (int l = 0; l < pattern.count; ++l) {
+            take(corner_of<N>(pattern.offset[l], 1));
+            take(corner_of<N>(pattern.offset[l], 0));
+        }
+    } else {
+#pragma GCC unroll 4
+        for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 1));
+#pragma GCC unroll 4
+        for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 0));
+    }
+    L::store_pair(sums, points);
+}
+
+// The carried value as L::Octet lanes (u_x, u_x, u_y, u_y, ...), where L has
+// them; an unused stand-in otherwise.
+template <class L, bool Pairs = HasPairs<L>::value> struct CarriedPair {
+    struct Octet {};
+    static Octet of(typename L::Quad) { return {}; }
+};
+template <class L> struct CarriedPair<L, true> {
+    using Octet = typename L::Octet;
+    static Octet of(typename L::Quad quad) { return L::widen_pairwise(quad); }
+};
+
 // Where a run of footprint rows lies: x offsets first..last, the sums of
 // the row's point `first` and the table place of the row's offset 0.
 // The table place of a point moves by 1 along x and by Kx between rows.
@@ -132,6 +170,8 @@ void splat_rows(RowRun<T> run, int32_t rows, int64_t row_step, int32_t kx,
                 const CornerOffsets<N>& offset, typename L::Quad carried)
 {
     const int32_t both_last = std::min(run.last, kx - 1);
+    const auto carried_pair = CarriedPair<L>::of(carried);
+    (void)carried_pair;
     for (int32_t row = 0; row < rows; ++row) {
         int32_t rx = run.first;
         T* sums = run.sums;
@@ -139,6 +179,11 @@ void splat_rows(RowRun<T> run, int32_t rows, int64_t row_step, int32_t kx,
             splat_point<T, N, Order, Kind, true, false, L>(sums, run.weights, offset, carried);
             ++rx;
             sums += sums_per_point;
+        }
+        if constexpr (HasPairs<L>::value) {
+            for (; rx < both_last; rx += 2, sums += 2 * sums_per_point)
+                splat_two_points<T, N, Order, Kind, L>(sums, run.weights + rx, offset,
+                                                       carried_pair);
         }
         for (; rx <= both_last; ++rx, sums += sums_per_point)
             splat_point<T, N, Order, Kind, true, true, L>(sums, run.weights + rx, offset, carried);

@@ -119,10 +119,52 @@ struct Avx2Lanes {
     }
 };
 
-// The AVX2 form compiled for AVX-512 processors: the compiler may use the
-// 32 vector registers and the shorter EVEX forms there.
+// The AVX2 form compiled for AVX-512 processors, and an eight-lane form for
+// two neighbouring points of a row that take their shares in the same
+// pattern: the two points' sums interleaved, lanes (F_x, F_x', F_y, F_y',
+// ...), so that a share weight pair (w, w') loaded from neighbouring table
+// places and repeated fills them. Two points per instruction halve the
+// latency chain per share, which bounds the single-precision form (its
+// every sum is rounded to float in the chain).
+// (The all-lanes masks keep GCC 12 from warning about the undefined
+// register that the unmasked forms start from.)
 #define REGKERN_AVX512 REGKERN_TARGET("avx512f,avx512vl,avx2")
 struct Avx512Lanes {
+    static constexpr bool has_pairs = true;
+    struct Octet {
+        __m512d lanes;
+    };
+    REGKERN_AVX512 static Octet interleave(__m512d two_points)
+    {
+        return {_mm512_maskz_permutexvar_pd(0xFF, _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7), two_points)};
+    }
+    REGKERN_AVX512 static __m512d separate(Octet x)
+    {
+        return _mm512_maskz_permutexvar_pd(0xFF, _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), x.lanes);
+    }
+    REGKERN_AVX512 static Octet load_pair(const double* p) { return interleave(_mm512_loadu_pd(p)); }
+    REGKERN_AVX512 static Octet load_pair(const float* p)
+    {
+        return interleave(_mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(p)));
+    }
+    REGKERN_AVX512 static void store_pair(double* p, Octet x) { _mm512_storeu_pd(p, separate(x)); }
+    REGKERN_AVX512 static void store_pair(float* p, Octet x)
+    {
+        _mm256_storeu_ps(p, _mm512_maskz_cvtpd_ps(0xFF, separate(x)));
+    }
+    // (w, w') from p[0], p[1], repeated over the four pairs of lanes.
+    REGKERN_AVX512 static Octet weight_pair(const double* p)
+    {
+        return {_mm512_castps_pd(
+            _mm512_maskz_broadcast_f32x4(0xFFFF, _mm_castpd_ps(_mm_loadu_pd(p))))};
+    }
+    REGKERN_AVX512 static Octet add(Octet a, Octet b) { return {_mm512_add_pd(a.lanes, b.lanes)}; }
+    REGKERN_AVX512 static Octet mul(Octet a, Octet b) { return {_mm512_mul_pd(a.lanes, b.lanes)}; }
+    REGKERN_AVX512 static Octet round_to_float(Octet x)
+    {
+        return {_mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, x.lanes))};
+    }
+
     struct Quad {
         __m256d lanes;
     };
@@ -137,6 +179,12 @@ struct Avx512Lanes {
     {
         return {_mm256_cvtps_pd(_mm256_cvtpd_ps(x.lanes))};
     }
+    // (a, b, c, d) -> (a, a, b, b, c, c, d, d)
+    REGKERN_AVX512 static Octet widen_pairwise(Quad x)
+    {
+        return {_mm512_maskz_permutexvar_pd(0xFF, _mm512_setr_epi64(0, 0, 1, 1, 2, 2, 3, 3),
+                                      _mm512_maskz_broadcast_f64x4(0xFF, x.lanes))};
+    }
 };
 
 #endif  // REGKERN_X86_LANES
@@ -144,10 +192,18 @@ struct Avx512Lanes {
 // The value a T store would keep: nothing to round for double.
 template <class L, class T> struct StoredAs;
 template <class L> struct StoredAs<L, double> {
-    static typename L::Quad of(typename L::Quad x) { return x; }
+    template <class V> static V of(V x) { return x; }
 };
 template <class L> struct StoredAs<L, float> {
-    static typename L::Quad of(typename L::Quad x) { return L::round_to_float(x); }
+    template <class V> static V of(V x) { return L::round_to_float(x); }
+};
+
+// Whether L has the eight-lane form for two points.
+template <class L, class = void> struct HasPairs {
+    static constexpr bool value = false;
+};
+template <class L> struct HasPairs<L, decltype(void(L::has_pairs))> {
+    static constexpr bool value = L::has_pairs;
 };
 
 }  // namespace regkern
