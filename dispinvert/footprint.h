@@ -80,19 +80,30 @@ constexpr int corner_of(const std::array<int, N>& d, int dx)
     return c;
 }
 
-// Every share of the sample at one point: sums points at its running sums,
-// weights at its own place r in the tables (the weight of corner c lies
-// offset[c] doubles further on). LowerX: the corner at floor(q_x) reaches
-// the point (rx < Kx); UpperX: the corner at floor(q_x) + 1 does (rx >= 1).
-template <class T, int N, KernelOrder Order, int Kind, bool LowerX, bool UpperX, class L>
-inline void splat_point(T* sums, const double* weights, const CornerOffsets<N>& offset,
-                        typename L::Quad carried)
+// Every share of the sample at one point, and at the points of the same x in
+// the next Rows - 1 rows of the same kind, which take theirs in the same
+// pattern: their chains of additions, interleaved, keep the processor
+// busy while each waits for its last addition (and, in single precision,
+// its rounding). sums points at the running sums, weights at the point's
+// own place r in the tables (the weight of corner c lies offset[c] doubles
+// further on); the next rows lie row_step sums and kx table doubles on.
+// LowerX: the corner at floor(q_x) reaches the point (rx < Kx); UpperX: the
+// corner at floor(q_x) + 1 does (rx >= 1).
+template <class T, int N, KernelOrder Order, int Kind, bool LowerX, bool UpperX, int Rows,
+          class L>
+inline void splat_point(T* sums, int64_t row_step, const double* weights, int32_t kx,
+                        const CornerOffsets<N>& offset, typename L::Quad carried)
 {
     constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
-    typename L::Quad point = L::load(sums);
+    typename L::Quad point[Rows];
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) point[r] = L::load(sums + r * row_step);
     auto take = [&](int corner) {
-        const typename L::Quad w = L::broadcast(weights[offset[corner]]);
-        point = StoredAs<L, T>::of(L::add(point, L::mul(carried, w)));
+#pragma GCC unroll 2
+        for (int r = 0; r < Rows; ++r) {
+            const typename L::Quad w = L::broadcast(weights[offset[corner] + r * kx]);
+            point[r] = StoredAs<L, T>::of(L::add(point[r], L::mul(carried, w)));
+        }
     };
     if constexpr (Order == KernelOrder::high_axis_outermost) {
         // x is the innermost kernel axis: per row corner, upper then lower.
@@ -112,20 +123,26 @@ inline void splat_point(T* sums, const double* weights, const CornerOffsets<N>& 
             for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 0));
         }
     }
-    L::store(sums, point);
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) L::store(sums + r * row_step, point[r]);
 }
 
-// splat_point for two neighbouring points of a row, both reached by both x
-// corners, in the eight lanes of L::Octet.
-template <class T, int N, KernelOrder Order, int Kind, class L>
-inline void splat_two_points(T* sums, const double* weights, const CornerOffsets<N>& offset,
-                             typename L::Octet carried)
+// splat_point for two neighbouring points of a row (and of Rows - 1 rows
+// more), both reached by both x corners, in the eight lanes of L::Octet.
+template <class T, int N, KernelOrder Order, int Kind, int Rows, class L>
+inline void splat_two_points(T* sums, int64_t row_step, const double* weights, int32_t kx,
+                             const CornerOffsets<N>& offset, typename L::Octet carried)
 {
     constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
-    typename L::Octet points = L::load_pair(sums);
+    typename L::Octet points[Rows];
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) points[r] = L::load_pair(sums + r * row_step);
     auto take = [&](int corner) {
-        const typename L::Octet w = L::weight_pair(weights + offset[corner]);
-        points = StoredAs<L, T>::of(L::add(points, L::mul(carried, w)));
+#pragma GCC unroll 2
+        for (int r = 0; r < Rows; ++r) {
+            const typename L::Octet w = L::weight_pair(weights + offset[corner] + r * kx);
+            points[r] = StoredAs<L, T>::of(L::add(points[r], L::mul(carried, w)));
+        }
     };
     if constexpr (Order == KernelOrder::high_axis_outermost) {
 #pragma GCC unroll 4
@@ -139,7 +156,8 @@ inline void splat_two_points(T* sums, const double* weights, const CornerOffsets
 #pragma GCC unroll 4
         for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 0));
     }
-    L::store_pair(sums, points);
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) L::store_pair(sums + r * row_step, points[r]);
 }
 
 // The carried value as L::Octet lanes (u_x, u_x, u_y, u_y, ...), where L has
@@ -163,35 +181,50 @@ struct RowRun {
     const double* weights;
 };
 
-// `rows` footprint rows of one kind, `row_step` sums and Kx table doubles
-// apart.
+// The points of Rows footprint rows of one kind together, `row_step` sums
+// and Kx table doubles apart.
+template <class T, int N, KernelOrder Order, int Kind, int Rows, class L>
+inline void splat_row(const RowRun<T>& run, int64_t row_step, int32_t kx,
+                      const CornerOffsets<N>& offset, typename L::Quad carried,
+                      typename CarriedPair<L>::Octet carried_pair)
+{
+    const int32_t both_last = std::min(run.last, kx - 1);
+    int32_t rx = run.first;
+    T* sums = run.sums;
+    if (rx == 0) {
+        splat_point<T, N, Order, Kind, true, false, Rows, L>(sums, row_step, run.weights, kx,
+                                                              offset, carried);
+        ++rx;
+        sums += sums_per_point;
+    }
+    if constexpr (HasPairs<L>::value) {
+        for (; rx < both_last; rx += 2, sums += 2 * sums_per_point)
+            splat_two_points<T, N, Order, Kind, Rows, L>(sums, row_step, run.weights + rx, kx,
+                                                         offset, carried_pair);
+    }
+    (void)carried_pair;
+    for (; rx <= both_last; ++rx, sums += sums_per_point)
+        splat_point<T, N, Order, Kind, true, true, Rows, L>(sums, row_step, run.weights + rx, kx,
+                                                             offset, carried);
+    if (rx <= run.last)
+        splat_point<T, N, Order, Kind, false, true, Rows, L>(sums, row_step, run.weights + rx, kx,
+                                                              offset, carried);
+}
+
+// `rows` footprint rows of one kind, two at a time.
 template <class T, int N, KernelOrder Order, int Kind, class L>
 void splat_rows(RowRun<T> run, int32_t rows, int64_t row_step, int32_t kx,
                 const CornerOffsets<N>& offset, typename L::Quad carried)
 {
-    const int32_t both_last = std::min(run.last, kx - 1);
     const auto carried_pair = CarriedPair<L>::of(carried);
-    (void)carried_pair;
-    for (int32_t row = 0; row < rows; ++row) {
-        int32_t rx = run.first;
-        T* sums = run.sums;
-        if (rx == 0) {
-            splat_point<T, N, Order, Kind, true, false, L>(sums, run.weights, offset, carried);
-            ++rx;
-            sums += sums_per_point;
-        }
-        if constexpr (HasPairs<L>::value) {
-            for (; rx < both_last; rx += 2, sums += 2 * sums_per_point)
-                splat_two_points<T, N, Order, Kind, L>(sums, run.weights + rx, offset,
-                                                       carried_pair);
-        }
-        for (; rx <= both_last; ++rx, sums += sums_per_point)
-            splat_point<T, N, Order, Kind, true, true, L>(sums, run.weights + rx, offset, carried);
-        if (rx <= run.last)
-            splat_point<T, N, Order, Kind, false, true, L>(sums, run.weights + rx, offset, carried);
-        run.sums += row_step;
-        run.weights += kx;
+    int32_t row = 0;
+    for (; row + 1 < rows; row += 2) {
+        splat_row<T, N, Order, Kind, 2, L>(run, row_step, kx, offset, carried, carried_pair);
+        run.sums += 2 * row_step;
+        run.weights += 2 * kx;
     }
+    if (row < rows)
+        splat_row<T, N, Order, Kind, 1, L>(run, row_step, kx, offset, carried, carried_pair);
 }
 
 template <class T, int N, KernelOrder Order, class L>
