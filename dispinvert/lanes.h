@@ -17,8 +17,15 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define REGKERN_X86_LANES 1
 #define REGKERN_TARGET(isa) __attribute__((target(isa)))
-#define REGKERN_FLATTEN __attribute__((flatten))
 #include <immintrin.h>
+#endif
+
+// Inlines everything a path's entry calls into it, so that its lane
+// operations are compiled for its instruction set and kept in registers.
+#if defined(__GNUC__)
+#define REGKERN_FLATTEN __attribute__((flatten))
+#else
+#define REGKERN_FLATTEN
 #endif
 
 namespace regkern {

@@ -156,7 +156,7 @@ void invert_slab(const InversionSlab<T, N>& slab)
 // One entry per vector path, each compiled for its instruction set with
 // everything it calls inlined into it.
 template <class T, int N, KernelOrder Order>
-void invert_slab_portable(const InversionSlab<T, N>& slab)
+REGKERN_FLATTEN void invert_slab_portable(const InversionSlab<T, N>& slab)
 {
     invert_slab<T, N, Order, PortableLanes>(slab);
 }
