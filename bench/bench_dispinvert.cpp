@@ -1,6 +1,7 @@
 // Times dispinvert_vol_f64, dispinvert_vol_f32 and dispinvert_plane_f64
-// through the stand-in host against the literal model on the standard
-// workloads, checks that both give identical bits, and writes
+// through the stand-in host at 1 and 2 threads against the literal model
+// (1 thread) on the standard workloads, checks that all give identical
+// bits, and writes
 // <out>/dispinvert.md. A second argument "quick" halves every workload.
 #include "bench_common.h"
 #include "reference/dispinvert_reference.h"
@@ -75,32 +76,45 @@ void bench_case(const char* plugin, const Workload& w, bool i_outermost, int run
         }
     };
 
-    // Alternate the two so that a burst of load on the shared machine hits
-    // both alike; the medians are taken over the runs of each.
-    std::vector<double> plugin_times, literal_times;
-    bool identical = true;
+    // Alternate the literal model and the plug-in at 1 and 2 threads so that
+    // a burst of load on the shared machine hits all alike; the medians are
+    // taken over the runs of each.
+    const std::vector<int> thread_counts = {1, 2};
+    std::vector<std::vector<double>> plugin_times(thread_counts.size());
+    std::vector<double> literal_times;
+    std::vector<bool> identical(thread_counts.size(), true);
     for (int r = 0; r < runs; ++r) {
         literal_times.push_back(bench::median_seconds(1, run_literal));
-        standin::CallResult result;
-        plugin_times.push_back(
-            bench::median_seconds(1, [&] { result = standin::call(plugin, dims, pointers); }));
-        identical = identical && result.ok && result.outputs.size() == expected.size();
-        for (size_t a = 0; identical && a < expected.size(); ++a)
-            identical = bench::same_bits(expected[a], result.outputs[a].data<T>(),
-                                         expected[a].size());
+        for (size_t t = 0; t < thread_counts.size(); ++t) {
+            standin::set_thread_count(thread_counts[t]);
+            standin::CallResult result;
+            plugin_times[t].push_back(
+                bench::median_seconds(1, [&] { result = standin::call(plugin, dims, pointers); }));
+            bool same = result.ok && result.outputs.size() == expected.size();
+            for (size_t a = 0; same && a < expected.size(); ++a)
+                same = bench::same_bits(expected[a], result.outputs[a].data<T>(),
+                                        expected[a].size());
+            identical[t] = identical[t] && same;
+        }
     }
-    std::sort(plugin_times.begin(), plugin_times.end());
-    std::sort(literal_times.begin(), literal_times.end());
-    const double plugin_s = plugin_times[plugin_times.size() / 2];
-    const double literal_s = literal_times[literal_times.size() / 2];
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double literal_s = median(literal_times);
 
     double shares = dims == 3 ? 8 : 4;
     for (int a = 0; a < dims; ++a) shares *= double(w.grid[a]) * w.kernel_dims[a];
     const std::string name = extents(w.grid) + ", kernel " + extents(w.kernel_dims);
-    rows.push_back({plugin, name, 1, plugin_s, literal_s, shares, "shares", identical});
-    std::fprintf(stderr, "%s %s: %.1f ms vs %.1f ms (%.2f ns/share vs %.2f), %s\n", plugin,
-                 name.c_str(), plugin_s * 1e3, literal_s * 1e3, plugin_s / shares * 1e9,
-                 literal_s / shares * 1e9, identical ? "identical" : "BITS DIFFER");
+    for (size_t t = 0; t < thread_counts.size(); ++t) {
+        const double plugin_s = median(plugin_times[t]);
+        rows.push_back({plugin, name, thread_counts[t], plugin_s, literal_s, shares, "shares",
+                        identical[t]});
+        std::fprintf(stderr, "%s %s, %d thread(s): %.1f ms vs %.1f ms (%.2f ns/share vs %.2f), %s\n",
+                     plugin, name.c_str(), thread_counts[t], plugin_s * 1e3, literal_s * 1e3,
+                     plugin_s / shares * 1e9, literal_s / shares * 1e9,
+                     identical[t] ? "identical" : "BITS DIFFER");
+    }
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// The data of one field inversion and of one of its samples, shared by the
-// splatting loop (splat.h) and the footprint walk (footprint.h).
+// The data of one field inversion, of one worker's share of it and of one
+// sample, shared by the splatting loop (splat.h) and the footprint walk
+// (footprint.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-#include "pair.h"
+#include "vector_path.h"
 
 namespace regkern {
 
@@ -16,51 +17,63 @@ enum class KernelOrder {
     low_axis_outermost,   // i, then j, then k
 };
 
+// What a call reads and writes.
 template <class T, int N>
 struct FieldInversion {
     std::array<int32_t, N> grid;          // sx, sy(, sz)
     std::array<const T*, N> backward;     // bx, by(, bz), grid storage order
     std::array<int32_t, N> kernel_extent; // Kx, Ky(, Kz)
     const T* kernel;                      // H, kernel storage order
-    std::array<T*, N> forward;            // Fx, Fy(, Fz), zero-filled on entry
-    T* weight_sum;                        // S, one per grid point, zero-filled on entry
-    T* row_buffer;                        // room for one grid row (sx values)
+    std::array<T*, N> forward;            // Fx, Fy(, Fz): written by the normalisation
+};
+
+template <int N> using CornerOffsets = std::array<int32_t, (1 << N)>;
+
+// Values per grid point in a worker's sums: the N forward components and S.
+constexpr int sums_per_point = 4;
+
+// One worker's share: the slab [first, end) of the last grid axis (z-planes
+// of a volume, rows of a plane). The worker visits every sample in storage
+// order, adds the shares that land in its slab to its own sums, and then
+// writes the normalised forward field of its slab.
+template <class T, int N>
+struct InversionSlab {
+    const FieldInversion<T, N>* job;
+    VectorPath path;
+    int32_t first, end;
+    // The kernel in double, zero-padded to weight_table elements (a multiple
+    // of 4), shared read-only by all workers.
+    const double* kernel;
+    int32_t weight_table;
+    // Per point of the slab, sums_per_point values (F..., S) side by side,
+    // zero on entry, layer by layer along the last axis: layer[i] holds
+    // layer first + i, in which point x (of row y) lies at x (+ y * pitch[1])
+    // in points. A volume's rows and a layer's end leave a gap (see
+    // sums_pitch in splat.h); layer_points counts a layer with its gap.
+    T* const* layer;
+    std::array<int64_t, N> pitch;
+    int64_t layer_points;
+    // Room for the share weights of one sample: 2^N tables of weight_table
+    // doubles (footprint.h), and where a point finds its weight through
+    // corner c, relative to its own place: c * weight_table minus the
+    // kernel element of the corner offsets.
+    double* weights;
+    CornerOffsets<N> corner;
 };
 
 namespace detail {
 
-// One sample's splat: its carried value u, the lowest grid point its kernel
-// can reach along each axis (floor(q) minus the half-width, in 64 bits so
-// that adding a kernel index never overflows) and its corner weights W[c].
-// Values of type T are held exactly in double, and also in both lanes of a
-// Pair for splatting two grid points at once.
+// One sample's splat: the lowest grid point its kernel can reach along each
+// axis (floor(q) minus the half-width, in 64 bits so that adding a kernel
+// index never overflows), its carried value u (lanes 0..N-1) with 1 in lane
+// N (the lane of S, which takes the weight itself) and its corner weights
+// W[c], each a T value held in double.
 template <int N>
 struct Sample {
     std::array<int64_t, N> reach_origin;
-    std::array<double, N> carried;
-    std::array<Pair, N> carried_pair;
+    double carried[4];
     std::array<double, (1 << N)> corner_weight;
-    std::array<Pair, (1 << N)> corner_weight_pair;
 };
-
-// While splatting, grid row (y, z) of the forward field and of S is stored
-// rotated along x by shift(y, z) = (y * step[1] + z * step[2]) mod sx
-// positions (step[0] unused): point x of the row lies at
-// (x + shift) mod sx. When a row length in bytes is a multiple of 4096,
-// neighbouring rows otherwise share their low 12 address bits point for
-// point, and a load from one row is held up behind recent stores to the
-// other (the processor compares only those bits at first). The
-// normalisation puts every row back in place.
-template <int N>
-struct RowStagger {
-    std::array<int32_t, N> step;
-};
-
-// (a + b) mod m for 0 <= a, b < m, without leaving the int32 range.
-inline int32_t add_mod(int32_t a, int32_t b, int32_t m)
-{
-    return a >= m - b ? a - (m - b) : a + b;
-}
 
 // Offset of corner c along axis a: the bits of c, the first axis the highest.
 template <int N>

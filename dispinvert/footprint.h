@@ -7,16 +7,20 @@
 // corner offsets, the outermost kernel axis the most significant. No other
 // sample adds to the point in between, so each point of the footprint
 // (offsets 0 to K from the reach origin per axis) is loaded once, takes its
-// shares in that order with its running sums in registers, and is stored
-// once. Shares aimed outside the grid are those of the points never visited.
+// shares in that order with its running sums (F..., S) side by side in the
+// lanes of one Quad, and is stored once. Shares aimed outside the grid, or
+// outside the worker's slab, are those of the points never visited.
 //
 // Along each axis, offset 0 is reached by the lower corner alone (kernel
 // element 0), offset K by the upper corner alone (element K - 1), and every
 // offset between by both, the upper first (element r - 1, then r). The
 // footprint is walked in rows along x; the kind of a row, these cases along
-// y (and z), fixes its row corners at compile time. Along x the points
-// between the two ends go two at a time, one per lane of a Pair: their
-// shares use neighbouring kernel elements of the same row corners.
+// y (and z), fixes its row corners at compile time.
+//
+// The share weights W[c] x H[e] of a sample are formed first, four at a
+// time, into one table per corner c laid out like the kernel: the weight a
+// point r takes through corner c lies in table c at kernel element r - c,
+// a fixed distance (corner_offset) from the point's own place r.
 #pragma once
 
 #include <algorithm>
@@ -24,7 +28,7 @@
 #include <cstdint>
 
 #include "field_inversion.h"
-#include "pair.h"
+#include "lanes.h"
 
 namespace regkern {
 namespace detail {
@@ -37,12 +41,9 @@ inline int axis_reach(int32_t offset, int32_t kernel_extent)
     return offset == 0 ? lower_only : (offset == kernel_extent ? upper_only : both_corners);
 }
 
-// Row kinds: the reach along y, plus 3 times the reach along z.
-template <int N>
-constexpr int row_kinds = N == 2 ? 3 : 9;
-
-// The row corners of a kind of row, in kernel loop order: their corner
-// offsets along the axes other than x (entry 0 unused).
+// The row corners of a kind of row (the reach along y, plus 3 times the
+// reach along z), in kernel loop order: their corner offsets along the axes
+// other than x (entry 0 unused).
 template <int N>
 struct RowPattern {
     int count;
@@ -79,274 +80,248 @@ constexpr int corner_of(const std::array<int, N>& d, int dx)
     return c;
 }
 
-// What the points of one row need, in locals: the outputs are written
-// through pointers the compiler must assume could alias anything else.
-template <class T, int N, int Count>
-struct Row {
-    std::array<T*, N> forward;
-    T* weight_sum;
-    std::array<const T*, Count> kernel_row;  // element (0, e_1, ...) per row corner
-};
-
-template <class T, int N, KernelOrder Order, int Kind>
-using RowOf = Row<T, N, row_pattern<N, Order>(Kind).count>;
-
-// One share: w = W[c] x H[e] stored as T, then F += u x w per component and
-// S += w, each in double and stored as T.
-template <class T, int N>
-inline void add_share(std::array<T, N + 1>& sums, const Sample<N>& sample, double corner_weight,
-                      T kernel_value)
-{
-    const T w = static_cast<T>(corner_weight * static_cast<double>(kernel_value));
-#pragma GCC unroll 4
-    for (int a = 0; a < N; ++a)
-        sums[a] = static_cast<T>(static_cast<double>(sums[a]) +
-                                 sample.carried[a] * static_cast<double>(w));
-    sums[N] = static_cast<T>(static_cast<double>(sums[N]) + static_cast<double>(w));
-}
-
-// The share of row corner l at point rx through the x corner dx: the
-// lower one (dx = 0) through kernel element rx, the upper one through rx - 1.
-template <class T, int N, KernelOrder Order, int Kind>
-inline void add_row_share(std::array<T, N + 1>& sums, const RowOf<T, N, Order, Kind>& row,
-                          const Sample<N>& sample, int l, int dx, int32_t rx)
+// Every share of the sample at one point, and at the points of the same x in
+// the next Rows - 1 rows of the same kind, which take theirs in the same
+// pattern: their chains of additions, interleaved, keep the processor
+// busy while each waits for its last addition (and, in single precision,
+// its rounding). sums points at the running sums, weights at the point's
+// own place r in the tables (the weight of corner c lies offset[c] doubles
+// further on); the next rows lie row_step sums and kx table doubles on.
+// LowerX: the corner at floor(q_x) reaches the point (rx < Kx); UpperX: the
+// corner at floor(q_x) + 1 does (rx >= 1).
+template <class T, int N, KernelOrder Order, int Kind, bool LowerX, bool UpperX, int Rows,
+          class L>
+inline void splat_point(T* sums, int64_t row_step, const double* weights, int32_t kx,
+                        const CornerOffsets<N>& offset, typename L::Quad carried)
 {
     constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
-    add_share<T, N>(sums, sample, sample.corner_weight[corner_of<N>(pattern.offset[l], dx)],
-                    row.kernel_row[l][rx - dx]);
-}
-
-// Every share of the sample at point m, offset rx along x. LowerX: the
-// corner at floor(q_x) reaches the point (rx < Kx); UpperX: the corner at
-// floor(q_x) + 1 does (rx >= 1).
-template <class T, int N, KernelOrder Order, int Kind, bool LowerX, bool UpperX>
-inline void splat_point(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sample, int32_t rx,
-                        int32_t m)
-{
-    constexpr int count = row_pattern<N, Order>(Kind).count;
-    std::array<T, N + 1> sums;
-#pragma GCC unroll 4
-    for (int a = 0; a < N; ++a) sums[a] = row.forward[a][m];
-    sums[N] = row.weight_sum[m];
+    typename L::Quad point[Rows];
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) point[r] = L::load(sums + r * row_step);
+    auto take = [&](int corner) {
+#pragma GCC unroll 2
+        for (int r = 0; r < Rows; ++r) {
+            const typename L::Quad w = L::broadcast(weights[offset[corner] + r * kx]);
+            point[r] = StoredAs<L, T>::of(L::add(point[r], L::mul(carried, w)));
+        }
+    };
     if constexpr (Order == KernelOrder::high_axis_outermost) {
         // x is the innermost kernel axis: per row corner, upper then lower.
 #pragma GCC unroll 4
-        for (int l = 0; l < count; ++l) {
-            if constexpr (UpperX) add_row_share<T, N, Order, Kind>(sums, row, sample, l, 1, rx);
-            if constexpr (LowerX) add_row_share<T, N, Order, Kind>(sums, row, sample, l, 0, rx);
+        for (int l = 0; l < pattern.count; ++l) {
+            if constexpr (UpperX) take(corner_of<N>(pattern.offset[l], 1));
+            if constexpr (LowerX) take(corner_of<N>(pattern.offset[l], 0));
         }
     } else {
         // x is the outermost kernel axis: every upper x share first.
         if constexpr (UpperX) {
 #pragma GCC unroll 4
-            for (int l = 0; l < count; ++l)
-                add_row_share<T, N, Order, Kind>(sums, row, sample, l, 1, rx);
+            for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 1));
         }
         if constexpr (LowerX) {
 #pragma GCC unroll 4
-            for (int l = 0; l < count; ++l)
-                add_row_share<T, N, Order, Kind>(sums, row, sample, l, 0, rx);
+            for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 0));
         }
     }
-#pragma GCC unroll 4
-    for (int a = 0; a < N; ++a) row.forward[a][m] = sums[a];
-    row.weight_sum[m] = sums[N];
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) L::store(sums + r * row_step, point[r]);
 }
 
-// add_share for the points m and m + 1 at once; kernel_values holds the
-// kernel elements of the two shares.
-template <class T, int N>
-inline void add_share_pair(std::array<Pair, N + 1>& sums, const Sample<N>& sample,
-                           Pair corner_weight, const T* kernel_values)
-{
-    const Pair w = stored_as<T>(mul(corner_weight, load_pair(kernel_values)));
-#pragma GCC unroll 4
-    for (int a = 0; a < N; ++a)
-        sums[a] = stored_as<T>(add(sums[a], mul(sample.carried_pair[a], w)));
-    sums[N] = stored_as<T>(add(sums[N], w));
-}
-
-// splat_point for the points rx and rx + 1 (elements m and m + 1), both
-// reached by both x corners.
-template <class T, int N, KernelOrder Order, int Kind>
-inline void splat_pair(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sample, int32_t rx,
-                       int32_t m)
+// splat_point for two neighbouring points of a row (and of Rows - 1 rows
+// more), both reached by both x corners, in the eight lanes of L::Octet.
+template <class T, int N, KernelOrder Order, int Kind, int Rows, class L>
+inline void splat_two_points(T* sums, int64_t row_step, const double* weights, int32_t kx,
+                             const CornerOffsets<N>& offset, typename L::Octet carried)
 {
     constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
-    std::array<Pair, N + 1> sums;
-#pragma GCC unroll 4
-    for (int a = 0; a < N; ++a) sums[a] = load_pair(row.forward[a] + m);
-    sums[N] = load_pair(row.weight_sum + m);
+    typename L::Octet points[Rows];
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) points[r] = L::load_pair(sums + r * row_step);
+    auto take = [&](int corner) {
+#pragma GCC unroll 2
+        for (int r = 0; r < Rows; ++r) {
+            const typename L::Octet w = L::weight_pair(weights + offset[corner] + r * kx);
+            points[r] = StoredAs<L, T>::of(L::add(points[r], L::mul(carried, w)));
+        }
+    };
     if constexpr (Order == KernelOrder::high_axis_outermost) {
 #pragma GCC unroll 4
         for (int l = 0; l < pattern.count; ++l) {
-            add_share_pair<T, N>(sums, sample,
-                                 sample.corner_weight_pair[corner_of<N>(pattern.offset[l], 1)],
-                                 row.kernel_row[l] + (rx - 1));
-            add_share_pair<T, N>(sums, sample,
-                                 sample.corner_weight_pair[corner_of<N>(pattern.offset[l], 0)],
-                                 row.kernel_row[l] + rx);
+            take(corner_of<N>(pattern.offset[l], 1));
+            take(corner_of<N>(pattern.offset[l], 0));
         }
     } else {
 #pragma GCC unroll 4
-        for (int l = 0; l < pattern.count; ++l)
-            add_share_pair<T, N>(sums, sample,
-                                 sample.corner_weight_pair[corner_of<N>(pattern.offset[l], 1)],
-                                 row.kernel_row[l] + (rx - 1));
+        for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 1));
 #pragma GCC unroll 4
-        for (int l = 0; l < pattern.count; ++l)
-            add_share_pair<T, N>(sums, sample,
-                                 sample.corner_weight_pair[corner_of<N>(pattern.offset[l], 0)],
-                                 row.kernel_row[l] + rx);
+        for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 0));
     }
-#pragma GCC unroll 4
-    for (int a = 0; a < N; ++a) store_pair(row.forward[a] + m, sums[a]);
-    store_pair(row.weight_sum + m, sums[N]);
+#pragma GCC unroll 2
+    for (int r = 0; r < Rows; ++r) L::store_pair(sums + r * row_step, points[r]);
 }
 
-// The points rx = first..last of one footprint row; m is the element of
-// point `first`, and the points up to `last` are stored one after another.
-template <class T, int N, KernelOrder Order, int Kind>
-inline void splat_points(const RowOf<T, N, Order, Kind>& row, const Sample<N>& sample,
-                         int32_t kx, int32_t first, int32_t last, int32_t m)
-{
-    int32_t rx = first;
-    if (rx == 0) splat_point<T, N, Order, Kind, true, false>(row, sample, rx++, m++);
-    const int32_t both_last = std::min(last, kx - 1);
-    for (; rx < both_last; rx += 2, m += 2) splat_pair<T, N, Order, Kind>(row, sample, rx, m);
-    if (rx == both_last) splat_point<T, N, Order, Kind, true, true>(row, sample, rx++, m++);
-    if (rx <= last) splat_point<T, N, Order, Kind, false, true>(row, sample, rx, m);
-}
-
-// Where a run of footprint rows lies: the x offsets of the footprint, the
-// grid x of offset `first`, and for the current row its offsets r (r[0]
-// unused), the element of its grid point x = 0 and its rotation. The
-// stagger step along y moves the rotation from row to row.
-template <int N>
-struct RowRun {
-    int32_t first, last, x_first;
-    std::array<int32_t, N> r;
-    int32_t base, shift, shift_step;
+// The carried value as L::Octet lanes (u_x, u_x, u_y, u_y, ...), where L has
+// them; an unused stand-in otherwise.
+template <class L, bool Pairs = HasPairs<L>::value> struct CarriedPair {
+    struct Octet {};
+    static Octet of(typename L::Quad) { return {}; }
+};
+template <class L> struct CarriedPair<L, true> {
+    using Octet = typename L::Octet;
+    static Octet of(typename L::Quad quad) { return L::widen_pairwise(quad); }
 };
 
-// The rows r[1] = run.r[1] .. y_last of one kind, all with the same row
-// corners; leaves `run` at the row after the last.
-template <class T, int N, KernelOrder Order, int Kind>
-void splat_rows(const FieldInversion<T, N>& job, const Sample<N>& sample, RowRun<N>& run,
-                int32_t y_last)
+// Where a run of footprint rows lies: x offsets first..last, the sums of
+// the row's point `first` and the table place of the row's offset 0.
+// The table place of a point moves by 1 along x and by Kx between rows.
+template <class T>
+struct RowRun {
+    int32_t first, last;
+    T* sums;
+    const double* weights;
+};
+
+// The points of Rows footprint rows of one kind together, `row_step` sums
+// and Kx table doubles apart.
+template <class T, int N, KernelOrder Order, int Kind, int Rows, class L>
+inline void splat_row(const RowRun<T>& run, int64_t row_step, int32_t kx,
+                      const CornerOffsets<N>& offset, typename L::Quad carried,
+                      typename CarriedPair<L>::Octet carried_pair)
 {
-    constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
-    const int32_t sx = job.grid[0], kx = job.kernel_extent[0];
-    RowOf<T, N, Order, Kind> row;
-    row.forward = job.forward;
-    row.weight_sum = job.weight_sum;
-#pragma GCC unroll 4
-    for (int l = 0; l < pattern.count; ++l) {
-        int32_t element = 0, stride = kx;
-        for (int a = 1; a < N; ++a) {
-            element += (run.r[a] - pattern.offset[l][a]) * stride;
-            stride *= job.kernel_extent[a];
-        }
-        row.kernel_row[l] = job.kernel + element;
+    const int32_t both_last = std::min(run.last, kx - 1);
+    int32_t rx = run.first;
+    T* sums = run.sums;
+    if (rx == 0) {
+        splat_point<T, N, Order, Kind, true, false, Rows, L>(sums, row_step, run.weights, kx,
+                                                              offset, carried);
+        ++rx;
+        sums += sums_per_point;
     }
-    for (; run.r[1] <= y_last; ++run.r[1]) {
-        // Storage position of the first point; the row continues at the
-        // start of its storage where the rotation wraps.
-        int32_t at = add_mod(run.x_first, run.shift, sx);
-        const int32_t room = sx - at;  // points stored before the wrap
-        int32_t first = run.first;
-        int32_t last = room > run.last - first ? run.last : first + room - 1;
-        while (true) {
-            splat_points<T, N, Order, Kind>(row, sample, kx, first, last, run.base + at);
-            if (last == run.last) break;
-            first = last + 1;
-            last = run.last;
-            at = 0;
-        }
-#pragma GCC unroll 4
-        for (int l = 0; l < pattern.count; ++l) row.kernel_row[l] += kx;
-        run.base += sx;
-        run.shift = add_mod(run.shift, run.shift_step, sx);
+    if constexpr (HasPairs<L>::value) {
+        for (; rx < both_last; rx += 2, sums += 2 * sums_per_point)
+            splat_two_points<T, N, Order, Kind, Rows, L>(sums, row_step, run.weights + rx, kx,
+                                                         offset, carried_pair);
     }
+    (void)carried_pair;
+    for (; rx <= both_last; ++rx, sums += sums_per_point)
+        splat_point<T, N, Order, Kind, true, true, Rows, L>(sums, row_step, run.weights + rx, kx,
+                                                             offset, carried);
+    if (rx <= run.last)
+        splat_point<T, N, Order, Kind, false, true, Rows, L>(sums, row_step, run.weights + rx, kx,
+                                                              offset, carried);
 }
 
-template <class T, int N, KernelOrder Order>
-void splat_rows_of_kind(int kind, const FieldInversion<T, N>& job, const Sample<N>& sample,
-                        RowRun<N>& run, int32_t y_last)
+// `rows` footprint rows of one kind, two at a time.
+template <class T, int N, KernelOrder Order, int Kind, class L>
+void splat_rows(RowRun<T> run, int32_t rows, int64_t row_step, int32_t kx,
+                const CornerOffsets<N>& offset, typename L::Quad carried)
 {
+    const auto carried_pair = CarriedPair<L>::of(carried);
+    int32_t row = 0;
+    for (; row + 1 < rows; row += 2) {
+        splat_row<T, N, Order, Kind, 2, L>(run, row_step, kx, offset, carried, carried_pair);
+        run.sums += 2 * row_step;
+        run.weights += 2 * kx;
+    }
+    if (row < rows)
+        splat_row<T, N, Order, Kind, 1, L>(run, row_step, kx, offset, carried, carried_pair);
+}
+
+template <class T, int N, KernelOrder Order, class L>
+void splat_rows_of_kind(int kind, RowRun<T> run, int32_t rows, int64_t row_step, int32_t kx,
+                        const CornerOffsets<N>& offset, typename L::Quad carried)
+{
+#define REGKERN_ROWS(K)                                                                  \
+    case K:                                                                              \
+        return splat_rows<T, N, Order, K, L>(run, rows, row_step, kx, offset, carried)
     switch (kind) {
-    case 0: return splat_rows<T, N, Order, 0>(job, sample, run, y_last);
-    case 1: return splat_rows<T, N, Order, 1>(job, sample, run, y_last);
-    case 2: return splat_rows<T, N, Order, 2>(job, sample, run, y_last);
+        REGKERN_ROWS(0);
+        REGKERN_ROWS(1);
+        REGKERN_ROWS(2);
     }
     if constexpr (N == 3) {
         switch (kind) {
-        case 3: return splat_rows<T, N, Order, 3>(job, sample, run, y_last);
-        case 4: return splat_rows<T, N, Order, 4>(job, sample, run, y_last);
-        case 5: return splat_rows<T, N, Order, 5>(job, sample, run, y_last);
-        case 6: return splat_rows<T, N, Order, 6>(job, sample, run, y_last);
-        case 7: return splat_rows<T, N, Order, 7>(job, sample, run, y_last);
-        case 8: return splat_rows<T, N, Order, 8>(job, sample, run, y_last);
+            REGKERN_ROWS(3);
+            REGKERN_ROWS(4);
+            REGKERN_ROWS(5);
+            REGKERN_ROWS(6);
+            REGKERN_ROWS(7);
+            REGKERN_ROWS(8);
         }
+    }
+#undef REGKERN_ROWS
+}
+
+// Forms the share weights of the sample, corner by corner, as T values in
+// double: table c holds W[c] x H[e] at kernel element e. Each table is
+// rounded up to a multiple of 4 doubles, the kernel copy in double too.
+template <class T, int N, class L>
+void form_weights(const InversionSlab<T, N>& slab, const Sample<N>& sample)
+{
+    const int32_t size = slab.weight_table;
+    double* to = slab.weights;
+    for (int c = 0; c < (1 << N); ++c, to += size) {
+        const typename L::Quad corner_weight = L::broadcast(sample.corner_weight[c]);
+        for (int32_t e = 0; e < size; e += 4)
+            L::store(to + e, StoredAs<L, T>::of(L::mul(corner_weight, L::load(slab.kernel + e))));
     }
 }
 
-// Adds every share of the sample whose target lies inside the grid, into
-// rows stored as `stagger` rotates them.
-template <class T, int N, KernelOrder Order>
-void splat_sample(const FieldInversion<T, N>& job, const RowStagger<N>& stagger,
-                  const Sample<N>& sample)
+// Adds every share of the sample that lands in the worker's slab.
+template <class T, int N, KernelOrder Order, class L>
+void splat_sample(const InversionSlab<T, N>& slab, const Sample<N>& sample)
 {
+    const FieldInversion<T, N>& job = *slab.job;
     const std::array<int32_t, N>& k = job.kernel_extent;
-    std::array<int32_t, N> first, last, origin;
+    std::array<int32_t, N> lo, hi;
+    int64_t point = 0;        // in its layer, of footprint offset lo
+    int64_t place = 0;        // in the tables, of footprint offset lo
+    int64_t kernel_step = 1;  // kernel elements between neighbours along a
     for (int a = 0; a < N; ++a) {
+        const int64_t lower = a == N - 1 ? slab.first : 0;
+        const int64_t upper = a == N - 1 ? slab.end : job.grid[a];
         const int64_t reach = sample.reach_origin[a];
-        const int64_t lo = reach < 0 ? -reach : 0;
-        const int64_t hi = std::min<int64_t>(k[a], job.grid[a] - 1 - reach);
-        if (lo > hi) return;
-        first[a] = static_cast<int32_t>(lo);
-        last[a] = static_cast<int32_t>(hi);
-        // The footprint meets the grid, so the origin lies within K of it.
-        origin[a] = static_cast<int32_t>(reach);
+        const int64_t first = std::max<int64_t>(lower - reach, 0);
+        const int64_t last = std::min<int64_t>(k[a], upper - 1 - reach);
+        if (first > last) return;
+        lo[a] = static_cast<int32_t>(first);
+        hi[a] = static_cast<int32_t>(last);
+        if (a < N - 1) point += (reach + first) * slab.pitch[a];
+        place += first * kernel_step;
+        kernel_step *= k[a];
     }
-    const int32_t sx = job.grid[0];
-    // The first grid row of the footprint: its element index and rotation.
-    int64_t shift = 0;
-    int32_t plane_base = 0, stride = sx;
-    for (int a = 1; a < N; ++a) {
-        const int32_t row = origin[a] + first[a];
-        shift += static_cast<int64_t>(row) * stagger.step[a];
-        plane_base += row * stride;
-        stride *= job.grid[a];
-    }
-    int32_t plane_shift = static_cast<int32_t>(shift % sx);
-    const int32_t plane_stride = N == 3 ? sx * job.grid[1] : 0;
-
-    RowRun<N> run;
-    run.first = first[0];
-    run.last = last[0];
-    run.x_first = origin[0] + first[0];
-    run.shift_step = stagger.step[1];
-    run.r = first;
-    const int32_t z_first = N == 3 ? first[N - 1] : 0, z_last = N == 3 ? last[N - 1] : 0;
-    for (int32_t rz = z_first; rz <= z_last; ++rz) {
-        int z_kind = 0;
-        if constexpr (N == 3) {
-            run.r[2] = rz;
-            z_kind = 3 * axis_reach(rz, k[2]);
+    form_weights<T, N, L>(slab, sample);
+    const typename L::Quad carried = L::load(sample.carried);
+    const int32_t kx = k[0];
+    const int64_t plane_step = N == 3 ? static_cast<int64_t>(kx) * k[1] : kx;
+    RowRun<T> run;
+    run.first = lo[0];
+    run.last = hi[0];
+    for (int32_t r_last = lo[N - 1]; r_last <= hi[N - 1]; ++r_last) {
+        const int last_kind = axis_reach(r_last, k[N - 1]);
+        const int64_t step = r_last - lo[N - 1];
+        const int64_t layer = sample.reach_origin[N - 1] + r_last - slab.first;
+        run.sums = slab.layer[layer] + point * sums_per_point;
+        run.weights = slab.weights + place + step * plane_step - lo[0];
+        if constexpr (N == 2) {
+            splat_rows_of_kind<T, N, Order, L>(last_kind, run, 1, 0, kx, slab.corner, carried);
+        } else {
+            // Rows along y: offset 0, the offsets between, offset Ky.
+            const int64_t row_step = slab.pitch[1] * sums_per_point;
+            int32_t ry = lo[1];
+            auto rows = [&](int kind, int32_t through) {
+                if (ry > through) return;
+                const int32_t count = through - ry + 1;
+                splat_rows_of_kind<T, N, Order, L>(kind + 3 * last_kind, run, count, row_step,
+                                                   kx, slab.corner, carried);
+                ry += count;
+                run.sums += count * row_step;
+                run.weights += count * kx;
+            };
+            if (ry == 0) rows(lower_only, 0);
+            rows(both_corners, std::min(hi[1], k[1] - 1));
+            rows(upper_only, hi[1]);
         }
-        run.r[1] = first[1];
-        run.base = plane_base + (rz - z_first) * plane_stride;
-        run.shift = plane_shift;
-        // Rows along y: offset 0, the offsets between, offset Ky.
-        if (run.r[1] == 0)
-            splat_rows_of_kind<T, N, Order>(lower_only + z_kind, job, sample, run, 0);
-        const int32_t both_last = std::min(last[1], k[1] - 1);
-        if (run.r[1] <= both_last)
-            splat_rows_of_kind<T, N, Order>(both_corners + z_kind, job, sample, run, both_last);
-        if (run.r[1] <= last[1])
-            splat_rows_of_kind<T, N, Order>(upper_only + z_kind, job, sample, run, last[1]);
-        if constexpr (N == 3) plane_shift = add_mod(plane_shift, stagger.step[2], sx);
     }
 }
 

@@ -1,11 +1,10 @@
 // The host side of the field-inversion plug-ins: argument checks, output
-// creation and the weight-sum scratch around invert_field (splat.h).
+// creation and the thread count around invert_field (splat.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "host_args.h"
 #include "mex.h"
@@ -89,6 +88,9 @@ void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
                                   job.kernel, warnings);
     }
 
+    // One worker per slab of the last grid axis at most.
+    const int32_t workers = worker_count(host_thread_count(), job.grid[N - 1]);
+
     std::array<mwSize, N> dims;
     for (int a = 0; a < N; ++a) dims[a] = static_cast<mwSize>(job.grid[a]);
     for (int a = 0; a < N; ++a) job.forward[a] = create_output<T>(&plhs[a], N, dims.data());
@@ -96,11 +98,7 @@ void dispinvert_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
     // up to 2^31 - 1 points) is not taken.
     if (grid_count == 0) return;
 
-    std::vector<T> weight_sum(static_cast<size_t>(grid_count));
-    job.weight_sum = weight_sum.data();
-    std::vector<T> row_buffer(static_cast<size_t>(job.grid[0]));
-    job.row_buffer = row_buffer.data();
-    invert_field<T, N, Order>(job);
+    invert_field<T, N, Order>(job, workers, fastest_vector_path());
 }
 
 }  // namespace regkern

@@ -9,8 +9,8 @@ function varargout = dispinvert_plane_f64 (varargin)
 %   pixels around q by bilinear weights and spread again by the kernel H.
 %   Values and weights are summed per pixel, and each pixel's sum is divided
 %   by its summed weight plus 1e-8. Where samples are dense, q + F(q) comes
-%   back to p; a pixel that no share reaches gets F = 0. Runs on the calling
-%   thread.
+%   back to p; a pixel that no share reaches gets F = 0. Runs on
+%   maxNumCompThreads threads; the result does not depend on their number.
 %
 %   Coordinates: x runs along the first dimension and y along the second;
 %   displacements are in pixels along those axes, so the point that pixel

@@ -9,9 +9,10 @@ function varargout = dispinvert_vol_f32 (varargin)
 %   voxels around q by trilinear weights and spread again by the kernel H.
 %   Values and weights are summed per voxel, and each voxel's sum is divided
 %   by its summed weight plus 1e-8. Where samples are dense, q + F(q) comes
-%   back to p; a voxel that no share reaches gets F = 0. Runs on the calling
-%   thread. Every stored value is a single and every expression between two
-%   stores is evaluated in double; the shares of the kernel are added with
+%   back to p; a voxel that no share reaches gets F = 0. Runs on
+%   maxNumCompThreads threads; the result does not depend on their number.
+%   Every stored value is a single and every expression between two stores
+%   is evaluated in double; the shares of the kernel are added with
 %   its first dimension outermost, so sums round differently from
 %   dispinvert_vol_f64.
 %

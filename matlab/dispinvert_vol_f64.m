@@ -9,8 +9,8 @@ function varargout = dispinvert_vol_f64 (varargin)
 %   voxels around q by trilinear weights and spread again by the kernel H.
 %   Values and weights are summed per voxel, and each voxel's sum is divided
 %   by its summed weight plus 1e-8. Where samples are dense, q + F(q) comes
-%   back to p; a voxel that no share reaches gets F = 0. Runs on the calling
-%   thread.
+%   back to p; a voxel that no share reaches gets F = 0. Runs on
+%   maxNumCompThreads threads; the result does not depend on their number.
 %
 %   Coordinates: x runs along the first dimension, y the second, z the
 %   third; displacements are in voxels along those axes, so the point that

@@ -6,8 +6,9 @@
 #             also proves that its failed call leaks nothing; float-cast-
 #             overflow named as well, since GCC's "undefined" leaves out the
 #             check that a value converted to an integer is finite and in
-#             range), and the
-#             remapping tests, which run several thread counts, under
+#             range), and the remapping tests and the field-inversion test of
+#             every vector path and worker count, which run several thread
+#             counts, under
 #             ThreadSanitizer;
 #   fuzz      one libFuzzer target per plug-in family, each for a bounded
 #             time, starting from the seed corpus in fuzz/corpus/.
@@ -100,7 +101,7 @@ run_asan_suite() {
 
 run_tsan_remap() {
   local t
-  for t in test_remap test_remap_faults; do
+  for t in test_remap test_remap_faults test_dispinvert_paths; do
     "$TSAN_DIR/tests/$t" || return 1
   done
 }
@@ -116,7 +117,7 @@ sanitize() {
   stage lsan-alive leak_detection_live
   stage asan-cpp-suite run_asan_suite
   stage tsan-build configure_and_build "$TSAN_DIR" "${SANITIZER_FLAGS[@]}" -DREGKERN_SANITIZE=thread -- \
-    test_remap test_remap_faults
+    test_remap test_remap_faults test_dispinvert_paths
   [ "$result" = ok ] || return
   stage tsan-remap run_tsan_remap
 }

@@ -1,5 +1,6 @@
 // Field inversion on hostile inputs: splat points that are not finite or lie
-// beyond the int32 range, and a weight-sum allocation that fails.
+// beyond the int32 range, scratch that cannot be allocated and worker
+// threads that cannot be started.
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -157,7 +158,50 @@ void call_with_no_room_for_the_weight_sum(const std::string& plugin, mxClassID c
     if (standin::live_arrays() != live) std::_Exit(6);
     std::_Exit(0);
 }
+
+// In a child process: asks for 8 threads on a small grid of 40 z-planes
+// with no room left for a thread's stack, and exits 0 when the call failed
+// with threadStart, after joining what it started, and left no array behind.
+void call_with_no_room_for_threads(const std::string& plugin, mxClassID class_id, int outputs)
+{
+    const std::vector<int> grid = outputs == 3 ? std::vector<int>{4, 3, 40} : std::vector<int>{4, 40};
+    std::vector<standin::Array> inputs;
+    for (int a = 0; a < outputs; ++a) inputs.push_back(standin::make_array(class_id, grid));
+    inputs.push_back(standin::make_array(class_id, {1, 1}));
+    std::vector<const mxArray*> pointers;
+    for (const auto& input : inputs) pointers.push_back(input.get());
+    standin::call(plugin, outputs, pointers);  // loads the plug-in first
+    standin::set_thread_count(8);
+    const long live = standin::live_arrays();
+    const long long in_use = address_limit::in_use();
+    if (in_use < 0) std::_Exit(2);
+    if (!address_limit::cap(in_use + (2 << 20))) std::_Exit(3);
+    const standin::CallResult result = standin::call(plugin, outputs, pointers);
+    if (result.ok) std::_Exit(4);
+    if (result.id != plugin + ":threadStart") {
+        std::fprintf(stderr, "%s: %s\n", result.id.c_str(), result.message.c_str());
+        std::_Exit(5);
+    }
+    if (standin::live_arrays() != live) std::_Exit(6);
+    std::_Exit(0);
+}
 #endif
+
+TEST(WorkerThreads, FailedStartIsAThreadStartErrorThatLeavesNothingBehind)
+{
+#ifdef DISPINVERT_SANITIZED
+    GTEST_SKIP() << "sanitizers reserve address space beyond any useful limit";
+#else
+    const std::string why = address_limit::unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
+    EXPECT_EXIT(call_with_no_room_for_threads("dispinvert_vol_f64", mxDOUBLE_CLASS, 3),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(call_with_no_room_for_threads("dispinvert_vol_f32", mxSINGLE_CLASS, 3),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(call_with_no_room_for_threads("dispinvert_plane_f64", mxDOUBLE_CLASS, 2),
+                ::testing::ExitedWithCode(0), "");
+#endif
+}
 
 TEST(WeightSumAllocation, FailureIsAnOutOfMemoryErrorThatLeavesNothingBehind)
 {

@@ -1,6 +1,8 @@
 // Field inversion results: the plug-ins against the literal model, bit for
-// bit, on seeded random fields, and the worked examples.
+// bit, on seeded random fields at several host thread counts, and the
+// worked examples.
 #include <cmath>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -31,7 +33,19 @@ template <class T> class VolumeResults : public HostTest {};
 using ElementTypes = ::testing::Types<double, float>;
 TYPED_TEST_SUITE(VolumeResults, ElementTypes);
 
-const std::vector<std::vector<int>> volume_grids = {{5, 4, 3}, {1, 1, 1}, {6, 1, 2}, {3, 7, 2}};
+const std::vector<std::vector<int>> volume_grids = {{5, 4, 3}, {1, 1, 1}, {6, 1, 2}, {3, 7, 2},
+                                                    {4, 3, 9}};
+
+// Host thread counts the random comparisons cycle through, one per case:
+// the worker counts 1, 2, 3 and 7 and counts that must run as one worker
+// (below 1, NaN) or as one per slab (far more than there are slabs).
+const double host_thread_counts[] = {1, 2, 3, 7, 0.5, std::nan(""), 1e12, 2.9};
+
+// Sets the host's thread count for one case and puts the default back.
+struct HostThreads {
+    explicit HostThreads(double count) { standin::set_thread_count(count); }
+    ~HostThreads() { standin::set_thread_count(2); }
+};
 const std::vector<std::vector<int>> volume_kernels = {
     {1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {5, 5, 5}, {2, 3, 4}, {4, 1, 5}, {5, 4, 3}, {3, 0, 3}};
 
@@ -39,15 +53,17 @@ TYPED_TEST(VolumeResults, MatchesTheModelBitForBitOnRandomFields)
 {
     using T = TypeParam;
     std::mt19937 rng(20240611);
-    int order_sensitive_cases = 0;
+    int order_sensitive_cases = 0, count = 0;
     for (const auto& grid : volume_grids) {
         for (const auto& kdims : volume_kernels) {
             // Kernel values in [0.05, 1], in [-1, 1], and from 1e-10 to 1e-7.
             for (int kernel_kind : {0, 1, 2}) {
+                const double threads = host_thread_counts[count++ % std::size(host_thread_counts)];
+                const HostThreads host_threads(threads);
                 SCOPED_TRACE(::testing::Message()
                              << "grid " << grid[0] << "x" << grid[1] << "x" << grid[2]
                              << " kernel " << kdims[0] << "x" << kdims[1] << "x" << kdims[2]
-                             << " kind " << kernel_kind);
+                             << " kind " << kernel_kind << ", " << threads << " threads");
                 const int64_t n = count_of(grid);
                 const auto bx = random_component<T>(rng, n, grid[0]);
                 const auto by = random_component<T>(rng, n, grid[1]);
@@ -126,14 +142,18 @@ class PlaneResults : public HostTest {};
 TEST_F(PlaneResults, MatchesTheModelBitForBitOnRandomFields)
 {
     std::mt19937 rng(7031);
-    const std::vector<std::vector<int>> grids = {{6, 5}, {1, 1}, {9, 1}, {2, 8}};
+    const std::vector<std::vector<int>> grids = {{6, 5}, {1, 1}, {9, 1}, {2, 8}, {5, 11}};
     const std::vector<std::vector<int>> kernels = {{1, 1}, {2, 2}, {3, 3}, {5, 5},
                                                    {2, 5}, {4, 1}, {0, 3}};
+    int count = 0;
     for (const auto& grid : grids) {
         for (const auto& kdims : kernels) {
             for (bool signed_kernel : {false, true}) {
+                const double threads = host_thread_counts[count++ % std::size(host_thread_counts)];
+                const HostThreads host_threads(threads);
                 SCOPED_TRACE(::testing::Message() << "grid " << grid[0] << "x" << grid[1]
-                                                  << " kernel " << kdims[0] << "x" << kdims[1]);
+                                                  << " kernel " << kdims[0] << "x" << kdims[1]
+                                                  << ", " << threads << " threads");
                 const int64_t n = count_of(grid);
                 const auto bx = random_component<double>(rng, n, grid[0]);
                 const auto by = random_component<double>(rng, n, grid[1]);

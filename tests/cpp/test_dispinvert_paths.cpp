@@ -1,0 +1,129 @@
+// The splatting code on every vector path this processor runs (portable
+// doubles, SSE2, AVX2, AVX-512) and on 1, 2, 3 and 7 workers must give the
+// bits of the literal model. Calls the algorithm directly, since a plug-in
+// always takes the widest path; the paths the processor lacks are named as
+// skipped.
+#include "../../dispinvert/splat.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "reference/dispinvert_reference.h"
+#include "test_dispinvert_support.h"
+
+namespace {
+
+using dispinvert_test::count_of;
+using dispinvert_test::random_component;
+using dispinvert_test::random_kernel;
+using dispinvert_test::same_bits;
+using regkern::KernelOrder;
+using regkern::VectorPath;
+
+std::vector<VectorPath> runnable_paths()
+{
+    static const bool reported = [] {
+        for (int p = static_cast<int>(regkern::fastest_vector_path()) + 1;
+             p <= static_cast<int>(VectorPath::avx512); ++p)
+            std::printf("[ SKIPPED  ] the %s path: this processor does not have it\n",
+                        regkern::vector_path_name(static_cast<VectorPath>(p)));
+        return true;
+    }();
+    (void)reported;
+    std::vector<VectorPath> paths;
+    for (int p = 0; p <= static_cast<int>(regkern::fastest_vector_path()); ++p)
+        paths.push_back(static_cast<VectorPath>(p));
+    return paths;
+}
+
+// Runs invert_field on the field b (one component per axis) and kernel h.
+template <class T, int N, KernelOrder Order>
+std::vector<std::vector<T>> invert(const std::vector<int>& grid,
+                                   const std::vector<std::vector<T>>& b,
+                                   const std::vector<int>& kdims, const std::vector<T>& h,
+                                   int workers, VectorPath path)
+{
+    const size_t n = static_cast<size_t>(count_of(grid));
+    std::vector<std::vector<T>> forward(N, std::vector<T>(n));
+    regkern::FieldInversion<T, N> job;
+    for (int a = 0; a < N; ++a) {
+        job.grid[a] = grid[a];
+        job.kernel_extent[a] = kdims[a];
+        job.backward[a] = b[a].data();
+        job.forward[a] = forward[a].data();
+    }
+    job.kernel = h.data();
+    regkern::invert_field<T, N, Order>(job, workers, path);
+    return forward;
+}
+
+// Every path and worker count against the model's components.
+template <class T, int N, KernelOrder Order>
+void expect_every_path_matches(const std::vector<int>& grid, const std::vector<std::vector<T>>& b,
+                               const std::vector<int>& kdims, const std::vector<T>& h,
+                               const std::vector<std::vector<T>>& model)
+{
+    for (VectorPath path : runnable_paths()) {
+        for (int workers : {1, 2, 3, 7}) {
+            SCOPED_TRACE(::testing::Message() << regkern::vector_path_name(path) << ", "
+                                              << workers << " workers");
+            const auto f = invert<T, N, Order>(grid, b, kdims, h, workers, path);
+            for (int a = 0; a < N; ++a) EXPECT_TRUE(same_bits(f[a], model[a]));
+        }
+    }
+}
+
+template <class T, KernelOrder Order>
+void expect_volume_matches_model(const std::vector<int>& grid, const std::vector<int>& kdims,
+                                 std::mt19937& rng)
+{
+    SCOPED_TRACE(::testing::Message() << (sizeof(T) == 4 ? "single" : "double") << " grid "
+                                      << grid[0] << "x" << grid[1] << "x" << grid[2]
+                                      << " kernel " << kdims[0] << "x" << kdims[1] << "x"
+                                      << kdims[2]);
+    std::vector<std::vector<T>> b(3);
+    for (int a = 0; a < 3; ++a) b[a] = random_component<T>(rng, count_of(grid), grid[a]);
+    const auto h = random_kernel<T>(rng, count_of(kdims), true);
+    const auto model = reference::invert_volume<T>(
+        b[0], b[1], b[2], grid[0], grid[1], grid[2], h, kdims[0], kdims[1], kdims[2],
+        Order == KernelOrder::low_axis_outermost);
+    expect_every_path_matches<T, 3, Order>(grid, b, kdims, h, {model.fx, model.fy, model.fz});
+}
+
+// Grids with more z-planes than the largest worker count and with fewer,
+// a row of 4096 bytes of sums, kernels of odd, even and unit extents.
+TEST(VectorPathsAndWorkers, VolumesInBothPrecisionsMatchTheModel)
+{
+    std::mt19937 rng(77);
+    for (const auto& grid : std::vector<std::vector<int>>{{9, 7, 13}, {128, 3, 5}, {6, 5, 2}}) {
+        for (const auto& kdims :
+             std::vector<std::vector<int>>{{3, 3, 3}, {4, 1, 5}, {1, 2, 1}, {6, 5, 4}}) {
+            expect_volume_matches_model<double, KernelOrder::high_axis_outermost>(grid, kdims, rng);
+            expect_volume_matches_model<float, KernelOrder::low_axis_outermost>(grid, kdims, rng);
+        }
+    }
+}
+
+TEST(VectorPathsAndWorkers, PlanesMatchTheModel)
+{
+    std::mt19937 rng(78);
+    for (const auto& grid : std::vector<std::vector<int>>{{13, 11}, {128, 12}, {7, 3}}) {
+        for (const auto& kdims : std::vector<std::vector<int>>{{5, 5}, {2, 3}, {1, 1}, {8, 2}}) {
+            SCOPED_TRACE(::testing::Message() << "grid " << grid[0] << "x" << grid[1]
+                                              << " kernel " << kdims[0] << "x" << kdims[1]);
+            std::vector<std::vector<double>> b(2);
+            for (int a = 0; a < 2; ++a)
+                b[a] = random_component<double>(rng, count_of(grid), grid[a]);
+            const auto h = random_kernel<double>(rng, count_of(kdims), true);
+            const auto model =
+                reference::invert_plane(b[0], b[1], grid[0], grid[1], h, kdims[0], kdims[1]);
+            expect_every_path_matches<double, 2, KernelOrder::high_axis_outermost>(
+                grid, b, kdims, h, {model.fx, model.fy});
+        }
+    }
+}
+
+}  // namespace
