@@ -327,7 +327,9 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
     // Outputs take image A's own dimension vector (a volume's first three
     // extents, a plane's first two). Nothing with a destructor is alive yet:
     // a failed creation leaves through the host's error exit.
-    const bool every_voxel_mapped = blocks_cover_image(s, grid_size, D);
+    // An empty image has nothing to map (and an extent of up to 2^31 - 1 on
+    // its other axes, whose spans are not worth listing).
+    const bool every_voxel_mapped = blocks > 0 && blocks_cover_image(s, grid_size, D);
     const mwSize ndims_a = mxGetNumberOfDimensions(prhs[IN_IMAGE_A]);
     const mwSize out_ndims = ndims_a < D ? ndims_a : D;
     const mwSize* dims_a = mxGetDimensions(prhs[IN_IMAGE_A]);
