@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host_args.h"
+#include "worker_threads.h"
 #include "remap_schedule.h"
 
 namespace regkern {
@@ -115,14 +116,6 @@ int32_t block_count(int32_t extent, T spacing)
     return static_cast<int32_t>(blocks);
 }
 
-// Worker count: the host's thread count, at least 1 (also for NaN), and no
-// more than there are block layers to share (nor than 1024).
-inline int32_t remap_worker_count(double host_threads, int32_t layers)
-{
-    int32_t n = 1;
-    if (host_threads >= 2) n = host_threads >= 1024 ? 1024 : static_cast<int32_t>(host_threads);
-    return n > layers ? (layers > 0 ? layers : 1) : n;
-}
 
 // Whether the writing spans of the blocks along an axis follow one another
 // from voxel 0 to the last voxel, so that every voxel along it is mapped.
@@ -356,7 +349,7 @@ void remap_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
     }
     s.slab_axis = D - 1;
     const int32_t layers = s.span_count[s.slab_axis];
-    const int32_t workers = remap_worker_count(host_threads, layers);
+    const int32_t workers = worker_count(host_threads, layers);
     choose_binned_layout(s);
     std::vector<T> bin_value(static_cast<size_t>(s.nb));
     for (int32_t bin = 0; bin < s.nb; ++bin) bin_value[bin] = bin_intensity(bin, s);
