@@ -11,6 +11,10 @@
 
 namespace regkern {
 
+// The most bins per axis of a square histogram whose bins * bins cells are
+// indexed in int32 arithmetic: 46340^2 fits, 46341^2 does not.
+constexpr int32_t max_square_bins = 46340;
+
 inline int32_t linear_index_2d(int32_t x, int32_t y, int32_t sx)
 {
     return x + y * sx;

@@ -27,6 +27,15 @@ struct FieldInversion {
     std::array<T*, N> forward;            // Fx, Fy(, Fz): written by the normalisation
 };
 
+// Points of a grid or elements of a kernel (checked to fit in an int32).
+template <int N>
+int32_t extent_product(const std::array<int32_t, N>& extent)
+{
+    int32_t count = 1;
+    for (int a = 0; a < N; ++a) count *= extent[a];
+    return count;
+}
+
 template <int N> using CornerOffsets = std::array<int32_t, (1 << N)>;
 
 // Values per grid point in a worker's sums: the N forward components and S.
