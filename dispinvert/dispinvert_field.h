@@ -1,6 +1,6 @@
 // The data of one field inversion, of one worker's share of it and of one
-// sample, shared by the splatting loop (splat.h) and the footprint walk
-// (footprint.h).
+// sample, shared by the splatting loop (dispinvert_splat.h) and the footprint walk
+// (dispinvert_footprint.h).
 #pragma once
 
 #include <array>
@@ -58,12 +58,12 @@ struct InversionSlab {
     // zero on entry, layer by layer along the last axis: layer[i] holds
     // layer first + i, in which point x (of row y) lies at x (+ y * pitch[1])
     // in points. A volume's rows and a layer's end leave a gap (see
-    // sums_pitch in splat.h); layer_points counts a layer with its gap.
+    // sums_pitch in dispinvert_splat.h); layer_points counts a layer with its gap.
     T* const* layer;
     std::array<int64_t, N> pitch;
     int64_t layer_points;
     // Room for the share weights of one sample: 2^N tables of weight_table
-    // doubles (footprint.h), and where a point finds its weight through
+    // doubles (dispinvert_footprint.h), and where a point finds its weight through
     // corner c, relative to its own place: c * weight_table minus the
     // kernel element of the corner offsets.
     double* weights;

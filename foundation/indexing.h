@@ -2,7 +2,7 @@
 //
 // Images, kernels, windows and histograms are column-major: the first index
 // varies fastest. All index arithmetic is 32-bit signed; callers make sure
-// (through the checks in host_args.h) that every element count fits, so an
+// (through the checks in plain_array.h) that every element count fits, so an
 // index of an element inside its array never overflows.
 #pragma once
 
