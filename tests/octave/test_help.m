@@ -80,13 +80,13 @@
 %! end
 
 %!test
-%! % every example runs as written
-%! for k = 1:numel (names)
-%!   [~, ~, example] = help_parts (names{k});
+%! % every example runs as written, the M-file functions' included
+%! for name = [names, mfiles]
+%!   [~, ~, example] = help_parts (name{1});
 %!   try
 %!     run_example (example);
 %!   catch err
-%!     error ('example of %s fails: %s', names{k}, err.message);
+%!     error ('example of %s fails: %s', name{1}, err.message);
 %!   end
 %! end
 
