@@ -129,6 +129,21 @@ std::array<int32_t, N> leading_extents(const PlainArray& array, InputName input)
 // 1: a plug-in that reads N extents uses only the first of its slices.
 bool has_extra_slices(const PlainArray& array, int n);
 
+// True when the array has extra slices (has_extra_slices) holding elements
+// beyond the `read` ones the plug-in reads.
+inline bool has_unread_slices(const PlainArray& array, int n, int64_t read)
+{
+    return has_extra_slices(array, n) && static_cast<int64_t>(array.count) > read;
+}
+
+// True when each of the first `count` values is zero (and when there are none).
+template <class T> bool all_zero(const T* values, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i)
+        if (values[i] != 0) return false;
+    return true;
+}
+
 // Warns (extraSlices) that the listed inputs hold slices beyond the first n
 // extents, of which the plug-in reads only the first.
 void warn_extra_slices(GatewayWarnings& warnings, const std::vector<InputName>& inputs, int n);

@@ -12,8 +12,8 @@
 
 #include "indexing.h"
 #include "plain_array.h"
+#include "remap_block.h"
 #include "remap_geometry.h"
-#include "remap_worker.h"
 
 namespace regkern {
 
@@ -168,17 +168,12 @@ void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxe
     const int64_t window_count = static_cast<int64_t>(s.window_size[0]) * s.window_size[1] *
                                  s.window_size[2];
     std::vector<InputName> sliced;
-    for (int k : {IN_IMAGE_A, IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D, IN_WEIGHTS}) {
-        const int64_t read = k == IN_WEIGHTS ? window_count : voxels;
-        if (has_extra_slices(in[k], D) && static_cast<int64_t>(in[k].count) > read)
+    for (int k : {IN_IMAGE_A, IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D, IN_WEIGHTS})
+        if (has_unread_slices(in[k], D, k == IN_WEIGHTS ? window_count : voxels))
             sliced.push_back(remap_input_names[k]);
-    }
     warn_extra_slices(warnings, sliced, D);
 
-    if (voxels == 0) return;
-    bool all_zero = true;
-    for (int64_t i = 0; i < window_count && all_zero; ++i) all_zero = s.weights[i] == 0;
-    if (all_zero)
+    if (voxels > 0 && all_zero(s.weights, window_count))
         warn(warnings, "zeroWeights",
              label(remap_input_names[IN_WEIGHTS]) + " is " +
                  (window_count == 0 ? "empty (" + size_text(in[IN_WEIGHTS]) + ")" : "all zero") +
