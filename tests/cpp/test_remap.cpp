@@ -112,10 +112,12 @@ void random_cases_match_reference(const std::string& plugin, int dims, unsigned 
     }
     // The first and last block spans along x reach the ends of the image but
     // leave a voxel between two spans unmapped (x = 5 in double, 10 in
-    // single): it must read 0, however the other spans lie.
+    // single), which must read 0; along y and z the spans follow one another.
     RemapCase<T> gap = random_case<T>(rng, dims);
     const bool single = std::is_same<T, float>::value;
     gap.sx = single ? 13 : 8;
+    gap.sy = 5;
+    gap.sz = dims == 3 ? 4 : 1;
     gap.spacing = static_cast<T>(single ? 1.1 : 1.2);
     const size_t n = static_cast<size_t>(gap.sx) * gap.sy * gap.sz;
     for (std::vector<T>* image : {&gap.a, &gap.b, &gap.c, &gap.d}) image->resize(n, gap.max);
