@@ -6,7 +6,8 @@
 #                        sanitizer builds and fuzzing included
 #   make bench           time the plug-ins against the literal algorithm
 #   make package         Octave package tarball in build/
-#   make check-sanitize  the C++ suite under ASan+UBSan, remapping under TSan
+#   make check-sanitize  the C++ suite under ASan+UBSan, the threaded plug-ins
+#                        (remapping, field inversion) under TSan
 #
 # Missing Debian packages are installed when run as root; otherwise the
 # apt-get line to run is printed. `make check` and `make test` keep build and

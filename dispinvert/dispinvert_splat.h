@@ -30,8 +30,8 @@
 
 #include "dispinvert_field.h"
 #include "dispinvert_footprint.h"
-#include "indexing.h"
 #include "dispinvert_lanes.h"
+#include "indexing.h"
 #include "scratch.h"
 #include "vector_path.h"
 #include "worker_threads.h"

@@ -12,8 +12,8 @@
 
 #include "indexing.h"
 #include "plain_array.h"
+#include "remap_block.h"
 #include "remap_geometry.h"
-#include "remap_worker.h"
 
 namespace regkern {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "remap_check.h"
-#include "remap_schedule.h"
+#include "remap_worker.h"
 #include "scratch.h"
 #include "worker_threads.h"
 

@@ -35,11 +35,11 @@ template <class T>
     regkern::vector_path_limit() = regkern::VectorPath::avx512;
     const jointbins_reference::Histograms<T> expected =
         jointbins_test::reference(jointbins_test::row_case<T>(x, y, lower, upper, bin_value));
-    ::testing::AssertionResult joint = jointbins_test::same_bits(expected.joint, sums.joint);
+    ::testing::AssertionResult joint = jointbins_test::same_bits(sums.joint, expected.joint);
     if (!joint) return joint << " (joint histogram)";
-    ::testing::AssertionResult first = jointbins_test::same_bits(expected.first, sums.first);
+    ::testing::AssertionResult first = jointbins_test::same_bits(sums.first, expected.first);
     if (!first) return first << " (output 2)";
-    return jointbins_test::same_bits(expected.second, sums.second) << " (output 3)";
+    return jointbins_test::same_bits(sums.second, expected.second) << " (output 3)";
 }
 
 template <class T>
