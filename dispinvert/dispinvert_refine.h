@@ -43,9 +43,10 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <vector>
 
+#include "scratch.h"
+#include "vector_path.h"  // REGKERN_UNROLL
 #include "worker_threads.h"
 
 namespace regkern {
@@ -145,10 +146,10 @@ template <class T, int N>
 inline std::array<double, N> interpolate(const T* packed, const Corners<N>& k)
 {
     std::array<double, N> sum;
-#pragma GCC unroll 3
+REGKERN_UNROLL(3)
     for (int a = 0; a < N; ++a) {
         double c[1 << N];
-#pragma GCC unroll 8
+REGKERN_UNROLL(8)
         for (int i = 0; i < (1 << N); ++i) c[i] = k.w[i] * static_cast<double>(packed[k.e[i] * N + a]);
         const double y0 = (c[0] + c[1]) + (c[2] + c[3]);
         if constexpr (N == 2) {
@@ -182,7 +183,7 @@ double refine_row(const RefinementSlab<T, N>& slab, int32_t y, int32_t z, double
 
     for (int32_t x = 0; x < sx; ++x) {
         std::array<T, N> f;
-#pragma GCC unroll 3
+REGKERN_UNROLL(3)
         for (int a = 0; a < N; ++a) f[a] = from[a][x];
         AxisSample s[N];
         s[0] = sample_axis(x, static_cast<double>(f[0]), sx, 1);
@@ -197,7 +198,7 @@ double refine_row(const RefinementSlab<T, N>& slab, int32_t y, int32_t z, double
         const std::array<double, N> sum = interpolate<T, N>(packed, k);
         std::array<T, N> sample;
         double squares = 0.0;
-#pragma GCC unroll 3
+REGKERN_UNROLL(3)
         for (int a = 0; a < N; ++a) {
             sample[a] = static_cast<T>(sum[a]);
             const double d = static_cast<double>(f[a]) + static_cast<double>(sample[a]);
@@ -217,7 +218,7 @@ double refine_row(const RefinementSlab<T, N>& slab, int32_t y, int32_t z, double
         }
         if (finite) largest = std::max(largest, squares);
         if (write_next)
-#pragma GCC unroll 3
+REGKERN_UNROLL(3)
             for (int a = 0; a < N; ++a) to[a][x] = finite ? static_cast<T>(-sample[a]) : f[a];
     }
     return largest;
@@ -264,21 +265,20 @@ RefinementOutcome refine_field(const FieldRefinement<T, N>& job, int32_t workers
 
     // The other buffer of the pair: passes alternate between writing the
     // output and writing the scratch.
-    std::vector<std::unique_ptr<T[]>> scratch;
+    std::vector<Scratch<T>> scratch;
     std::array<T*, N> spare;
     for (int a = 0; a < N; ++a) {
-        scratch.emplace_back(new T[static_cast<size_t>(count)]);
+        scratch.push_back(take_scratch<T>(count));
         spare[a] = scratch.back().get();
     }
-
-    std::unique_ptr<T[]> packed(new T[static_cast<size_t>(count) * N]);
+    const Scratch<T> packed = take_scratch<T>(count * N);
 
     std::vector<double> largest(static_cast<size_t>(workers), 0.0);
     std::vector<detail::RefinementSlab<T, N>> slabs(static_cast<size_t>(workers));
     for (int32_t t = 0; t < workers; ++t) {
         slabs[t].job = &job;
-        slabs[t].first = static_cast<int32_t>(static_cast<int64_t>(t) * layers / workers);
-        slabs[t].end = static_cast<int32_t>(static_cast<int64_t>(t + 1) * layers / workers);
+        slabs[t].first = share_start(t, workers, layers);
+        slabs[t].end = share_start(t + 1, workers, layers);
         slabs[t].max_residual = &largest[t];
         slabs[t].packed = packed.get();
     }

@@ -71,9 +71,9 @@
 %!function conditions = raised_conditions (root, name)
 %!  % Conditions a plug-in can raise: the ones its family's code raises and
 %!  % the ones of the shared argument and failure helpers.
+%!  shared = [dir(fullfile (root, 'foundation', '*.h')); dir(fullfile (root, 'foundation', '*.cpp'))];
 %!  files = [family_headers(root, name), ...
-%!           {fullfile(root, 'foundation', 'host_args.h'), fullfile(root, 'foundation', 'host_args.cpp'), ...
-%!            fullfile(root, 'foundation', 'failure.cpp')}];
+%!           cellfun(@(f) fullfile(root, 'foundation', f), {shared.name}, 'UniformOutput', false)];
 %!  conditions = {};
 %!  for k = 1:numel (files)
 %!    found = regexp (fileread (files{k}), '(?:fail|set_error)\((?:plugin,\s*)?"(\w+)"', 'tokens');
