@@ -83,7 +83,6 @@ struct RefinementSlab {
     std::array<const T*, N> from;  // F_k
     std::array<T*, N> to;          // F_{k+1}
     bool write_next;               // false on the pass that only measures
-    T* packed;                     // b with the components of a point side by side
     int32_t first, end;
     double* max_residual;          // this worker's largest finite residual
 };
@@ -140,17 +139,16 @@ inline Corners<N> corners_of(const AxisSample* s)
 }
 
 // b at the corners, each component's products summed in pairs: along x,
-// then y, then z (a short chain of additions); b is packed, the N
-// components of a point side by side.
+// then y, then z (a short chain of additions).
 template <class T, int N>
-inline std::array<double, N> interpolate(const T* packed, const Corners<N>& k)
+inline std::array<double, N> interpolate(const std::array<const T*, N>& b, const Corners<N>& k)
 {
     std::array<double, N> sum;
 REGKERN_UNROLL(3)
     for (int a = 0; a < N; ++a) {
         double c[1 << N];
 REGKERN_UNROLL(8)
-        for (int i = 0; i < (1 << N); ++i) c[i] = k.w[i] * static_cast<double>(packed[k.e[i] * N + a]);
+        for (int i = 0; i < (1 << N); ++i) c[i] = k.w[i] * static_cast<double>(b[a][k.e[i]]);
         const double y0 = (c[0] + c[1]) + (c[2] + c[3]);
         if constexpr (N == 2) {
             sum[a] = y0;
@@ -177,7 +175,6 @@ double refine_row(const RefinementSlab<T, N>& slab, int32_t y, int32_t z, double
         from[a] = slab.from[a] + row;
         to[a] = slab.to[a] + row;
     }
-    const T* const packed = slab.packed;
     T* const residual = job.residual ? job.residual + row : nullptr;
     const bool write_next = slab.write_next;
 
@@ -195,7 +192,7 @@ REGKERN_UNROLL(3)
         }
         const Corners<N> k = corners_of<N>(s);
 
-        const std::array<double, N> sum = interpolate<T, N>(packed, k);
+        const std::array<double, N> sum = interpolate<T, N>(job.backward, k);
         std::array<T, N> sample;
         double squares = 0.0;
 REGKERN_UNROLL(3)
@@ -224,17 +221,6 @@ REGKERN_UNROLL(3)
     return largest;
 }
 
-// Packs the slab's points of b: the corners of a sample then share cache
-// lines, and a pass follows a third as many streams through memory.
-template <class T, int N>
-void pack_slab(const RefinementSlab<T, N>* slab)
-{
-    const FieldRefinement<T, N>& job = *slab->job;
-    const int64_t layer = N == 3 ? static_cast<int64_t>(job.grid[0]) * job.grid[1] : job.grid[0];
-    for (int64_t n = slab->first * layer; n < slab->end * layer; ++n)
-        for (int a = 0; a < N; ++a) slab->packed[n * N + a] = job.backward[a][n];
-}
-
 template <class T, int N>
 void refine_slab(const RefinementSlab<T, N>* slab)
 {
@@ -249,7 +235,7 @@ void refine_slab(const RefinementSlab<T, N>* slab)
 
 // Refines job.start into job.forward on `workers` threads (the calling
 // thread one of them; at most one per slab of the last axis). Scratch (a
-// second field and b packed) is taken before any thread starts: std::bad_alloc when it cannot be
+// second field) is taken before any thread starts: std::bad_alloc when it cannot be
 // had, std::system_error when a thread cannot be started (after the started
 // ones are joined).
 template <class T, int N>
@@ -271,7 +257,6 @@ RefinementOutcome refine_field(const FieldRefinement<T, N>& job, int32_t workers
         scratch.push_back(take_scratch<T>(count));
         spare[a] = scratch.back().get();
     }
-    const Scratch<T> packed = take_scratch<T>(count * N);
 
     std::vector<double> largest(static_cast<size_t>(workers), 0.0);
     std::vector<detail::RefinementSlab<T, N>> slabs(static_cast<size_t>(workers));
@@ -280,9 +265,7 @@ RefinementOutcome refine_field(const FieldRefinement<T, N>& job, int32_t workers
         slabs[t].first = share_start(t, workers, layers);
         slabs[t].end = share_start(t + 1, workers, layers);
         slabs[t].max_residual = &largest[t];
-        slabs[t].packed = packed.get();
     }
-    run_workers(slabs, detail::pack_slab<T, N>);
 
     std::array<const T*, N> current = job.start;
     double previous = 0.0;
