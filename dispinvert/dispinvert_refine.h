@@ -35,6 +35,8 @@
 // Threads: each pass splits the output by slabs of the last axis; every
 // point's arithmetic is the same whichever worker does it, and the largest
 // residual is a maximum, so the result does not depend on the worker count.
+// Volumes in double have an AVX2 path (refine_row_avx2) that does the same
+// operations on four points at once.
 #pragma once
 
 #include <algorithm>
