@@ -1,6 +1,6 @@
 # regkern: build, test and demo entry points (CMake is the build of record).
 #
-#   make demo            build the Octave plug-ins and run examples/demo.m
+#   make demo            build the Octave plug-ins and run examples/regkern_demo.m
 #   make check           build everything and run the fast suite (C++ and Octave)
 #   make test            build everything and run the whole test suite, the
 #                        sanitizer builds and fuzzing included
@@ -47,7 +47,7 @@ test: deps deps-extra
 
 demo: configure
 	cmake --build $(BUILD) -j$(JOBS) --target octave_plugins
-	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/demo.m
+	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/regkern_demo.m
 
 package:
 	sh package/make_package.sh $(BUILD)

@@ -1,4 +1,4 @@
-% examples/demo.m runs headless, prints its six figures to PNG through the
+% examples/regkern_demo.m runs headless, prints its six figures to PNG through the
 % plotting system, and its report shows the remapping and the field inversion
 % doing their job.
 
@@ -8,7 +8,7 @@
 %! old = getenv ('REGKERN_DEMO_DIR');
 %! setenv ('REGKERN_DEMO_DIR', out);
 %! unwind_protect
-%!   report = evalc ('run (fullfile (root, ''examples'', ''demo.m''))');
+%!   report = evalc ('run (fullfile (root, ''examples'', ''regkern_demo.m''))');
 %!   % name, width, height in pixels: the figure sizes the demo asks for at 100 dpi
 %!   figures = {'vol_joint_histograms', 1400, 400; 'vol_slices', 1250, 640; 'vol_inversion', 1000, 760; ...
 %!              'plane_joint_histograms', 1400, 400; 'plane_slices', 1250, 640; 'plane_inversion', 1000, 760};

@@ -1,4 +1,4 @@
-% demo  regkern on synthetic data: remapping, joint histograms and field
+% regkern_demo  regkern on synthetic data: remapping, joint histograms and field
 % inversion, in 3-D and in 2-D.
 %
 % Run by "make demo" (octave-cli in the build folder, no display needed),
@@ -8,10 +8,7 @@
 % that the environment variable REGKERN_DEMO_DIR names).
 
 here = fileparts (mfilename ('fullpath'));
-% This folder holds the helpers; its demo.m shadows the host's own "demo".
-state = warning ('off', 'all');
-addpath (here);
-warning (state);
+addpath (here);                            % the demo's helpers
 root = fileparts (here);
 if (exist (fullfile (pwd (), 'octave'), 'dir'))
   build = pwd ();
