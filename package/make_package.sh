@@ -2,10 +2,11 @@
 # make_package.sh [OUTDIR]: assembles the Octave package regkern-<version>.tar.gz
 # in OUTDIR (default: build/ of the source tree) and prints its path.
 #
-# Layout, as "pkg install" expects it: DESCRIPTION, INDEX, COPYING; inst/ with
-# Contents.m and the overview regkern.m; src/ with the plug-in sources, the
-# plug-ins' help files (help/) and the Makefile that builds the plug-ins with
-# the installing Octave's mkoctfile and puts each help file beside its binary.
+# Layout, as "pkg install" expects it: DESCRIPTION, INDEX, COPYING (the
+# top-level LICENSE); inst/ with Contents.m, the overview regkern.m and the
+# M-file functions; src/ with the plug-in sources, the plug-ins' help files
+# (help/) and the Makefile that builds the plug-ins with the installing
+# Octave's mkoctfile and puts each help file beside its binary.
 # Each help file is installed once: a second copy in inst/ would make
 # "lookfor" list every plug-in twice.
 set -eu
@@ -23,10 +24,11 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 dir=$stage/$name
 mkdir -p "$dir/inst" "$dir/src/help"
-cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/package/COPYING" "$dir/"
+cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$dir/"
+cp "$root/LICENSE" "$dir/COPYING"
 for file in "$root"/matlab/*.m; do
   case $(basename "$file") in
-    Contents.m|regkern.m) cp "$file" "$dir/inst/" ;;
+    Contents.m|regkern.m|mutual_information.m) cp "$file" "$dir/inst/" ;;
     *) cp "$file" "$dir/src/help/" ;;
   esac
 done

@@ -79,7 +79,8 @@
 %!   overview = get_help_text ('regkern');
 %!   listed = regexp (get_help_text ('Contents'), '\n\s+(\w+)\s+- ', 'tokens');
 %!   listed = [listed{:}];
-%!   assert (sort (listed), sort (names));
+%!   assert (sort (listed), sort ([names, {'mutual_information'}]));
+%!   assert (strncmp (which ('mutual_information'), share, numel (share)), which ('mutual_information'));
 %!   for k = 1:numel (names)
 %!     assert (! isempty (regexp (overview, ['\n\s+' names{k} '\s+- '], 'once')), names{k});
 %!   end
@@ -99,6 +100,7 @@
 %!   assert (h1', [0.25 0.25 0 0.5]);
 %!   assert (h2', [0 0.25 0.25 0.5]);
 %!   assert (find (joint)', [5 6 9 10 16]);
+%!   assert (mutual_information (joint, h1, h2, 'bits'), 1, eps);
 %! unwind_protect_cleanup
 %!   pkg ('unload', 'regkern');
 %!   pkg ('prefix', old_prefix, old_archprefix);
