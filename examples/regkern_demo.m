@@ -106,7 +106,9 @@ for k = 1:2
     F_vol = F;
   end
 end
-limit = 3;
+% The colour scale fits the slice shown, in steps of a quarter voxel.
+shown = [b{1}(:, :, mid), F_vol{1}(:, :, mid)];
+limit = ceil (4 * max (abs (shown(:)))) / 4;
 f = demo_figure (10, 7.6);
 x = 1:vol_size(1);
 y = 1:vol_size(2);
