@@ -7,30 +7,8 @@
 % and writes its figures as PNG files to <build>/demo/ (or to the folder
 % that the environment variable REGKERN_DEMO_DIR names).
 
-here = fileparts (mfilename ('fullpath'));
-addpath (here);                            % the demo's helpers
-root = fileparts (here);
-if (exist (fullfile (pwd (), 'octave'), 'dir'))
-  build = pwd ();
-else
-  build = fullfile (root, 'build');
-end
-if (exist ('jointbins_f64', 'file') ~= 3)
-  addpath (fullfile (build, 'octave'));
-  if (exist ('jointbins_f64', 'file') ~= 3)
-    addpath (fullfile (build, 'mex'));     % build_mex's default folder
-  end
-end
-if (exist ('jointbins_f64', 'file') ~= 3)
-  error ('demo:notBuilt', 'the plug-ins are not built: run "make build" or build_mex first');
-end
-out_dir = getenv ('REGKERN_DEMO_DIR');     % where the tests want the figures
-if (isempty (out_dir))
-  out_dir = fullfile (build, 'demo');
-end
-if (~exist (out_dir, 'dir'))
-  mkdir (out_dir);
-end
+addpath (fileparts (mfilename ('fullpath')));   % the demo's helpers
+out_dir = demo_setup ();
 
 demo_start = tic;
 report = @(name, what, seconds) fprintf ('  %-21s %-44s %7.3f s\n', name, what, seconds);
