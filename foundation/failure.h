@@ -54,7 +54,7 @@ struct GatewayWarnings {
     static constexpr int capacity = 4;
     int count = 0;
     char condition[capacity][32] = {};
-    char message[capacity][512] = {};
+    char message[capacity][1024] = {};
 };
 
 // Records a warning with the identifier "<plug-in>:<condition>"; beyond the

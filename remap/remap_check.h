@@ -13,6 +13,7 @@
 #include "indexing.h"
 #include "plain_array.h"
 #include "remap_geometry.h"
+#include "value_census.h"
 #include "remap_worker.h"
 
 namespace regkern {
@@ -32,7 +33,7 @@ enum RemapOutput { OUT_MAPPED_A = 0, OUT_MAPPED_B, REMAP_OUTPUTS };
 
 // The inputs as messages name them (the names of the plug-ins' help).
 constexpr InputName remap_input_names[REMAP_INPUTS] = {
-    {"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}, {"range", 5}, {"bins", 6}, {"weights", 7}, {"spacing", 8}};
+    {"A", 1, true}, {"B", 2, true}, {"C", 3, true}, {"D", 4, true}, {"range", 5}, {"bins", 6}, {"weights", 7}, {"spacing", 8}};
 
 constexpr CallSignature remap_signature = {REMAP_INPUTS, "8 inputs are required.", REMAP_OUTPUTS,
                                            "2 outputs are required", remap_input_names};
@@ -158,9 +159,42 @@ bool blocks_cover_image(const RemapShared<T>& s, const int32_t (&grid_size)[3], 
     return true;
 }
 
+// Images that lie mostly outside the range (integer intensities against
+// [0 1], say): every such voxel counts in an edge bin and maps to the same
+// level. One pass over each distinct image.
+template <class T>
+void warn_remap_outside(const PlainArray* in, int64_t voxels, GatewayWarnings& warnings)
+{
+    const T* const range = data_of<T>(in[IN_RANGE]);
+    std::vector<OutsideImage> outside;
+    double least = range[0], greatest = range[1];
+    const T* seen[4] = {};
+    for (int k : {IN_IMAGE_A, IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D}) {
+        const T* const data = data_of<T>(in[k]);
+        seen[k] = data;
+        bool repeated = false;  // (A, D, A, D) is a common call
+        for (int j = 0; j < k; ++j) repeated = repeated || seen[j] == data;
+        if (repeated) continue;
+        OutsideImage image = {remap_input_names[k], range_census(data, voxels, range[0], range[1]), 0, 0};
+        if (!mostly_outside(image.census)) continue;
+        finite_extremes(data, voxels, image.least, image.greatest);
+        least = std::fmin(least, image.least);
+        greatest = std::fmax(greatest, image.greatest);
+        outside.push_back(image);
+    }
+    if (outside.empty()) return;
+    const bool single = sizeof(T) == sizeof(float);
+    warn_outside(warnings, "outOfRange", outside,
+                 label(remap_input_names[IN_RANGE]) + ", [" + value_text(range[0]) + " " +
+                     value_text(range[1]) + "]",
+                 "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
+                 single);
+}
+
 // Calls that are carried out but can only be a mistake: inputs with slices
-// beyond the D extents read, and window weights that gather nothing (every
-// voxel then maps to min).
+// beyond the D extents read, partners laid out otherwise than A (most often
+// a transposed image), images mostly outside the range, and window weights
+// that gather nothing (every voxel then maps to min).
 template <class T, int D>
 void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxels,
                      GatewayWarnings& warnings)
@@ -176,6 +210,15 @@ void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxe
     warn_extra_slices(warnings, sliced, D);
 
     if (voxels == 0) return;
+    std::vector<InputName> misshapen;
+    std::vector<const PlainArray*> arrays;
+    for (int k : {IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D}) {
+        if (same_layout(in[IN_IMAGE_A], in[k], D)) continue;
+        misshapen.push_back(remap_input_names[k]);
+        arrays.push_back(&in[k]);
+    }
+    warn_partner_shape(warnings, in[IN_IMAGE_A], remap_input_names[IN_IMAGE_A], misshapen, arrays);
+    warn_remap_outside<T>(in, voxels, warnings);
     bool all_zero = true;
     for (int64_t i = 0; i < window_count && all_zero; ++i) all_zero = s.weights[i] == 0;
     if (all_zero)

@@ -137,7 +137,8 @@ struct RemapCall {
     {
         return check_remap<T, D>(inputs, warnings);
     }
-    static void run(const Plan& plan, T* const* outputs, double host_threads)
+    // The run adds no warnings: the check has said all there is.
+    static void run(const Plan& plan, T* const* outputs, double host_threads, GatewayWarnings&)
     {
         run_remap(plan, outputs[OUT_MAPPED_A], outputs[OUT_MAPPED_B], host_threads);
     }

@@ -31,7 +31,9 @@ template <class T>
     plan.in = regkern::JointbinsInputs<T>{x.data(), y.data(), static_cast<int32_t>(x.size()),
                                           lower, upper, bin_value, nb};
     regkern::vector_path_limit() = path;
-    regkern::run_jointbins(plan, sums.joint.data(), sums.first.data(), sums.second.data(), 1);
+    regkern::GatewayWarnings warnings;
+    regkern::run_jointbins(plan, sums.joint.data(), sums.first.data(), sums.second.data(), 1,
+                           warnings);
     regkern::vector_path_limit() = regkern::VectorPath::avx512;
     const jointbins_reference::Histograms<T> expected =
         jointbins_test::reference(jointbins_test::row_case<T>(x, y, lower, upper, bin_value));
