@@ -61,6 +61,15 @@
 %! assert (sum (j, 1)', h2, 1e-12);
 %! [j2, g1, g2] = jointbins_f64 (a(:)', b(:), 0, 10, 6.5);
 %! assert (isequal (j, j2) && isequal (h1, g1) && isequal (h2, g2));
+%! % the first call paired images of different shapes: a warning, which the
+%! % vectors of the second (one length, either orientation) do not raise
+%! lastwarn ('');
+%! [j, h1, h2] = jointbins_f64 (a, b, 0, 10, 6.5);
+%! [~, id] = lastwarn ();
+%! assert (id, 'jointbins_f64:partnerShape');
+%! lastwarn ('');
+%! [j2, g1, g2] = jointbins_f64 (a(:)', b(:), 0, 10, 6.5);
+%! assert (lastwarn (), '');
 
 %!test
 %! % the single-precision result is close to the double one
@@ -79,8 +88,11 @@
 %! assert (sum (j(:)), 2/3, 1e-15);
 
 %!test
-%! % an empty first image counts no sample: 0/0 everywhere
+%! % an empty first image counts no sample: 0/0 everywhere, with a warning
+%! lastwarn ('');
 %! [j, h1, h2] = jointbins_f64 (zeros (0, 3), [], 0, 1, 3);
+%! [~, id] = lastwarn ();
+%! assert (id, 'jointbins_f64:noSamples');
 %! assert (size (j), [3 3]);
 %! assert (all (isnan ([j(:); h1; h2])));
 
