@@ -175,8 +175,8 @@ void warn_remap_outside(const PlainArray* in, int64_t voxels, GatewayWarnings& w
         bool repeated = false;  // (A, D, A, D) is a common call
         for (int j = 0; j < k; ++j) repeated = repeated || seen[j] == data;
         if (repeated) continue;
-        OutsideImage image = {remap_input_names[k], range_census(data, voxels, range[0], range[1]), 0, 0};
-        if (!mostly_outside(image.census)) continue;
+        OutsideImage image = {remap_input_names[k], RangeCensus{}, 0, 0};
+        if (!mostly_outside(data, voxels, range[0], range[1], image.census)) continue;
         finite_extremes(data, voxels, image.least, image.greatest);
         least = std::fmin(least, image.least);
         greatest = std::fmax(greatest, image.greatest);
