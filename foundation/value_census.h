@@ -91,14 +91,13 @@ int64_t count_inside(const T* data, int64_t n, T lo, T hi)
     return count_inside_portable(data, n, lo, hi);
 }
 
-// Whether more than half of the finite values of data[0, n) lie outside
-// [lo, hi] (both finite, lo <= hi), with the counts when they do. One pass;
-// a second counts the finite values only when fewer than half lie inside,
-// which no sound call comes near.
+// Whether more than half of the finite values of data[0, n) lie outside an
+// interval that holds `inside` of them (count_inside), with the counts when
+// they do. The finite values are counted only when fewer than half lie
+// inside, which no sound call comes near.
 template <class T>
-bool mostly_outside(const T* data, int64_t n, T lo, T hi, RangeCensus& census)
+bool mostly_outside(const T* data, int64_t n, int64_t inside, RangeCensus& census)
 {
-    const int64_t inside = count_inside(data, n, lo, hi);
     if (2 * inside >= n) return false;
     census.finite = 0;
     for (int64_t i = 0; i < n; ++i) census.finite += std::isfinite(data[i]) ? 1 : 0;
