@@ -30,6 +30,7 @@ namespace regkern {
 struct InputName {
     const char* name;
     int number;
+    bool intensities = false;  // an image: integer classes are scaled, not only converted
 };
 
 // What a front end needs to know of a plug-in's call before it reads the
@@ -161,6 +162,21 @@ T first_element(const PlainArray& array, InputName input, const char* wanted)
     if (array.count < 1) fail_empty(input, wanted);
     return data_of<T>(array)[0];
 }
+
+// Whether a partner input (one whose elements pair with those of the first
+// input in its layout) has the first input's first n extents, absent
+// extents reading as 1. Two vectors of one length count as the same layout.
+bool same_layout(const PlainArray& first, const PlainArray& partner, int n);
+
+// Warns (partnerShape) that the partners, which hold enough elements, have
+// other extents than the first input: their elements are then paired with
+// the wrong ones, most often a transposed image. arrays[k] is partners[k]'s.
+void warn_partner_shape(GatewayWarnings& warnings, const PlainArray& first, InputName first_name,
+                        const std::vector<InputName>& partners,
+                        const std::vector<const PlainArray*>& arrays);
+
+// "A (input 1), B (input 2) and D (input 4)".
+std::string image_list(const std::vector<InputName>& names);
 
 // Rejects an input that holds fewer than the `needed` elements the plug-in
 // reads; `per` says what each one stands for ("one per voxel of A (input 1)").

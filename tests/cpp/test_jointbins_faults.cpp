@@ -110,8 +110,15 @@ TYPED_TEST(JointbinsFaults, RejectsWrongClassComplexAndSparse)
                            input + " is " + other_name + "; pass " + want + "(" +
                                (single ? "2.5" : name) + ")" + all_single);
         inputs[slot] = integer.get();
+        // the images' integer intensities are scaled as well as converted
+        const std::string converted = want + "(" + name + ")";
+        const std::string scaled = single ? "single(im2double(" + name + "))" : "im2double(" + name + ")";
         this->expect_error(inputs, 3, "badClass",
-                           input + " is int32; pass " + want + "(" + name + ")" + all_single);
+                           input + " is int32; pass " +
+                               (slot < 2 ? scaled + " to scale its intensities to [0 1], or " +
+                                               converted + " to keep them and give the range they span"
+                                         : converted) +
+                               all_single);
         inputs[slot] = complex.get();
         this->expect_error(inputs, 3, "complex",
                            input + " is complex " + want + "; pass real(" + name + ")");
@@ -317,8 +324,13 @@ TYPED_TEST(JointbinsFaults, EqualOrNonFiniteBoundsWarn)
         EXPECT_TRUE(matches(reference(d), call(d)));
         EXPECT_TRUE(testing_support::warned(plugin + ":nonFiniteBounds", b.received + effect));
     }
-    // No sample, nothing to warn about; usable bounds, likewise.
+    // No sample: that alone is said, whatever the bounds; usable bounds:
+    // nothing.
     call(Case<T>{{0, 0}, {}, {0, 0}, {}, nan, 8, 4});
+    EXPECT_TRUE(testing_support::warned(
+        plugin + ":noSamples",
+        "image1 (input 1) is empty (0x0): there are no samples, and every output is NaN (0/0); "
+        "pass images that hold samples"));
     call(row_case<T>({1}, {1}, 0, 8, 4));
     EXPECT_TRUE(testing_support::warned(""));
 }
