@@ -211,14 +211,19 @@ REGKERN_UNROLL(3)
         // The largest residual is found among the sums of squares: the
         // square root and the rounding to T keep their order. In double the
         // root is taken only for the residual output.
+        // A NaN residual is stored as the one quiet NaN: the sign an
+        // invalid operation leaves on a NaN differs between processors
+        // (x86 sets it, arm64 does not), and the bits must not.
         bool finite;
         if constexpr (sizeof(T) == sizeof(double)) {
             finite = squares <= std::numeric_limits<double>::max();
-            if (residual) residual[x] = std::sqrt(squares);
+            if (residual)
+                residual[x] = squares == squares ? std::sqrt(squares)
+                                                 : std::numeric_limits<double>::quiet_NaN();
         } else {
             const T r = static_cast<T>(std::sqrt(squares));
             finite = std::isfinite(r);
-            if (residual) residual[x] = r;
+            if (residual) residual[x] = r == r ? r : std::numeric_limits<T>::quiet_NaN();
         }
         if (finite) largest = std::max(largest, squares);
         if (write_next)
@@ -309,7 +314,12 @@ REGKERN_UNROLL(8)
             squares = a == 0 ? _mm256_mul_pd(d, d) : _mm256_add_pd(squares, _mm256_mul_pd(d, d));
         }
         const __m256d finite = _mm256_cmp_pd(squares, largest_finite, _CMP_LE_OQ);
-        if (residual) _mm256_storeu_pd(residual + x, _mm256_sqrt_pd(squares));
+        if (residual) {
+            const __m256d root = _mm256_sqrt_pd(squares);
+            _mm256_storeu_pd(residual + x,
+                             _mm256_blendv_pd(root, _mm256_set1_pd(std::numeric_limits<double>::quiet_NaN()),
+                                              _mm256_cmp_pd(squares, squares, _CMP_UNORD_Q)));
+        }
         lane_largest = _mm256_max_pd(lane_largest, _mm256_and_pd(finite, squares));
         if (slab.write_next)
 REGKERN_UNROLL(3)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <vector>
 
@@ -76,6 +77,7 @@ Refined<T> refine_field(const std::vector<std::vector<T>>& b,
                 squares = a == 0 ? d * d : squares + d * d;
             }
             r[n] = static_cast<T>(std::sqrt(squares));
+            if (std::isnan(r[n])) r[n] = std::numeric_limits<T>::quiet_NaN();  // one NaN on every processor
             if (std::isfinite(r[n])) {
                 largest = std::max(largest, double(r[n]));
                 for (int a = 0; a < n_axes; ++a) next[a][n] = static_cast<T>(-sample[a]);
