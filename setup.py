@@ -1,0 +1,78 @@
+"""Builds regkern._core, the extension module of the Python package, from the
+same sources and with the same floating-point options as the plug-ins.
+
+The options are the ones every build of the plug-ins takes: results are
+bit-exact only when every build compiles the kernels alike (no contraction
+into fused multiply-adds, no fast-math, GCC's straight-line vectorizer off).
+"""
+import re
+from pathlib import Path
+
+from pybind11.setup_helpers import Pybind11Extension, build_ext
+from setuptools import setup
+
+ROOT = Path(__file__).resolve().parent
+
+
+def build_facts():
+    """The "name = value" and "name += item" lines of build_facts.txt, the
+    one list of options every build of the plug-ins reads."""
+    facts = {}
+    for line in (ROOT / "build_facts.txt").read_text().splitlines():
+        match = re.match(r"([a-z_]+) *(\+?)= *(.*)$", line)
+        if match:
+            name, append, value = match.groups()
+            facts[name] = (facts.get(name, []) if append else []) + value.split()
+    return facts
+
+
+def cmake_options(msvc):
+    # Until build_facts.txt exists: the add_compile_options and release
+    # optimisation of CMakeLists.txt's branch for this compiler family.
+    text = re.sub(r"#[^\n]*", "", (ROOT / "CMakeLists.txt").read_text())
+    branches = re.search(r"if\(MSVC\)(.*?)else\(\)(.*?)endif\(\)", text, re.S)
+    branch = branches.group(1 if msvc else 2) if branches else ""
+    options = re.findall(r'CMAKE_CXX_FLAGS_RELEASE\s+"([^"]*)"', branch)
+    options += re.findall(r"add_compile_options\(([^)]*)\)", branch)
+    return " ".join(options).split()
+
+
+def project_compiler_options(msvc):
+    """The options every plug-in is compiled with, for this compiler family."""
+    if (ROOT / "build_facts.txt").exists():
+        facts = build_facts()
+        family = "msvc" if msvc else "gnu"
+        options = facts[family + "_cxxflags"] + facts[family + "_optimize"]
+    else:
+        options = cmake_options(msvc)
+    needed = "/fp:precise" if msvc else "-ffp-contract=off"
+    if needed not in options:
+        raise SystemExit(f"setup.py: {needed} is not among the project's options {options}")
+    return options
+
+
+class BuildWithProjectOptions(build_ext):
+    def build_extensions(self):
+        msvc = self.compiler.compiler_type == "msvc"
+        for extension in self.extensions:
+            extension.extra_compile_args += project_compiler_options(msvc)
+            if not msvc:
+                extension.extra_link_args += ["-pthread"]
+        super().build_extensions()
+
+
+core = Pybind11Extension(
+    "regkern._core",
+    sources=["python/regkern_module.cpp"]
+    + [f"foundation/{name}.cpp" for name in ("failure", "plain_array", "memory")],
+    include_dirs=["foundation", "remap", "dispinvert", "jointbins"],
+    cxx_std=17,
+)
+
+setup(
+    package_dir={"": "python"},
+    packages=["regkern"],
+    package_data={"regkern": ["py.typed"]},
+    ext_modules=[core],
+    cmdclass={"build_ext": BuildWithProjectOptions},
+)
