@@ -66,10 +66,17 @@ core = Pybind11Extension(
     sources=["python/regkern_module.cpp"]
     + [f"foundation/{name}.cpp" for name in ("failure", "plain_array", "memory")],
     include_dirs=["foundation", "remap", "dispinvert", "jointbins"],
+    # The kernels live in headers: a build left in build/setuptools is
+    # compiled again when any of them changed, not reused.
+    depends=sorted(str(p.relative_to(ROOT)) for folder in ("foundation", "remap", "dispinvert",
+                                                           "jointbins")
+                   for p in (ROOT / folder).glob("*.h")),
     cxx_std=17,
 )
 
 setup(
+    # setuptools' intermediate files apart from CMake's in build/
+    options={"build": {"build_base": "build/setuptools"}},
     package_dir={"": "python"},
     packages=["regkern"],
     package_data={"regkern": ["py.typed"]},
