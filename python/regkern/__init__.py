@@ -95,7 +95,8 @@ def remap_vol(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
       TypeError    badClass (a dtype other than float64/float32, or an array
                    whose dtype differs from A's), complex
       ValueError   sizeMismatch (B, C or D smaller than A), badRange, badBins,
-                   badSpacing, tooLarge (more than 2^31-1 elements)
+                   badSpacing, empty (bins or spacing), tooLarge (more than
+                   2^31-1 elements)
       MemoryError  outOfMemory (the worker threads' histograms)
       RuntimeError threadStart
 
@@ -131,9 +132,16 @@ def remap_plane(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
     y shared among `threads` worker threads. Of a 3-D array only the first
     plane is used (with an extraSlices warning).
 
-    Inputs, outputs, errors and warnings: as remap_vol, with identifiers
-    "remap_plane_f64:<condition>". A float32 A raises TypeError: pass
+    Inputs and outputs: as remap_vol. A float32 A raises TypeError: pass
     A.astype(np.float64).
+
+    Errors and warnings: as remap_vol, with identifiers
+    "remap_plane_f64:<condition>":
+      TypeError    badClass, complex
+      ValueError   sizeMismatch, badRange, badBins, badSpacing, empty, tooLarge
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+      RegkernWarning  zeroWeights, extraSlices
 
     Example:
       x, y = np.meshgrid(np.arange(1, 65), np.arange(1, 49), indexing="ij")
@@ -223,9 +231,16 @@ def dispinvert_plane(bx: np.ndarray, by: np.ndarray, H: ArrayLike,
     threads. Of a 3-D array only the first plane is used (with an
     extraSlices warning).
 
-    Inputs, outputs, errors and warnings: as dispinvert_vol, with identifiers
-    "dispinvert_plane_f64:<condition>" and H named "H (input 3)". A float32
-    bx raises TypeError: pass bx.astype(np.float64).
+    Inputs and outputs: as dispinvert_vol. A float32 bx raises TypeError:
+    pass bx.astype(np.float64).
+
+    Errors and warnings: as dispinvert_vol, with identifiers
+    "dispinvert_plane_f64:<condition>" and H named "H (input 3)":
+      TypeError    badClass, complex
+      ValueError   sizeMismatch, tooLarge
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+      RegkernWarning  zeroKernel, extraSlices
 
     Example:
       bx = np.full((8, 8), 2.0, order="F")

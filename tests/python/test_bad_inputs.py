@@ -19,6 +19,8 @@ EXCEPTIONS = {"outOfMemory": MemoryError, "threadStart": RuntimeError}
 @pytest.mark.parametrize("case", OCTAVE, ids=[c.name for c in OCTAVE])
 def test_the_octave_suites_calls(case):
     identifier = f"{case.plugin}:{case.condition}"
+    # the function's help lists what it may raise or warn
+    assert case.condition in getattr(regkern, case.plugin.rsplit("_", 1)[0]).__doc__
     if not case.outputs:  # refused
         with pytest.raises(EXCEPTIONS.get(case.condition, ValueError)) as caught:
             call(case)
