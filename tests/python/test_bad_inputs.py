@@ -113,3 +113,43 @@ def test_out_of_memory_is_a_memory_error():
     with pytest.raises(MemoryError) as caught:
         regkern.jointbins(F, F, 0, 1, 46340)
     assert caught.value.identifier == "jointbins_f64:outOfMemory"
+
+
+@pytest.mark.filterwarnings("ignore::regkern.RegkernWarning")
+def test_random_calls_are_refused_or_computed():
+    """Random shapes (0 to 4 axes, extents 0 to 3), dtypes, layouts and
+    values, settings included: each call returns or raises one of the
+    documented exceptions, with the plug-in's identifier."""
+    rng = np.random.default_rng(7)
+    values = np.array([np.nan, np.inf, -np.inf, -1, 0, 0.5, 1, 2, 3.5, 8, 1e30, -1e-30])
+    dtypes = [np.float64, np.float64, np.float32, np.float32, np.int32, np.bool_, np.complex128]
+
+    def random_array(dtype):
+        shape = tuple(rng.integers(0, 4, rng.integers(0, 5)))
+        with np.errstate(invalid="ignore", over="ignore"):
+            array = rng.choice(values, size=shape).astype(dtype)
+        layout = rng.integers(0, 3)
+        if layout == 1 and array.ndim:
+            return array[::-1]
+        return np.asfortranarray(array) if layout == 0 else np.ascontiguousarray(array)
+
+    def random_setting(dtype):
+        return random_array(dtype) if rng.random() < 0.3 else float(rng.choice(values))
+
+    functions = [(regkern.remap_vol, 8, (4, 5, 7)), (regkern.remap_plane, 8, (4, 5, 7)),
+                 (regkern.dispinvert_vol, 4, ()), (regkern.dispinvert_plane, 3, ()),
+                 (regkern.jointbins, 5, (2, 3, 4))]
+    outcomes = set()
+    for _ in range(600):
+        function, count, settings = functions[rng.integers(len(functions))]
+        dtype = dtypes[rng.integers(len(dtypes))] if rng.random() < 0.2 else np.float64
+        arguments = [random_setting(dtype) if k in settings else random_array(dtype)
+                     for k in range(count)]
+        try:
+            outputs = function(*arguments, threads=int(rng.integers(1, 4)))
+            assert all(isinstance(o, np.ndarray) and o.flags.f_contiguous for o in outputs)
+            outcomes.add("computed")
+        except (TypeError, ValueError, MemoryError) as error:
+            assert error.identifier.startswith(function.__name__ + "_"), error
+            outcomes.add(type(error).__name__)
+    assert outcomes == {"computed", "TypeError", "ValueError"}
