@@ -24,8 +24,6 @@ plug-ins' message; the exception's ``identifier`` is the plug-in's,
 e.g. "remap_vol_f64:badBins". Calls that can only be a mistake are carried
 out with a RegkernWarning.
 """
-from __future__ import annotations
-
 from typing import Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -212,7 +210,7 @@ def dispinvert_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, H: ArrayLike,
       bx = np.full((8, 8, 8), 2.0, order="F")    # every voxel looks 2 along x
       o = np.zeros((8, 8, 8), order="F")
       Fx, Fy, Fz = regkern.dispinvert_vol(bx, o, o, 1)
-      Fx[:, 3, 3]                                # 0 0 -2 -2 -2 -2 -2 -2
+      Fx[:, 3, 3]                                # 0 0 -2 -2 -2 -2 -2 -2 (-2/(1+1e-8))
     """
     plugin, arrays = _front.prepare("dispinvert_vol", ("f64", "f32"), ("bx", "by", "bz", "H"),
                                     (bx, by, bz, H), ())
