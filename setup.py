@@ -51,18 +51,26 @@ def project_compiler_options(msvc):
     return options
 
 
+def project_link_options(msvc):
+    if msvc:
+        return []
+    if (ROOT / "build_facts.txt").exists():
+        return build_facts()["gnu_ldflags"]
+    return ["-pthread"]
+
+
 class BuildWithProjectOptions(build_ext):
     def build_extensions(self):
         msvc = self.compiler.compiler_type == "msvc"
         for extension in self.extensions:
             extension.extra_compile_args += project_compiler_options(msvc)
-            if not msvc:
-                extension.extra_link_args += ["-pthread"]
+            extension.extra_link_args += project_link_options(msvc)
         super().build_extensions()
 
 
 core = Pybind11Extension(
     "regkern._core",
+    # The host-free part of the foundation (host_args.cpp reads the MEX API).
     sources=["python/regkern_module.cpp"]
     + [f"foundation/{name}.cpp" for name in ("failure", "plain_array", "memory")],
     include_dirs=["foundation", "remap", "dispinvert", "jointbins"],

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <string>
+#include <type_traits>
 
 #include "dispinvert_core.h"
 #include "failure.h"
@@ -76,6 +77,20 @@ Failure caught_failure()
     }
 }
 
+// A family whose run decides warnings of its own (from what the work found)
+// takes the call's warnings record too.
+template <class Call>
+void run(const typename Call::Plan& plan, typename Call::Element* const* outputs, double threads,
+         GatewayWarnings& warnings)
+{
+    using Outputs = typename Call::Element* const*;
+    if constexpr (std::is_invocable_v<decltype(&Call::run), const typename Call::Plan&, Outputs,
+                                      double, GatewayWarnings&>)
+        Call::run(plan, outputs, threads, warnings);
+    else
+        Call::run(plan, outputs, threads);
+}
+
 template <class Call>
 py::tuple call(const py::tuple& values, double threads)
 {
@@ -109,7 +124,7 @@ py::tuple call(const py::tuple& values, double threads)
     {
         py::gil_scoped_release unlocked;
         try {
-            Call::run(plan, data.data(), threads);
+            run<Call>(plan, data.data(), threads, warnings);
         } catch (...) {
             failed = true;
             failure = caught_failure();
