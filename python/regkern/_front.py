@@ -101,8 +101,8 @@ def prepare(family: str, precisions: Sequence[str], names: Sequence[str],
     spacing) and Python numbers are converted to it, as the plug-ins' users
     write single(8) in Octave."""
     first = values[0]
-    if _is_number(first):
-        first = np.float64(first)
+    if _is_number(first) and not isinstance(first, np.generic):
+        first = np.float64(first)  # a NumPy scalar keeps its own dtype
     first = _as_data_array(first, names, 0, family + "_f64")
     suffix = _SUFFIX.get(first.dtype)
     if suffix not in precisions:
