@@ -82,7 +82,14 @@ core = Pybind11Extension(
     cxx_std=17,
 )
 
+def project_version():
+    """The toolbox's version, as its Octave package gives it."""
+    text = (ROOT / "package" / "DESCRIPTION").read_text()
+    return re.search(r"^Version:\s*(\S+)", text, re.M).group(1)
+
+
 setup(
+    version=project_version(),
     # setuptools' intermediate files apart from CMake's in build/
     options={"build": {"build_base": "build/setuptools"}},
     package_dir={"": "python"},

@@ -33,7 +33,6 @@ from ._front import RegkernWarning
 
 __all__ = ["remap_vol", "remap_plane", "dispinvert_vol", "dispinvert_plane", "jointbins",
            "RegkernWarning"]
-__version__ = "1.0.0"
 
 ArrayLike = Union[np.ndarray, float, Sequence[float]]
 Number = Union[float, int]
