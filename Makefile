@@ -21,7 +21,7 @@ DEB_PACKAGES := g++ cmake make libgtest-dev octave liboctave-dev
 DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
 # the Python module, its tests and examples/batch.py
 DEB_PACKAGES += python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
-DEB_PACKAGES += python3-venv python3-distributed
+DEB_PACKAGES += python3-venv python3-setuptools python3-wheel python3-distributed
 DEB_EXTRA := clang libclang-rt-14-dev
 
 MAKEFLAGS += --no-print-directory

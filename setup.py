@@ -26,25 +26,11 @@ def build_facts():
     return facts
 
 
-def cmake_options(msvc):
-    # Until build_facts.txt exists: the add_compile_options and release
-    # optimisation of CMakeLists.txt's branch for this compiler family.
-    text = re.sub(r"#[^\n]*", "", (ROOT / "CMakeLists.txt").read_text())
-    branches = re.search(r"if\(MSVC\)(.*?)else\(\)(.*?)endif\(\)", text, re.S)
-    branch = branches.group(1 if msvc else 2) if branches else ""
-    options = re.findall(r'CMAKE_CXX_FLAGS_RELEASE\s+"([^"]*)"', branch)
-    options += re.findall(r"add_compile_options\(([^)]*)\)", branch)
-    return " ".join(options).split()
-
-
 def project_compiler_options(msvc):
     """The options every plug-in is compiled with, for this compiler family."""
-    if (ROOT / "build_facts.txt").exists():
-        facts = build_facts()
-        family = "msvc" if msvc else "gnu"
-        options = facts[family + "_cxxflags"] + facts[family + "_optimize"]
-    else:
-        options = cmake_options(msvc)
+    family = "msvc" if msvc else "gnu"
+    facts = build_facts()
+    options = facts[family + "_cxxflags"] + facts[family + "_optimize"]
     needed = "/fp:precise" if msvc else "-ffp-contract=off"
     if needed not in options:
         raise SystemExit(f"setup.py: {needed} is not among the project's options {options}")
@@ -52,11 +38,7 @@ def project_compiler_options(msvc):
 
 
 def project_link_options(msvc):
-    if msvc:
-        return []
-    if (ROOT / "build_facts.txt").exists():
-        return build_facts()["gnu_ldflags"]
-    return ["-pthread"]
+    return [] if msvc else build_facts()["gnu_ldflags"]
 
 
 class BuildWithProjectOptions(build_ext):
