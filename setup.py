@@ -56,11 +56,12 @@ core = Pybind11Extension(
     sources=["python/regkern_module.cpp"]
     + [f"foundation/{name}.cpp" for name in ("failure", "plain_array", "memory")],
     include_dirs=["foundation", "remap", "dispinvert", "jointbins"],
-    # The kernels live in headers: a build left in build/setuptools is
-    # compiled again when any of them changed, not reused.
-    depends=sorted(str(p.relative_to(ROOT)) for folder in ("foundation", "remap", "dispinvert",
-                                                           "jointbins")
-                   for p in (ROOT / folder).glob("*.h")),
+    # The kernels live in headers, the options in build_facts.txt: a build
+    # left in build/setuptools is compiled again when any of them changed.
+    depends=["setup.py", "build_facts.txt"]
+    + sorted(str(p.relative_to(ROOT)) for folder in ("foundation", "remap", "dispinvert",
+                                                     "jointbins")
+             for p in (ROOT / folder).glob("*.h")),
     cxx_std=17,
 )
 
