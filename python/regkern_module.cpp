@@ -4,7 +4,7 @@
 // Each function takes the plug-in's inputs as a tuple of NumPy arrays of its
 // element type, aligned and Fortran-ordered (the package lays them out so),
 // and the thread count, and returns (outputs, failure, warnings): the output
-// arrays or None, (condition, message) of a refused call or None, and a list
+// arrays (optional ones included) or None, (condition, message) of a refused call or None, and a list
 // of (condition, message). The package raises and warns: the messages and
 // conditions are the core's, the same as every host's.
 #include <pybind11/numpy.h>
@@ -12,9 +12,9 @@
 
 #include <array>
 #include <string>
-#include <type_traits>
 
 #include "dispinvert_core.h"
+#include "dispinvert_refine_core.h"
 #include "failure.h"
 #include "jointbins_core.h"
 #include "plain_array.h"
@@ -77,20 +77,6 @@ Failure caught_failure()
     }
 }
 
-// A family whose run decides warnings of its own (from what the work found)
-// takes the call's warnings record too.
-template <class Call>
-void run(const typename Call::Plan& plan, typename Call::Element* const* outputs, double threads,
-         GatewayWarnings& warnings)
-{
-    using Outputs = typename Call::Element* const*;
-    if constexpr (std::is_invocable_v<decltype(&Call::run), const typename Call::Plan&, Outputs,
-                                      double, GatewayWarnings&>)
-        Call::run(plan, outputs, threads, warnings);
-    else
-        Call::run(plan, outputs, threads);
-}
-
 template <class Call>
 py::tuple call(const py::tuple& values, double threads)
 {
@@ -124,7 +110,7 @@ py::tuple call(const py::tuple& values, double threads)
     {
         py::gil_scoped_release unlocked;
         try {
-            run<Call>(plan, data.data(), threads, warnings);
+            Call::run(plan, data.data(), threads, warnings);
         } catch (...) {
             failed = true;
             failure = caught_failure();
@@ -153,6 +139,9 @@ PYBIND11_MODULE(_core, module)
     add<InversionCall<double, 3, KernelOrder::high_axis_outermost>>(module, "dispinvert_vol_f64");
     add<InversionCall<float, 3, KernelOrder::low_axis_outermost>>(module, "dispinvert_vol_f32");
     add<InversionCall<double, 2, KernelOrder::high_axis_outermost>>(module, "dispinvert_plane_f64");
+    add<RefinementCall<double, 3>>(module, "dispinvert_refine_vol_f64");
+    add<RefinementCall<float, 3>>(module, "dispinvert_refine_vol_f32");
+    add<RefinementCall<double, 2>>(module, "dispinvert_refine_plane_f64");
     add<JointbinsCall<double>>(module, "jointbins_f64");
     add<JointbinsCall<float>>(module, "jointbins_f32");
 }

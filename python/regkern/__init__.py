@@ -7,6 +7,8 @@ and MATLAB:
                                   joint histograms
     dispinvert_vol,               inversion of a backward displacement field
     dispinvert_plane              by forward splatting
+    dispinvert_refine_vol,        refinement of a forward field toward the
+    dispinvert_refine_plane       exact inverse
     jointbins                     joint intensity histogram of two images
 
 Axes are as in Octave: a[x, y, z], x the first index, displacements in voxels
@@ -31,8 +33,8 @@ import numpy as np
 from . import _front
 from ._front import RegkernWarning
 
-__all__ = ["remap_vol", "remap_plane", "dispinvert_vol", "dispinvert_plane", "jointbins",
-           "RegkernWarning"]
+__all__ = ["remap_vol", "remap_plane", "dispinvert_vol", "dispinvert_plane",
+           "dispinvert_refine_vol", "dispinvert_refine_plane", "jointbins", "RegkernWarning"]
 
 ArrayLike = Union[np.ndarray, float, Sequence[float]]
 Number = Union[float, int]
@@ -101,6 +103,11 @@ def remap_vol(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
       zeroWeights  weights is empty or all zero: every voxel maps to min
       extraSlices  A, B, C, D or weights holds more than one volume (an axis
                    beyond the third longer than 1): only the first is used
+      partnerShape B, C or D has other extents than A although it holds
+                   enough elements: read in A's layout, the images do not line
+                   up (most often a transposed image)
+      outOfRange   more than half of the finite values of A, B, C or D lie
+                   outside range: they all count in the edge bins
 
     Example:
       x, y, z = np.meshgrid(np.arange(1, 25), np.arange(1, 25), np.arange(1, 17),
@@ -138,7 +145,7 @@ def remap_plane(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
       ValueError   sizeMismatch, badRange, badBins, badSpacing, empty, tooLarge
       MemoryError  outOfMemory
       RuntimeError threadStart
-      RegkernWarning  zeroWeights, extraSlices
+      RegkernWarning  zeroWeights, extraSlices, partnerShape, outOfRange
 
     Example:
       x, y = np.meshgrid(np.arange(1, 65), np.arange(1, 49), indexing="ij")
@@ -248,6 +255,96 @@ def dispinvert_plane(bx: np.ndarray, by: np.ndarray, H: ArrayLike,
     return _front.run(plugin, arrays, threads)
 
 
+def _refined(outputs: tuple) -> tuple:
+    # the step count as a number, not a 1-by-1 array
+    return outputs[:-1] + (int(outputs[-1].reshape(-1)[0]),)
+
+
+def dispinvert_refine_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, Fx0: np.ndarray,
+                          Fy0: np.ndarray, Fz0: np.ndarray, steps: int, tol: Number,
+                          *, threads: Optional[int] = None
+                          ) -> Tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray, int]:
+    """Refine a 3-D forward field toward the exact inverse of a backward field.
+
+    Fx, Fy, Fz, r, done = dispinvert_refine_vol(bx, by, bz, Fx0, Fy0, Fz0, steps, tol,
+                                                threads=None)
+
+    Improves a forward field F, such as the one dispinvert_vol gives, until
+    q + F(q) + b(q + F(q)) = q holds at every voxel q: each step replaces F by
+    F_new(q) = -b(q + F(q)), b sampled trilinearly. Every voxel moves on from
+    its own F alone (Jacobi steps), so the result does not depend on the
+    number of threads. The refinement stops after `steps` steps, or as soon
+    as the largest residual r(q) = |F(q) + b(q + F(q))| (Euclidean, in
+    voxels) over the grid is at most `tol`. Every coordinate of q + F(q) is
+    clamped to the grid's box before b is interpolated. A voxel whose
+    residual is not finite keeps its value (its r is NaN or Inf) and takes
+    no part in the stopping rule.
+
+    Inputs (bx's dtype, float64 or float32, chooses the arithmetic; the
+    other field components must have it too):
+      bx, by, bz     backward displacement, in voxels, shape (sx, sy, sz):
+                     bx's first three axes set the grid.
+      Fx0, Fy0, Fz0  the starting forward field, on the same grid.
+      steps          the most steps to take, a whole number from 0 to 1000
+                     (0 measures the residual of F0).
+      tol            the largest residual to stop at, in voxels (finite, >= 0).
+      threads        worker threads (default: the cores this process may use).
+
+    Outputs: Fx, Fy, Fz (the refined field) and r (its residual at every
+    voxel), new Fortran-ordered arrays of bx's dtype and the grid's shape;
+    done, the number of steps taken.
+
+    Errors (``identifier`` "dispinvert_refine_vol_f64:<condition>" or
+    "..._f32:<condition>"):
+      TypeError    badClass, complex
+      ValueError   sizeMismatch (a component's first three axes are not bx's),
+                   empty, tooLarge, badSteps, badTolerance
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+
+    Warnings (RegkernWarning):
+      notConverged  steps > 0 and the largest residual is still above tol
+      extraSlices   a field component holds more than one volume
+
+    Example:
+      x = np.arange(16.0)[:, None, None] + np.zeros((16, 16, 12))
+      bx = np.asfortranarray(0.8 * np.sin(2 * np.pi * x / 16))
+      o = np.zeros_like(bx, order="F")
+      F = regkern.dispinvert_vol(bx, o, o, 1)
+      Fx, Fy, Fz, r, done = regkern.dispinvert_refine_vol(bx, o, o, *F, 20, 1e-6)
+      done, r.max()                              # about 10 steps, at most 1e-6
+    """
+    plugin, arrays = _front.prepare("dispinvert_refine_vol", ("f64", "f32"),
+                                    ("bx", "by", "bz", "Fx0", "Fy0", "Fz0", "steps", "tol"),
+                                    (bx, by, bz, Fx0, Fy0, Fz0, steps, tol), (6, 7))
+    return _refined(_front.run(plugin, arrays, threads))
+
+
+def dispinvert_refine_plane(bx: np.ndarray, by: np.ndarray, Fx0: np.ndarray, Fy0: np.ndarray,
+                            steps: int, tol: Number, *, threads: Optional[int] = None
+                            ) -> Tuple[np.ndarray, np.ndarray, np.ndarray, int]:
+    """Refine a 2-D forward field toward the exact inverse of a backward field.
+
+    Fx, Fy, r, done = dispinvert_refine_plane(bx, by, Fx0, Fy0, steps, tol, threads=None)
+
+    The 2-D member of the refinement (float64 only): as dispinvert_refine_vol
+    on a grid bx[x, y] of shape (sx, sy), b sampled bilinearly. A float32 bx
+    raises TypeError: pass bx.astype(np.float64).
+
+    Errors and warnings: as dispinvert_refine_vol, with identifiers
+    "dispinvert_refine_plane_f64:<condition>" and steps named "steps (input 5)":
+      TypeError    badClass, complex
+      ValueError   sizeMismatch, empty, tooLarge, badSteps, badTolerance
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+      RegkernWarning  notConverged, extraSlices
+    """
+    plugin, arrays = _front.prepare("dispinvert_refine_plane", ("f64",),
+                                    ("bx", "by", "Fx0", "Fy0", "steps", "tol"),
+                                    (bx, by, Fx0, Fy0, steps, tol), (4, 5))
+    return _refined(_front.run(plugin, arrays, threads))
+
+
 def jointbins(image1: np.ndarray, image2: np.ndarray, lower: Number, upper: Number,
               bins: Number, *, threads: Optional[int] = None
               ) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
@@ -300,6 +397,12 @@ def jointbins(image1: np.ndarray, image2: np.ndarray, lower: Number, upper: Numb
     Warnings (RegkernWarning):
       nonFiniteBounds  lower or upper is NaN or infinite
       equalBounds      lower equals upper
+      reversedBounds   upper < lower: the histograms come out mirrored
+      noSamples        image1 is empty: every output is NaN
+      partnerShape     image2 has other extents than image1 although it
+                       holds enough elements (most often a transposed image)
+      outOfBounds      more than half of the finite values of image1 or
+                       image2 lie outside [lower, upper]
 
     Example:
       joint, h1, h2 = regkern.jointbins(np.array([1, 6.5]), np.array([3.0, 8]), 0, 8, 4)

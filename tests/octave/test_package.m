@@ -36,6 +36,15 @@
 %!      case 'dispinvert_plane_f64'
 %!        [o1, o2] = dispinvert_plane_f64 (bx(:, :, 1), by(:, :, 1), H(:, :, 2));
 %!        outputs{k} = {o1, o2};
+%!      case 'dispinvert_refine_vol_f64'
+%!        [o1, o2, o3, o4, o5] = dispinvert_refine_vol_f64 (bx, by, bz, -bx, -by, -bz, 3, 1e-4);
+%!        outputs{k} = {o1, o2, o3, o4, o5};
+%!      case 'dispinvert_refine_vol_f32'
+%!        [o1, o2, o3, o4, o5] = dispinvert_refine_vol_f32 (s (bx), s (by), s (bz), s (-bx), s (-by), s (-bz), s (3), s (1e-4));
+%!        outputs{k} = {o1, o2, o3, o4, o5};
+%!      case 'dispinvert_refine_plane_f64'
+%!        [o1, o2, o3, o4] = dispinvert_refine_plane_f64 (bx(:, :, 1), by(:, :, 1), -bx(:, :, 1), -by(:, :, 1), 3, 1e-4);
+%!        outputs{k} = {o1, o2, o3, o4};
 %!      case 'jointbins_f64'
 %!        [o1, o2, o3] = jointbins_f64 (A, B, 0, 1, 7.5);
 %!        outputs{k} = {o1, o2, o3};
@@ -101,6 +110,7 @@
 %!   assert (h1', [0.25 0.25 0 0.5]);
 %!   assert (h2', [0 0.25 0.25 0.5]);
 %!   assert (find (joint)', [5 6 9 10 16]);
+%!   assert (mutual_information (joint, h1, h2, 'bits'), 1, eps);
 %! unwind_protect_cleanup
 %!   pkg ('unload', 'regkern');
 %!   pkg ('prefix', old_prefix, old_archprefix);

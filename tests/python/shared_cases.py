@@ -16,12 +16,16 @@ import numpy as np
 import regkern
 
 _CLASSES = {6: np.float64, 7: np.float32}
-_FUNCTIONS = {"remap_vol": regkern.remap_vol, "remap_plane": regkern.remap_plane,
-              "dispinvert_vol": regkern.dispinvert_vol,
-              "dispinvert_plane": regkern.dispinvert_plane, "jointbins": regkern.jointbins}
-# The inputs that are settings (range, bins, spacing; lower, upper, bins):
-# Python callers pass numbers there.
-_SETTINGS = {"remap": (4, 5, 7), "jointbins": (2, 3, 4), "dispinvert": ()}
+# The function of each family, and the inputs that are settings (range,
+# bins, spacing; steps, tol; lower, upper, bins): Python callers pass
+# numbers there.
+_FUNCTIONS = {"remap_vol": (regkern.remap_vol, (4, 5, 7)),
+              "remap_plane": (regkern.remap_plane, (4, 5, 7)),
+              "dispinvert_vol": (regkern.dispinvert_vol, ()),
+              "dispinvert_plane": (regkern.dispinvert_plane, ()),
+              "dispinvert_refine_vol": (regkern.dispinvert_refine_vol, (6, 7)),
+              "dispinvert_refine_plane": (regkern.dispinvert_refine_plane, (4, 5)),
+              "jointbins": (regkern.jointbins, (2, 3, 4))}
 
 
 @dataclass
@@ -100,8 +104,7 @@ def laid_out(array: np.ndarray, layout: str) -> np.ndarray:
 def call(case: Case, threads: int = 1, layout: str = "F"):
     """The case's call through the package: settings as Python numbers (or a
     list for the range), arrays in the given layout."""
-    family = case.plugin.rsplit("_", 1)[0]
-    settings = _SETTINGS[family.split("_")[0]]
+    function, settings = _FUNCTIONS[case.plugin.rsplit("_", 1)[0]]
     values = []
     for k, value in enumerate(case.inputs):
         if k in settings and value.size == 1:
@@ -110,7 +113,7 @@ def call(case: Case, threads: int = 1, layout: str = "F"):
             values.append([float(v) for v in value.reshape(-1, order="F")])
         else:
             values.append(laid_out(value, layout))
-    return _FUNCTIONS[family](*values, threads=threads)
+    return function(*values, threads=threads)
 
 
 def bits(array: np.ndarray) -> bytes:
@@ -122,6 +125,8 @@ def same_results(expected: List[np.ndarray], actual) -> None:
     beyond the second, NumPy no second one of 1 in a vector) and bits."""
     assert len(actual) == len(expected)
     for k, (want, got) in enumerate(zip(expected, actual)):
+        if isinstance(got, int):  # a count (the refinement's steps done)
+            got = np.asarray(got, dtype=want.dtype)
         assert got.dtype == want.dtype, f"output {k + 1}"
         assert got.flags.f_contiguous, f"output {k + 1}"
         trim = lambda shape: tuple(np.trim_zeros(np.array(shape) - 1, "b") + 1)
