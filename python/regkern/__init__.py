@@ -9,6 +9,7 @@ and MATLAB:
     dispinvert_plane              by forward splatting
     dispinvert_refine_vol,        refinement of a forward field toward the
     dispinvert_refine_plane       exact inverse
+    invert_field                  the inverse in one call: splat, then refine
     jointbins                     joint intensity histogram of two images
 
 Axes are as in Octave: a[x, y, z], x the first index, displacements in voxels
@@ -34,7 +35,8 @@ from . import _front
 from ._front import RegkernWarning
 
 __all__ = ["remap_vol", "remap_plane", "dispinvert_vol", "dispinvert_plane",
-           "dispinvert_refine_vol", "dispinvert_refine_plane", "jointbins", "RegkernWarning"]
+           "dispinvert_refine_vol", "dispinvert_refine_plane", "invert_field", "jointbins",
+           "RegkernWarning"]
 
 ArrayLike = Union[np.ndarray, float, Sequence[float]]
 Number = Union[float, int]
@@ -343,6 +345,70 @@ def dispinvert_refine_plane(bx: np.ndarray, by: np.ndarray, Fx0: np.ndarray, Fy0
                                     ("bx", "by", "Fx0", "Fy0", "steps", "tol"),
                                     (bx, by, Fx0, Fy0, steps, tol), (4, 5))
     return _refined(_front.run(plugin, arrays, threads))
+
+
+def invert_field(b: Sequence[np.ndarray], H: ArrayLike = 1, steps: int = 20,
+                 tolerance: Number = 1e-4, *, threads: Optional[int] = None
+                 ) -> Tuple[Tuple[np.ndarray, ...], dict]:
+    """Inverse of a backward displacement field in one call: splat, then refine.
+
+    F, info = invert_field(b, H=1, steps=20, tolerance=1e-4, threads=None)
+
+    Gives the forward field F of the backward field b = (bx, by, bz) or
+    (bx, by): the field with q + F(q) + b(q + F(q)) = q at every grid point
+    q. A splat (dispinvert_vol or dispinvert_plane, with the kernel H) gives a
+    first F, accurate to about a tenth of a voxel where b is smooth; the
+    refinement (dispinvert_refine_vol or _plane) then repeats
+    F(q) <- -b(q + F(q)) until the largest residual r(q) = |F(q) + b(q + F(q))|
+    is at most `tolerance`, or `steps` steps are taken. The same plug-in
+    calls, and so the same F, as Octave's invert_field. All components
+    float64 or all float32; F has the same form and dtype. A float32 plane is
+    refined as a volume one slice deep.
+
+    info is a dict: steps (the refinement steps taken), max_residual (the
+    largest finite r of F), mean_residual (the mean of the finite r),
+    converged (max_residual <= tolerance), unrefined (grid points whose r is
+    not finite: they keep the splat's value).
+
+    Errors: TypeError (identifier "invert_field:badField") when b is not 2 or
+    3 arrays of one dtype, float64 or float32; the plug-ins' own errors (a
+    bad number of steps, a component on another grid) come through with
+    their identifiers, e.g. "dispinvert_refine_vol_f64:badSteps". Warnings:
+    the refinement's notConverged (RegkernWarning).
+
+    Example:
+      x, y, z = np.meshgrid(np.arange(32.0), np.arange(32.0), np.arange(24.0), indexing="ij")
+      b = [np.asfortranarray(c) for c in
+           (1.5 * np.sin(2 * np.pi * x / 32), np.cos(2 * np.pi * y / 32), 0 * z)]
+      F, info = regkern.invert_field(b, tolerance=1e-6)
+      info["steps"], info["max_residual"]        # about 10 steps, at most 1e-6
+    """
+    b = [np.asarray(c) for c in b]
+    if (len(b) not in (2, 3) or b[0].dtype not in (np.float64, np.float32)
+            or any(c.dtype != b[0].dtype for c in b)):
+        error = TypeError("b must be (bx, by, bz) or (bx, by), arrays all float64 or all "
+                          "float32; pass [c.astype(np.float64) for c in b]")
+        error.identifier, error.condition = "invert_field:badField", "badField"
+        raise error
+    plane = len(b) == 2
+    if plane and b[0].dtype == np.float32:  # no float32 plane plug-ins
+        F0 = dispinvert_vol(b[0], b[1], np.zeros(b[0].shape, np.float32, order="F"), H,
+                            threads=threads)
+        *F, r, done = dispinvert_refine_vol(b[0], b[1], np.zeros(b[0].shape, np.float32),
+                                            *F0, steps, tolerance, threads=threads)
+        F = F[:2]
+    elif plane:
+        F0 = dispinvert_plane(*b, H, threads=threads)
+        *F, r, done = dispinvert_refine_plane(*b, *F0, steps, tolerance, threads=threads)
+    else:
+        F0 = dispinvert_vol(*b, H, threads=threads)
+        *F, r, done = dispinvert_refine_vol(*b, *F0, steps, tolerance, threads=threads)
+    finite = r[np.isfinite(r)]
+    largest = float(finite.max()) if finite.size else 0.0
+    info = {"steps": done, "max_residual": largest,
+            "mean_residual": float(finite.mean()) if finite.size else float("nan"),
+            "converged": largest <= tolerance, "unrefined": int(r.size - finite.size)}
+    return tuple(F), info
 
 
 def jointbins(image1: np.ndarray, image2: np.ndarray, lower: Number, upper: Number,

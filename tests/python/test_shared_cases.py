@@ -65,3 +65,16 @@ def test_other_python_threads_run_while_a_kernel_runs():
     # holding the interpreter lock, the kernel would let the ticker take a
     # step only in the few microseconds of Python around it
     assert during > 10, (during, elapsed)
+
+
+def test_invert_field_splats_then_refines_to_the_tolerance():
+    x, y, z = np.meshgrid(np.arange(32.0), np.arange(32.0), np.arange(24.0), indexing="ij")
+    b = [np.asfortranarray(c) for c in
+         (1.5 * np.sin(2 * np.pi * x / 32), np.cos(2 * np.pi * y / 32), 0 * z)]
+    F, info = regkern.invert_field(b, tolerance=1e-6, threads=2)
+    assert info["converged"] and 0 < info["steps"] < 20 and info["unrefined"] == 0
+    same_results(list(F), regkern.dispinvert_refine_vol(*b, *regkern.dispinvert_vol(*b, 1),
+                                                       20, 1e-6)[:3])
+    plane = [c[:, :, 0].astype(np.float32) for c in b[:2]]
+    F, info = regkern.invert_field(plane, steps=3)
+    assert len(F) == 2 and F[0].dtype == np.float32 and info["steps"] <= 3
