@@ -6,6 +6,7 @@
 #   make test            build everything and run the whole test suite, the
 #                        sanitizer builds and fuzzing included
 #   make bench           time the plug-ins against the literal algorithm
+#   make python          build the Python module into build/python
 #   make package         Octave package tarball in build/
 #   make check-sanitize  the C++ suite under ASan+UBSan, the threaded plug-ins
 #                        (remapping, field inversion) under TSan
@@ -20,13 +21,16 @@ JOBS ?= $(shell nproc)
 DEB_PACKAGES := g++ cmake make libgtest-dev octave liboctave-dev
 # the demo's figures (gnuplot draws them without a display) and examples/batch.m
 DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
+# the Python module, its tests and examples/batch.py
+DEB_PACKAGES += python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+DEB_PACKAGES += python3-venv python3-setuptools python3-wheel python3-distributed
 DEB_EXTRA := clang libclang-rt-14-dev
 DEMO_DATA := insighttoolkit5-examples
 
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps deps-extra demo-data configure build check test demo bench package check-sanitize fuzz mutate clean
-.PHONY: check-platforms
+.PHONY: check-platforms python
 
 all: build
 
@@ -57,6 +61,9 @@ demo: configure demo-data
 	cmake --build $(BUILD) -j$(JOBS) --target octave_plugins
 	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/regkern_demo.m
 	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/real_pair.m
+
+python: configure
+	cmake --build $(BUILD) -j$(JOBS) --target regkern_python
 
 package:
 	sh package/make_package.sh $(BUILD)

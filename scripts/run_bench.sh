@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # run_bench.sh BENCH_BUILD [MAIN_BUILD]: runs every benchmark program (the
-# stand-in host against the literal models) and bench/octave_bench.m (the
-# Octave MEX files of MAIN_BUILD from octave-cli), and gathers their tables
+# stand-in host against the literal models), bench/octave_bench.m (the
+# Octave MEX files of MAIN_BUILD from octave-cli) and bench/python_bench.py
+# (the Python module of MAIN_BUILD), and gathers their tables
 # into MAIN_BUILD/bench/results.md. BENCH_SIZE=quick halves the edges of
 # every workload (a check that everything runs, not figures to quote).
 set -euo pipefail
@@ -30,6 +31,17 @@ if command -v octave-cli >/dev/null && [ -d "$main/octave" ] && [ -d "$build/lit
        octave_bench.m "$main/octave" "$build/literal" "$out" "${BENCH_SIZE:-full}") || status=1
 else
   echo "octave-cli, $main/octave or $build/literal missing: no Octave timings" >&2
+  status=1
+fi
+# The Python calls on the same workloads, beside the Octave table (read from
+# it), with the interpreter the main build found NumPy and pybind11 with.
+python=$(sed -n 's/^REGKERN_PYTHON_INTERPRETER:INTERNAL=//p' "$main/CMakeCache.txt" 2>/dev/null)
+if [ -n "$python" ] && [ -d "$main/python/regkern" ]; then
+  echo "== python_bench.py"
+  PYTHONPATH=$main/python MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=4294967296 \
+    "$python" "$root/bench/python_bench.py" "$out" "${BENCH_SIZE:-full}" || status=1
+else
+  echo "$main/python missing (configured with REGKERN_PYTHON=OFF?): no Python timings" >&2
   status=1
 fi
 {

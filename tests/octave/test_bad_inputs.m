@@ -366,6 +366,17 @@
 %!   assert (any (isnan (out{1}(:))));
 %! end
 
+%!function for_python (file, name, in, out, condition, message)
+%!  % The Python suite makes the same calls (tests/python/test_bad_inputs.py)
+%!  % where Python can pass the same inputs: arrays of the plug-in's class.
+%!  % Scalars are numbers there and other classes TypeErrors of its own.
+%!  if (all (cellfun (@(a) isa (a, class (in{1})) && isreal (a) && ! issparse (a), in)))
+%!    dir = fullfile (getenv ('REGKERN_SHARED_CASES'), 'octave_refusals');
+%!    mkdir (dir);
+%!    write_shared_case (fullfile (dir, [file '.case']), name, in, out, condition, message);
+%!  end
+%!endfunction
+
 %!function same = same_bits (a, b)
 %!  % Outputs (cell arrays of arrays) equal bit for bit, NaN payloads and
 %!  % signed zeros included.
@@ -430,6 +441,7 @@
 %!     assert (err.identifier, [name ':' condition]);
 %!     assert (err.message, [name ': ' body]);
 %!   end
+%!   for_python (sprintf ('refused_%02d', k), name, in, {}, condition, body);
 %! end
 
 %!test
@@ -498,6 +510,7 @@
 %!   unwind_protect_cleanup
 %!     warning ('on', id);
 %!   end_unwind_protect
+%!   for_python (sprintf ('warned_%02d', k), name, in, warned, condition, body);
 %!   % valid calls do not warn
 %!   lastwarn ('');
 %!   [~, good] = try_call (name, valid, nout);

@@ -1,0 +1,481 @@
+"""regkern: the compute kernels of image registration's inner loops, for NumPy.
+
+The same kernels, and the same bits, as the regkern plug-ins for GNU Octave
+and MATLAB:
+
+    remap_vol, remap_plane        local intensity remapping through block-wise
+                                  joint histograms
+    dispinvert_vol,               inversion of a backward displacement field
+    dispinvert_plane              by forward splatting
+    dispinvert_refine_vol,        refinement of a forward field toward the
+    dispinvert_refine_plane       exact inverse
+    invert_field                  the inverse in one call: splat, then refine
+    jointbins                     joint intensity histogram of two images
+
+Axes are as in Octave: a[x, y, z], x the first index, displacements in voxels
+along those axes. Fortran-ordered arrays are read without a copy; any other
+layout is copied once (pass ``a.T`` for an array another library returns in
+[z, y, x] order). The dtype of the first input chooses the arithmetic
+(float64, or float32 where the toolbox has it); outputs are new
+Fortran-ordered arrays of that dtype.
+
+Every function takes ``threads`` (default: the cores this process may use);
+the result does not depend on it. The interpreter lock is released while the
+kernel runs. A refused call raises TypeError (dtype), ValueError (values and
+shapes), MemoryError (outOfMemory) or RuntimeError (threadStart), with the
+plug-ins' message; the exception's ``identifier`` is the plug-in's,
+e.g. "remap_vol_f64:badBins". Calls that can only be a mistake are carried
+out with a RegkernWarning.
+"""
+from typing import Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from . import _front
+from ._front import RegkernWarning
+
+__all__ = ["remap_vol", "remap_plane", "dispinvert_vol", "dispinvert_plane",
+           "dispinvert_refine_vol", "dispinvert_refine_plane", "invert_field", "jointbins",
+           "RegkernWarning"]
+
+ArrayLike = Union[np.ndarray, float, Sequence[float]]
+Number = Union[float, int]
+
+_REMAP_NAMES = ("A", "B", "C", "D", "range", "bins", "weights", "spacing")
+_REMAP_SETTINGS = (4, 5, 7)
+
+
+def remap_vol(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
+              range: Sequence[Number], bins: Number, weights: ArrayLike, spacing: Number,
+              *, threads: Optional[int] = None) -> Tuple[np.ndarray, np.ndarray]:
+    """Local intensity remapping of volumes through block-wise joint histograms.
+
+    out_a, out_b = remap_vol(A, B, C, D, range, bins, weights, spacing, threads=None)
+
+    Lays a grid of cubic blocks of edge `spacing` voxels over the volumes. For
+    every block it gathers two weighted joint histograms in a window centred
+    on the block, A against D and C against B (each sample shared bilinearly
+    between four bins and weighted by `weights` at its window position), and
+    maps every voxel of the block to the partner intensity seen most often
+    with its own. out_a is A expressed in D's intensities, out_b is B
+    expressed in C's. The block layers along z are shared among `threads`
+    worker threads; the result is the same for every thread count.
+
+    Inputs (A's dtype, float64 or float32, chooses the arithmetic; B, C, D
+    and weights must have it too; the settings are converted to it):
+      A        volume of intensities, A[x, y, z], shape (sx, sy, sz). Sets
+               the shape of the outputs and of the block grid; a 2-D array is
+               one slice deep.
+      B        intensities, at least A.size elements, read in A's layout
+               (column-major). This is the image out_b remaps.
+      C        as B: the intensities out_b is expressed in.
+      D        as B: the intensities out_a is expressed in.
+      range    (min, max) in intensities, finite, max > min: the interval the
+               bins cover, for all four images. A value outside it counts in
+               the first or last bin; a NaN sample counts nowhere.
+      bins     a whole number from 2 to 46340: bins per histogram axis.
+      weights  window weights, shape (wx, wy, wz) (unitless). weights[kx, ky,
+               kz] weighs the voxel at that position of the window, whose
+               element (w-1)//2 (0-based) sits on the block centre.
+      spacing  the block edge in voxels, finite, > 0. A whole number makes the
+               blocks tile the volume.
+      threads  worker threads (default: the cores this process may use).
+
+    Outputs: two new Fortran-ordered arrays of A's dtype and shape.
+      out_a    A in D's intensities. Every value is min + k*(max-min)/(bins-1)
+               for a bin k from 0 to bins-1; a NaN voxel of A stays NaN.
+      out_b    B in C's intensities, on the same levels.
+
+    Blocks next to the far faces have their centres clamped to the last
+    voxel, so their regions overlap the block before them; a voxel keeps the
+    value of the last block (in z, y, x order) whose region holds it.
+
+    Errors (the exception's ``identifier`` is "remap_vol_f64:<condition>" or
+    "remap_vol_f32:<condition>"; the message names the input as "bins
+    (input 6)", says what the call passed and how to fix it):
+      TypeError    badClass (a dtype other than float64/float32, or an array
+                   whose dtype differs from A's), complex
+      ValueError   sizeMismatch (B, C or D smaller than A), badRange, badBins,
+                   badSpacing, empty (bins or spacing), tooLarge (more than
+                   2^31-1 elements)
+      MemoryError  outOfMemory (the worker threads' histograms)
+      RuntimeError threadStart
+
+    Warnings (RegkernWarning; the call is carried out all the same):
+      zeroWeights  weights is empty or all zero: every voxel maps to min
+      extraSlices  A, B, C, D or weights holds more than one volume (an axis
+                   beyond the third longer than 1): only the first is used
+      partnerShape B, C or D has other extents than A although it holds
+                   enough elements: read in A's layout, the images do not line
+                   up (most often a transposed image)
+      outOfRange   more than half of the finite values of A, B, C or D lie
+                   outside range: they all count in the edge bins
+
+    Example:
+      x, y, z = np.meshgrid(np.arange(1, 25), np.arange(1, 25), np.arange(1, 17),
+                            indexing="ij")
+      A = np.asfortranarray((x + y + z) / 64.0)   # intensities in (0, 1)
+      D = 1 - A ** 2                              # another contrast
+      out_a, out_b = regkern.remap_vol(A, D, A, D, (0, 1), 32, np.ones((9, 9, 9)), 5)
+      abs(out_a - D).max()                        # one bin width, 1/31
+    """
+    plugin, arrays = _front.prepare("remap_vol", ("f64", "f32"), _REMAP_NAMES,
+                                    (A, B, C, D, range, bins, weights, spacing),
+                                    _REMAP_SETTINGS)
+    return _front.run(plugin, arrays, threads)
+
+
+def remap_plane(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
+                range: Sequence[Number], bins: Number, weights: ArrayLike, spacing: Number,
+                *, threads: Optional[int] = None) -> Tuple[np.ndarray, np.ndarray]:
+    """Local intensity remapping of 2-D images through block-wise joint histograms.
+
+    out_a, out_b = remap_plane(A, B, C, D, range, bins, weights, spacing, threads=None)
+
+    The 2-D member of the remapping family (float64 only): as remap_vol with
+    square blocks of edge `spacing` pixels over images A[x, y] of shape
+    (sx, sy), a window `weights` of shape (wx, wy), and the block rows along
+    y shared among `threads` worker threads. Of a 3-D array only the first
+    plane is used (with an extraSlices warning).
+
+    Inputs and outputs: as remap_vol. A float32 A raises TypeError: pass
+    A.astype(np.float64).
+
+    Errors and warnings: as remap_vol, with identifiers
+    "remap_plane_f64:<condition>":
+      TypeError    badClass, complex
+      ValueError   sizeMismatch, badRange, badBins, badSpacing, empty, tooLarge
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+      RegkernWarning  zeroWeights, extraSlices, partnerShape, outOfRange
+
+    Example:
+      x, y = np.meshgrid(np.arange(1, 65), np.arange(1, 49), indexing="ij")
+      A = np.asfortranarray((x + y) / 128.0)
+      D = 1 - A ** 2
+      out_a, out_b = regkern.remap_plane(A, D, A, D, (0, 1), 32, np.ones((9, 9)), 5)
+    """
+    plugin, arrays = _front.prepare("remap_plane", ("f64",), _REMAP_NAMES,
+                                    (A, B, C, D, range, bins, weights, spacing),
+                                    _REMAP_SETTINGS)
+    return _front.run(plugin, arrays, threads)
+
+
+def dispinvert_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, H: ArrayLike,
+                   *, threads: Optional[int] = None
+                   ) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """Invert a 3-D backward displacement field by forward splatting.
+
+    Fx, Fy, Fz = dispinvert_vol(bx, by, bz, H, threads=None)
+
+    Turns the backward displacement field b = (bx, by, bz) into the forward
+    field F on the same voxel grid. Voxel p corresponds to the point
+    q = p + b(p): the value -b(p) is carried to q, shared among the eight
+    voxels around q by trilinear weights and spread again by the kernel H.
+    Values and weights are summed per voxel, and each voxel's sum is divided
+    by its summed weight plus 1e-8. Where samples are dense, q + F(q) comes
+    back to p; a voxel that no share reaches gets F = 0. Runs on `threads`
+    threads; the result does not depend on their number.
+
+    Coordinates: x is the first index, y the second, z the third;
+    displacements are in voxels along those axes, so voxel [i, j, k] maps to
+    (i + bx[i, j, k], j + by[i, j, k], k + bz[i, j, k]) in the same indices.
+
+    Inputs (bx's dtype, float64 or float32, chooses the arithmetic; by, bz
+    and H must have it too; a number for H is converted to it):
+      bx       backward displacement along x, in voxels, shape (sx, sy, sz):
+               its first three axes set the grid (missing axes read as 1).
+      by, bz   backward displacement along y and z, in voxels: at least
+               sx*sy*sz elements each, read in bx's layout (column-major).
+      H        splatting kernel, shape (Kx, Ky, Kz) (unitless, used as given:
+               not normalised, its scale cancels in the division). H[i, j, k]
+               acts at the offset (i - Kx//2, j - Ky//2, k - Kz//2) voxels, so
+               odd extents are centred. H = 1 does no spreading; a kernel with
+               a zero extent gives F = 0.
+      threads  worker threads (default: the cores this process may use).
+
+    Outputs: new Fortran-ordered arrays of bx's dtype, shape (sx, sy, sz).
+      Fx, Fy, Fz  forward displacement along x, y and z, in voxels.
+
+    Shares that land outside the grid are dropped. A voxel whose splat point
+    is not finite, or lies beyond 2^31 voxels, contributes nothing.
+
+    Errors (``identifier`` "dispinvert_vol_f64:<condition>" or
+    "dispinvert_vol_f32:<condition>", messages naming the input as
+    "H (input 4)"):
+      TypeError    badClass, complex
+      ValueError   sizeMismatch (by or bz smaller than the grid, or H smaller
+                   than its first three axes give), tooLarge
+      MemoryError  outOfMemory (the per-voxel weight sums)
+      RuntimeError threadStart
+
+    Warnings (RegkernWarning):
+      zeroKernel   H is empty or all zero: every output is 0
+      extraSlices  bx, by, bz or H holds more than one volume: only the first
+                   is used
+
+    Example:
+      bx = np.full((8, 8, 8), 2.0, order="F")    # every voxel looks 2 along x
+      o = np.zeros((8, 8, 8), order="F")
+      Fx, Fy, Fz = regkern.dispinvert_vol(bx, o, o, 1)
+      Fx[:, 3, 3]                                # 0 0 -2 -2 -2 -2 -2 -2 (-2/(1+1e-8))
+    """
+    plugin, arrays = _front.prepare("dispinvert_vol", ("f64", "f32"), ("bx", "by", "bz", "H"),
+                                    (bx, by, bz, H), ())
+    return _front.run(plugin, arrays, threads)
+
+
+def dispinvert_plane(bx: np.ndarray, by: np.ndarray, H: ArrayLike,
+                     *, threads: Optional[int] = None) -> Tuple[np.ndarray, np.ndarray]:
+    """Invert a 2-D backward displacement field by forward splatting.
+
+    Fx, Fy = dispinvert_plane(bx, by, H, threads=None)
+
+    The 2-D member of the field inversion (float64 only): as dispinvert_vol
+    on a grid bx[x, y] of shape (sx, sy), with a kernel H of shape (Kx, Ky)
+    and bilinear weights; the rows along y are shared among `threads`
+    threads. Of a 3-D array only the first plane is used (with an
+    extraSlices warning).
+
+    Inputs and outputs: as dispinvert_vol. A float32 bx raises TypeError:
+    pass bx.astype(np.float64).
+
+    Errors and warnings: as dispinvert_vol, with identifiers
+    "dispinvert_plane_f64:<condition>" and H named "H (input 3)":
+      TypeError    badClass, complex
+      ValueError   sizeMismatch, tooLarge
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+      RegkernWarning  zeroKernel, extraSlices
+
+    Example:
+      bx = np.full((8, 8), 2.0, order="F")
+      Fx, Fy = regkern.dispinvert_plane(bx, np.zeros((8, 8), order="F"), 1)
+    """
+    plugin, arrays = _front.prepare("dispinvert_plane", ("f64",), ("bx", "by", "H"),
+                                    (bx, by, H), ())
+    return _front.run(plugin, arrays, threads)
+
+
+def _refined(outputs: tuple) -> tuple:
+    # the step count as a number, not a 1-by-1 array
+    return outputs[:-1] + (int(outputs[-1].reshape(-1)[0]),)
+
+
+def dispinvert_refine_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, Fx0: np.ndarray,
+                          Fy0: np.ndarray, Fz0: np.ndarray, steps: int, tol: Number,
+                          *, threads: Optional[int] = None
+                          ) -> Tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray, int]:
+    """Refine a 3-D forward field toward the exact inverse of a backward field.
+
+    Fx, Fy, Fz, r, done = dispinvert_refine_vol(bx, by, bz, Fx0, Fy0, Fz0, steps, tol,
+                                                threads=None)
+
+    Improves a forward field F, such as the one dispinvert_vol gives, until
+    q + F(q) + b(q + F(q)) = q holds at every voxel q: each step replaces F by
+    F_new(q) = -b(q + F(q)), b sampled trilinearly. Every voxel moves on from
+    its own F alone (Jacobi steps), so the result does not depend on the
+    number of threads. The refinement stops after `steps` steps, or as soon
+    as the largest residual r(q) = |F(q) + b(q + F(q))| (Euclidean, in
+    voxels) over the grid is at most `tol`. Every coordinate of q + F(q) is
+    clamped to the grid's box before b is interpolated. A voxel whose
+    residual is not finite keeps its value (its r is NaN or Inf) and takes
+    no part in the stopping rule.
+
+    Inputs (bx's dtype, float64 or float32, chooses the arithmetic; the
+    other field components must have it too):
+      bx, by, bz     backward displacement, in voxels, shape (sx, sy, sz):
+                     bx's first three axes set the grid.
+      Fx0, Fy0, Fz0  the starting forward field, on the same grid.
+      steps          the most steps to take, a whole number from 0 to 1000
+                     (0 measures the residual of F0).
+      tol            the largest residual to stop at, in voxels (finite, >= 0).
+      threads        worker threads (default: the cores this process may use).
+
+    Outputs: Fx, Fy, Fz (the refined field) and r (its residual at every
+    voxel), new Fortran-ordered arrays of bx's dtype and the grid's shape;
+    done, the number of steps taken.
+
+    Errors (``identifier`` "dispinvert_refine_vol_f64:<condition>" or
+    "..._f32:<condition>"):
+      TypeError    badClass, complex
+      ValueError   sizeMismatch (a component's first three axes are not bx's),
+                   empty, tooLarge, badSteps, badTolerance
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+
+    Warnings (RegkernWarning):
+      notConverged  steps > 0 and the largest residual is still above tol
+      extraSlices   a field component holds more than one volume
+
+    Example:
+      x = np.arange(16.0)[:, None, None] + np.zeros((16, 16, 12))
+      bx = np.asfortranarray(0.8 * np.sin(2 * np.pi * x / 16))
+      o = np.zeros_like(bx, order="F")
+      F = regkern.dispinvert_vol(bx, o, o, 1)
+      Fx, Fy, Fz, r, done = regkern.dispinvert_refine_vol(bx, o, o, *F, 20, 1e-6)
+      done, r.max()                              # about 10 steps, at most 1e-6
+    """
+    plugin, arrays = _front.prepare("dispinvert_refine_vol", ("f64", "f32"),
+                                    ("bx", "by", "bz", "Fx0", "Fy0", "Fz0", "steps", "tol"),
+                                    (bx, by, bz, Fx0, Fy0, Fz0, steps, tol), (6, 7))
+    return _refined(_front.run(plugin, arrays, threads))
+
+
+def dispinvert_refine_plane(bx: np.ndarray, by: np.ndarray, Fx0: np.ndarray, Fy0: np.ndarray,
+                            steps: int, tol: Number, *, threads: Optional[int] = None
+                            ) -> Tuple[np.ndarray, np.ndarray, np.ndarray, int]:
+    """Refine a 2-D forward field toward the exact inverse of a backward field.
+
+    Fx, Fy, r, done = dispinvert_refine_plane(bx, by, Fx0, Fy0, steps, tol, threads=None)
+
+    The 2-D member of the refinement (float64 only): as dispinvert_refine_vol
+    on a grid bx[x, y] of shape (sx, sy), b sampled bilinearly. A float32 bx
+    raises TypeError: pass bx.astype(np.float64).
+
+    Errors and warnings: as dispinvert_refine_vol, with identifiers
+    "dispinvert_refine_plane_f64:<condition>" and steps named "steps (input 5)":
+      TypeError    badClass, complex
+      ValueError   sizeMismatch, empty, tooLarge, badSteps, badTolerance
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+      RegkernWarning  notConverged, extraSlices
+    """
+    plugin, arrays = _front.prepare("dispinvert_refine_plane", ("f64",),
+                                    ("bx", "by", "Fx0", "Fy0", "steps", "tol"),
+                                    (bx, by, Fx0, Fy0, steps, tol), (4, 5))
+    return _refined(_front.run(plugin, arrays, threads))
+
+
+def invert_field(b: Sequence[np.ndarray], H: ArrayLike = 1, steps: int = 20,
+                 tolerance: Number = 1e-4, *, threads: Optional[int] = None
+                 ) -> Tuple[Tuple[np.ndarray, ...], dict]:
+    """Inverse of a backward displacement field in one call: splat, then refine.
+
+    F, info = invert_field(b, H=1, steps=20, tolerance=1e-4, threads=None)
+
+    Gives the forward field F of the backward field b = (bx, by, bz) or
+    (bx, by): the field with q + F(q) + b(q + F(q)) = q at every grid point
+    q. A splat (dispinvert_vol or dispinvert_plane, with the kernel H) gives a
+    first F, accurate to about a tenth of a voxel where b is smooth; the
+    refinement (dispinvert_refine_vol or _plane) then repeats
+    F(q) <- -b(q + F(q)) until the largest residual r(q) = |F(q) + b(q + F(q))|
+    is at most `tolerance`, or `steps` steps are taken. The same plug-in
+    calls, and so the same F, as Octave's invert_field. All components
+    float64 or all float32; F has the same form and dtype. A float32 plane is
+    refined as a volume one slice deep.
+
+    info is a dict: steps (the refinement steps taken), max_residual (the
+    largest finite r of F), mean_residual (the mean of the finite r),
+    converged (max_residual <= tolerance), unrefined (grid points whose r is
+    not finite: they keep the splat's value).
+
+    Errors: TypeError (identifier "invert_field:badField") when b is not 2 or
+    3 arrays of one dtype, float64 or float32; the plug-ins' own errors (a
+    bad number of steps, a component on another grid) come through with
+    their identifiers, e.g. "dispinvert_refine_vol_f64:badSteps". Warnings:
+    the refinement's notConverged (RegkernWarning).
+
+    Example:
+      x, y, z = np.meshgrid(np.arange(32.0), np.arange(32.0), np.arange(24.0), indexing="ij")
+      b = [np.asfortranarray(c) for c in
+           (1.5 * np.sin(2 * np.pi * x / 32), np.cos(2 * np.pi * y / 32), 0 * z)]
+      F, info = regkern.invert_field(b, tolerance=1e-6)
+      info["steps"], info["max_residual"]        # about 10 steps, at most 1e-6
+    """
+    b = [np.asarray(c) for c in b]
+    if (len(b) not in (2, 3) or b[0].dtype not in (np.float64, np.float32)
+            or any(c.dtype != b[0].dtype for c in b)):
+        error = TypeError("b must be (bx, by, bz) or (bx, by), arrays all float64 or all "
+                          "float32; pass [c.astype(np.float64) for c in b]")
+        error.identifier, error.condition = "invert_field:badField", "badField"
+        raise error
+    plane = len(b) == 2
+    if plane and b[0].dtype == np.float32:  # no float32 plane plug-ins
+        F0 = dispinvert_vol(b[0], b[1], np.zeros(b[0].shape, np.float32, order="F"), H,
+                            threads=threads)
+        *F, r, done = dispinvert_refine_vol(b[0], b[1], np.zeros(b[0].shape, np.float32),
+                                            *F0, steps, tolerance, threads=threads)
+        F = F[:2]
+    elif plane:
+        F0 = dispinvert_plane(*b, H, threads=threads)
+        *F, r, done = dispinvert_refine_plane(*b, *F0, steps, tolerance, threads=threads)
+    else:
+        F0 = dispinvert_vol(*b, H, threads=threads)
+        *F, r, done = dispinvert_refine_vol(*b, *F0, steps, tolerance, threads=threads)
+    finite = r[np.isfinite(r)]
+    largest = float(finite.max()) if finite.size else 0.0
+    info = {"steps": done, "max_residual": largest,
+            "mean_residual": float(finite.mean()) if finite.size else float("nan"),
+            "converged": largest <= tolerance, "unrefined": int(r.size - finite.size)}
+    return tuple(F), info
+
+
+def jointbins(image1: np.ndarray, image2: np.ndarray, lower: Number, upper: Number,
+              bins: Number, *, threads: Optional[int] = None
+              ) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """Joint intensity histogram of two images, with linear bin sharing.
+
+    joint, h1, h2 = jointbins(image1, image2, lower, upper, bins, threads=None)
+
+    The normalised joint histogram of two images and the histogram of each.
+    Every sample v sits at the position bins*(v - lower)/(upper - lower) on
+    the bin axis and is shared linearly between its two nearest bins, so a
+    pair of samples adds to up to four cells of `joint` with bilinear weights
+    that sum to one. All three outputs are divided by the number of samples.
+    One pass over the samples, on the calling thread (`threads` is accepted
+    for a uniform interface).
+
+    Inputs (image1's dtype, float64 or float32, chooses the arithmetic;
+    image2 must have it too; lower, upper and bins are converted to it):
+      image1   any shape, N = image1.size elements, intensities.
+      image2   intensities, at least N elements: element k pairs with element
+               k of image1 in column-major (Fortran) order; extra elements
+               are ignored.
+      lower    an intensity: position 0, the centre of the first bin.
+               Samples below it count wholly in the first bin.
+      upper    an intensity: position `bins`, one bin past the last. Samples
+               from lower + (B-1)*(upper-lower)/bins up, upper included, count
+               wholly in the last bin. upper < lower runs the bins downwards.
+      bins     finite, 1 <= bins < 46341. There are B = int(bins) bins per
+               axis; the scale uses bins itself, so 4.9 gives 4 bins of width
+               (upper - lower)/4.9.
+
+    Outputs: new arrays of image1's dtype.
+      joint    shape (B, B), Fortran-ordered. joint[i, j] is the share of the
+               samples with image1 in bin i and image2 in bin j; bin i is
+               centred on the intensity lower + i*(upper-lower)/bins.
+      h1       shape (B,): histogram of image1 (joint.sum(1), up to rounding).
+      h2       shape (B,): histogram of image2 (joint.sum(0), up to rounding).
+
+    On finite data each output sums to 1. A NaN sample in either image adds
+    nothing but still counts in N. An infinite sample goes wholly to the edge
+    bin. An empty image1 gives NaN (0/0) everywhere.
+
+    Errors (``identifier`` "jointbins_f64:<condition>" or
+    "jointbins_f32:<condition>", messages naming the input as
+    "bins (input 5)"):
+      TypeError    badClass, complex
+      ValueError   sizeMismatch (image2 smaller than image1), empty, badBins,
+                   tooLarge
+      MemoryError  outOfMemory (the outputs for this many bins)
+
+    Warnings (RegkernWarning):
+      nonFiniteBounds  lower or upper is NaN or infinite
+      equalBounds      lower equals upper
+      reversedBounds   upper < lower: the histograms come out mirrored
+      noSamples        image1 is empty: every output is NaN
+      partnerShape     image2 has other extents than image1 although it
+                       holds enough elements (most often a transposed image)
+      outOfBounds      more than half of the finite values of image1 or
+                       image2 lie outside [lower, upper]
+
+    Example:
+      joint, h1, h2 = regkern.jointbins(np.array([1, 6.5]), np.array([3.0, 8]), 0, 8, 4)
+      h1                                         # 0.25 0.25 0 0.5
+      h2                                         # 0 0.25 0.25 0.5
+    """
+    plugin, arrays = _front.prepare("jointbins", ("f64", "f32"),
+                                    ("image1", "image2", "lower", "upper", "bins"),
+                                    (image1, image2, lower, upper, bins), (2, 3, 4))
+    return _front.run(plugin, arrays, threads)

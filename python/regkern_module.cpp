@@ -1,0 +1,147 @@
+// regkern._core: the Python front end of the host-free core, one function
+// per plug-in, called by regkern/_front.py.
+//
+// Each function takes the plug-in's inputs as a tuple of NumPy arrays of its
+// element type, aligned and Fortran-ordered (the package lays them out so),
+// and the thread count, and returns (outputs, failure, warnings): the output
+// arrays (optional ones included) or None, (condition, message) of a refused call or None, and a list
+// of (condition, message). The package raises and warns: the messages and
+// conditions are the core's, the same as every host's.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <array>
+#include <string>
+
+#include "dispinvert_core.h"
+#include "dispinvert_refine_core.h"
+#include "failure.h"
+#include "jointbins_core.h"
+#include "plain_array.h"
+#include "remap_core.h"
+
+namespace py = pybind11;
+
+namespace regkern {
+namespace {
+
+// The package hands over only arrays the core can read in place; anything
+// else reaching this module (a direct call of regkern._core) is refused, not
+// read out of bounds.
+template <class T>
+PlainArray python_input(const py::handle& value, InputName input)
+{
+    constexpr int readable = py::detail::npy_api::NPY_ARRAY_F_CONTIGUOUS_ |
+                             py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+    if (!py::isinstance<py::array_t<T>>(value) ||
+        (py::reinterpret_borrow<py::array>(value).flags() & readable) != readable)
+        throw py::type_error(label(input) + " is not an aligned, Fortran-ordered array of " +
+                             (sizeof(T) == 8 ? "float64" : "float32") +
+                             "; call regkern's functions, not regkern._core");
+    const py::array array = py::reinterpret_borrow<py::array>(value);
+    return plain_array(array.data(), static_cast<uint64_t>(array.size()), array.shape(),
+                       static_cast<int64_t>(array.ndim()));
+}
+
+template <class T>
+py::array new_output(const OutputShape& shape, bool zero_fill)
+{
+    py::list extents;
+    for (int a = 0; a < shape.ndims; ++a) extents.append(shape.extent[a]);
+    // numpy.zeros takes pages the system has zeroed, not a serial fill.
+    const py::module_ numpy = py::module_::import("numpy");
+    return numpy.attr(zero_fill ? "zeros" : "empty")(extents, py::dtype::of<T>(), "F");
+}
+
+py::tuple failure_of(const Failure& failure)
+{
+    return py::make_tuple(failure.condition, failure.message);
+}
+
+py::list warnings_of(const GatewayWarnings& warnings)
+{
+    py::list list;
+    for (int k = 0; k < warnings.count; ++k)
+        list.append(py::make_tuple(warnings.condition[k], warnings.message[k]));
+    return list;
+}
+
+// A Failure for what the core throws: its own Failure, or the standard
+// library's failures as the core names them (outOfMemory, threadStart).
+Failure caught_failure()
+{
+    try {
+        rethrow_as_failure();
+    } catch (const Failure& failure) {
+        return failure;
+    }
+}
+
+template <class Call>
+py::tuple call(const py::tuple& values, double threads)
+{
+    using T = typename Call::Element;
+    const CallSignature& signature = Call::signature;
+    if (static_cast<int>(values.size()) != signature.inputs)
+        throw py::type_error(std::string(signature.input_count_message));
+    std::array<PlainArray, Call::input_count> inputs;
+    for (int k = 0; k < signature.inputs; ++k)
+        inputs[k] = python_input<T>(values[k], signature.names[k]);
+
+    GatewayWarnings warnings;
+    typename Call::Plan plan;
+    try {
+        plan = Call::check(inputs.data(), warnings);
+    } catch (...) {
+        return py::make_tuple(py::none(), failure_of(caught_failure()), warnings_of(warnings));
+    }
+
+    py::tuple outputs(signature.outputs);
+    std::array<T*, Call::output_count> data;
+    for (int k = 0; k < signature.outputs; ++k) {
+        py::array output = new_output<T>(plan.output[k], plan.zero_fill);
+        data[k] = static_cast<T*>(output.mutable_data());
+        outputs[k] = std::move(output);
+    }
+    // The tuples keep the inputs and outputs alive (and an input's resize
+    // refused) while the kernel runs without the interpreter lock.
+    bool failed = false;
+    Failure failure;
+    {
+        py::gil_scoped_release unlocked;
+        try {
+            Call::run(plan, data.data(), threads, warnings);
+        } catch (...) {
+            failed = true;
+            failure = caught_failure();
+        }
+    }
+    if (failed) return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
+    return py::make_tuple(outputs, py::none(), warnings_of(warnings));
+}
+
+template <class Call>
+void add(py::module_& module, const char* plugin)
+{
+    module.def(plugin, &call<Call>, py::arg("inputs"), py::arg("threads"));
+}
+
+}  // namespace
+}  // namespace regkern
+
+PYBIND11_MODULE(_core, module)
+{
+    using namespace regkern;
+    module.doc() = "regkern's kernels; call them through the regkern package";
+    add<RemapCall<double, 3>>(module, "remap_vol_f64");
+    add<RemapCall<float, 3>>(module, "remap_vol_f32");
+    add<RemapCall<double, 2>>(module, "remap_plane_f64");
+    add<InversionCall<double, 3, KernelOrder::high_axis_outermost>>(module, "dispinvert_vol_f64");
+    add<InversionCall<float, 3, KernelOrder::low_axis_outermost>>(module, "dispinvert_vol_f32");
+    add<InversionCall<double, 2, KernelOrder::high_axis_outermost>>(module, "dispinvert_plane_f64");
+    add<RefinementCall<double, 3>>(module, "dispinvert_refine_vol_f64");
+    add<RefinementCall<float, 3>>(module, "dispinvert_refine_vol_f32");
+    add<RefinementCall<double, 2>>(module, "dispinvert_refine_plane_f64");
+    add<JointbinsCall<double>>(module, "jointbins_f64");
+    add<JointbinsCall<float>>(module, "jointbins_f32");
+}
