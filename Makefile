@@ -4,7 +4,8 @@
 #   make check           build everything and run the fast suite (C++ and Octave)
 #   make test            build everything and run the whole test suite, the
 #                        sanitizer builds and fuzzing included
-#   make bench           time the plug-ins against the literal algorithm
+#   make bench           time the plug-ins against the literal algorithm (and
+#                        the field inverse against an image toolkit's)
 #   make package         Octave package tarball in build/
 #   make check-sanitize  the C++ suite under ASan+UBSan, remapping under TSan
 #
@@ -19,6 +20,8 @@ DEB_PACKAGES := g++ cmake make libgtest-dev octave liboctave-dev
 # the demo's figures (gnuplot draws them without a display) and examples/batch.m
 DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
 DEB_EXTRA := clang libclang-rt-14-dev
+# the image toolkit whose iterative inverse `make bench` compares with (bench only)
+DEB_BENCH := libinsighttoolkit5-dev
 
 MAKEFLAGS += --no-print-directory
 
@@ -54,6 +57,7 @@ package:
 
 # The Octave comparisons use the Octave MEX files of the main build.
 bench: build deps-extra
+	@scripts/ensure_packages.sh $(DEB_BENCH) || echo "No image toolkit: the inverse bench runs without it."
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DREGKERN_BENCH=ON -DREGKERN_TESTS=OFF -DREGKERN_OCTAVE=OFF
 	cmake --build $(BUILD)-bench -j$(JOBS)
 	scripts/run_bench.sh $(BUILD)-bench $(BUILD)
