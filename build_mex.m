@@ -19,7 +19,8 @@ function build_mex (outdir)
   end
   foundation = {fullfile(root, 'foundation', 'failure.cpp'), ...
                 fullfile(root, 'foundation', 'host_args.cpp'), ...
-                fullfile(root, 'foundation', 'memory.cpp')};
+                fullfile(root, 'foundation', 'memory.cpp'), ...
+                fullfile(root, 'foundation', 'plain_array.cpp')};
   plugins = {'remap', 'remap_vol_f32'; 'remap', 'remap_vol_f64'; 'remap', 'remap_plane_f64';
              'dispinvert', 'dispinvert_vol_f64'; 'dispinvert', 'dispinvert_vol_f32';
              'dispinvert', 'dispinvert_plane_f64';

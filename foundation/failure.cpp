@@ -6,8 +6,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "mex.h"
-
 namespace regkern {
 
 namespace {
@@ -20,35 +18,38 @@ void set_error(const char* plugin, const char* condition, const char* message,
     std::snprintf(error.message, sizeof error.message, "%s", message);
 }
 
+const char* const no_memory_text =
+    "not enough memory for the scratch arrays of this call; free memory or pass smaller inputs";
+
 }  // namespace
+
+void rethrow_as_failure()
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        fail("outOfMemory", no_memory_text);
+    } catch (const std::length_error&) {
+        fail("outOfMemory",
+             "the scratch arrays of this call are larger than memory can hold; pass "
+             "smaller inputs");
+    } catch (const std::system_error&) {
+        fail("threadStart",
+             "a worker thread could not be started; lower maxNumCompThreads or free "
+             "system resources");
+    }
+}
 
 void record_failure(const char* plugin, GatewayError& error)
 {
     try {
-        throw;
+        rethrow_as_failure();
     } catch (const Failure& f) {
         set_error(plugin, f.condition, f.message.c_str(), error);
     } catch (const std::bad_alloc&) {
-        set_error(plugin, "outOfMemory",
-                  "not enough memory for the scratch arrays of this call; free memory or pass "
-                  "smaller inputs",
-                  error);
-    } catch (const std::length_error&) {
-        set_error(plugin, "outOfMemory",
-                  "the scratch arrays of this call are larger than memory can hold; pass "
-                  "smaller inputs",
-                  error);
-    } catch (const std::system_error&) {
-        set_error(plugin, "threadStart",
-                  "a worker thread could not be started; lower maxNumCompThreads or free "
-                  "system resources",
-                  error);
+        // No memory left even for the message's text.
+        set_error(plugin, "outOfMemory", no_memory_text, error);
     }
-}
-
-void raise_if_failed(const GatewayError& error)
-{
-    if (error.raised) mexErrMsgIdAndTxt(error.id, "%s", error.message);
 }
 
 void warn(GatewayWarnings& warnings, const char* condition, const std::string& message)
@@ -57,15 +58,6 @@ void warn(GatewayWarnings& warnings, const char* condition, const std::string& m
     const int k = warnings.count++;
     std::snprintf(warnings.condition[k], sizeof warnings.condition[k], "%s", condition);
     std::snprintf(warnings.message[k], sizeof warnings.message[k], "%s", message.c_str());
-}
-
-void issue_warnings(const char* plugin, const GatewayWarnings& warnings)
-{
-    for (int k = 0; k < warnings.count; ++k) {
-        char id[128];
-        std::snprintf(id, sizeof id, "%s:%s", plugin, warnings.condition[k]);
-        mexWarnMsgIdAndTxt(id, "%s", warnings.message[k]);
-    }
 }
 
 }  // namespace regkern

@@ -1,5 +1,6 @@
 // How a plug-in reports a rejected call, and a call it carries out but warns
-// about.
+// about. Nothing here calls the host: the front end raises the recorded
+// error and issues the warnings (host_args.h for the MEX hosts).
 //
 // The host's error exit never returns and may skip C++ destructors, so inner
 // code never calls it. It throws a Failure instead; the gateway catches it,
@@ -23,6 +24,12 @@ struct Failure {
     throw Failure{condition, std::move(message)};
 }
 
+// Call from inside a catch block: the standard library's failures (memory
+// that cannot be had, a thread that cannot be started) are rethrown as the
+// plug-in's Failure (outOfMemory, threadStart); a Failure, or an exception
+// the plug-in did not raise itself, is rethrown as it is.
+[[noreturn]] void rethrow_as_failure();
+
 struct GatewayError {
     bool raised = false;
     char id[128] = {};
@@ -35,10 +42,6 @@ struct GatewayError {
 // failed array creation, by throwing); it is rethrown so that the host
 // handles it as its own error.
 void record_failure(const char* plugin, GatewayError& error);
-
-// Raises the recorded error through the host (does not return) when there is
-// one. Call it in mexFunction after the gateway has returned.
-void raise_if_failed(const GatewayError& error);
 
 // Warnings about a call that is carried out all the same (one that can only
 // be a mistake, such as window weights that are all zero). The gateway
@@ -57,8 +60,5 @@ struct GatewayWarnings {
 // Records a warning with the identifier "<plug-in>:<condition>"; beyond the
 // capacity, further warnings of the call are dropped.
 void warn(GatewayWarnings& warnings, const char* condition, const std::string& message);
-
-// Issues the recorded warnings through the host. Call it last in mexFunction.
-void issue_warnings(const char* plugin, const GatewayWarnings& warnings);
 
 }  // namespace regkern

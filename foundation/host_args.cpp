@@ -2,16 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 namespace regkern {
 
 namespace {
-
-const char* const extent_words[] = {"", "first extent", "first two extents",
-                                    "first three extents"};
-
-const char* leading_words(int n) { return n >= 1 && n <= 3 ? extent_words[n] : "leading extents"; }
 
 // The class of a numeric, logical or character array as the host names it;
 // nullptr for the classes no conversion function turns into numbers.
@@ -46,118 +40,10 @@ const char* container_description(mxClassID id)
 
 }  // namespace
 
-std::string label(InputName input)
+void check_counts(int nrhs, int nlhs, const CallSignature& signature)
 {
-    return std::string(input.name) + " (input " + std::to_string(input.number) + ")";
-}
-
-std::string size_text(const mxArray* array)
-{
-    const mwSize ndims = mxGetNumberOfDimensions(array);
-    const mwSize* dims = mxGetDimensions(array);
-    std::string text;
-    for (mwSize i = 0; i < ndims; ++i) {
-        if (i > 0) text += "x";
-        text += std::to_string(static_cast<unsigned long long>(dims[i]));
-    }
-    return text.empty() ? "0x0" : text;
-}
-
-std::string value_text(double value, bool as_single)
-{
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
-    char text[40];
-    for (int digits = 1; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        const double back = std::strtod(text, nullptr);
-        if (as_single ? static_cast<float>(back) == static_cast<float>(value) : back == value)
-            break;
-    }
-    return text;
-}
-
-void check_counts(int nrhs, int expected_inputs, const char* input_message,
-                  int nlhs, int expected_outputs, const char* output_message)
-{
-    if (nrhs != expected_inputs) fail("nrhs", input_message);
-    if (nlhs != expected_outputs) fail("nlhs", output_message);
-}
-
-void fail_extent_too_large(uint64_t value, bool negative, InputName input)
-{
-    const std::string extent = negative ? "a negative extent"
-                                        : "an extent of " + std::to_string(value);
-    fail("tooLarge", label(input) + " has " + extent + "; pass an array whose extents are at "
-                                                       "most 2^31 - 1");
-}
-
-int32_t element_count(const mxArray* array, InputName input)
-{
-    const mwSize ndims = mxGetNumberOfDimensions(array);
-    const mwSize* dims = mxGetDimensions(array);
-    // An array with an extent 0 holds nothing, however large its other extents.
-    for (mwSize i = 0; i < ndims; ++i)
-        if (checked_extent(dims[i], input) == 0) return 0;
-    int64_t count = 1;
-    for (mwSize i = 0; i < ndims; ++i) {
-        count *= checked_extent(dims[i], input);
-        if (count > INT32_MAX)
-            fail("tooLarge", label(input) + " is " + size_text(array) +
-                                 ", more than 2^31 - 1 elements; pass a smaller array");
-    }
-    return static_cast<int32_t>(count);
-}
-
-void fail_leading_too_large(const mxArray* array, int n, InputName input)
-{
-    fail("tooLarge", label(input) + " is " + size_text(array) + ": its " + leading_words(n) +
-                         " give more than 2^31 - 1 elements; pass a smaller array");
-}
-
-void fail_hollow(const mxArray* array, int n, int64_t product, InputName input)
-{
-    const mwSize* dims = mxGetDimensions(array);
-    const mwSize ndims = mxGetNumberOfDimensions(array);
-    std::string wanted;
-    for (int i = 0; i < n; ++i) {
-        if (i > 0) wanted += "x";
-        wanted += std::to_string(static_cast<mwSize>(i) < ndims
-                                     ? static_cast<unsigned long long>(dims[i])
-                                     : 1ULL);
-    }
-    fail("sizeMismatch", label(input) + " is " + size_text(array) + " and holds " +
-                             std::to_string(mxGetNumberOfElements(array)) + " elements, not the " +
-                             std::to_string(product) + " its " + leading_words(n) +
-                             " give; pass a " + wanted + " array");
-}
-
-bool has_extra_slices(const mxArray* array, int n)
-{
-    const mwSize ndims = mxGetNumberOfDimensions(array);
-    const mwSize* dims = mxGetDimensions(array);
-    for (mwSize i = static_cast<mwSize>(n); i < ndims; ++i)
-        if (dims[i] == 0) return false;  // no elements at all
-    for (mwSize i = static_cast<mwSize>(n); i < ndims; ++i)
-        if (dims[i] > 1) return true;
-    return false;
-}
-
-void warn_extra_slices(GatewayWarnings& warnings, const std::vector<InputName>& inputs, int n)
-{
-    if (inputs.empty()) return;
-    std::string names;
-    for (size_t k = 0; k < inputs.size(); ++k) {
-        if (k > 0) names += k + 1 == inputs.size() ? " and " : ", ";
-        names += label(inputs[k]);
-    }
-    const bool one = inputs.size() == 1;
-    const char* unit = n == 2 ? "slice" : "volume";
-    std::string fix = n == 2 ? (one ? "a 2-D array" : "2-D arrays") : (one ? "a 3-D array" : "3-D arrays");
-    if (n == 2) fix += " (the volume plug-ins take volumes)";
-    warn(warnings, "extraSlices",
-         names + (one ? " has" : " have") + " more than one " + unit + (one ? "" : " each") +
-             ": only the first" + (one ? "" : " of each") + " is used; pass " + fix);
+    if (nrhs != signature.inputs) fail("nrhs", signature.input_count_message);
+    if (nlhs != signature.outputs) fail("nlhs", signature.output_count_message);
 }
 
 void check_real_array(const mxArray* array, mxClassID expected, const char* class_name,
@@ -195,21 +81,6 @@ void check_real_array(const mxArray* array, mxClassID expected, const char* clas
     fail("badClass", message);
 }
 
-void fail_empty(InputName input, const char* wanted)
-{
-    fail("empty", label(input) + " is empty; pass " + wanted);
-}
-
-void check_min_elements(const mxArray* array, int64_t needed, InputName input,
-                        const std::string& per)
-{
-    const int64_t held = static_cast<int64_t>(mxGetNumberOfElements(array));
-    if (held < needed)
-        fail("sizeMismatch", label(input) + " has " + std::to_string(held) +
-                                 (held == 1 ? " element" : " elements") + "; pass at least " +
-                                 std::to_string(needed) + ", " + per);
-}
-
 double host_thread_count()
 {
     mxArray* result = nullptr;
@@ -219,6 +90,20 @@ double host_thread_count()
         mxGetNumberOfElements(result) < 1)
         return std::nan("");
     return mxGetPr(result)[0];
+}
+
+void raise_if_failed(const GatewayError& error)
+{
+    if (error.raised) mexErrMsgIdAndTxt(error.id, "%s", error.message);
+}
+
+void issue_warnings(const char* plugin, const GatewayWarnings& warnings)
+{
+    for (int k = 0; k < warnings.count; ++k) {
+        char id[128];
+        std::snprintf(id, sizeof id, "%s:%s", plugin, warnings.condition[k]);
+        mexWarnMsgIdAndTxt(id, "%s", warnings.message[k]);
+    }
 }
 
 }  // namespace regkern

@@ -1,24 +1,21 @@
-// The host-array layer every gateway uses: argument counts, class checks,
-// extents as 32-bit ints, typed data access and output creation.
+// The MEX front end every plug-in uses (GNU Octave, MATLAB and the stand-in
+// host): argument counts, the class of each input, the plain description
+// of each input the core checks (plain_array.h), output creation, the
+// host's thread count, and raising the recorded error and warnings.
 //
 // Works with any host whose mex.h gives mwSize as a 32- or 64-bit, signed or
-// unsigned integer. Every check throws a Failure (failure.h); nothing here
-// calls the host's error exit.
-//
-// Messages name an input as "<name> (input N)", with the name the plug-in's
-// help gives it, say what the call passed and, after "; ", how to fix it:
-// "bins (input 5) is int32; pass double(bins)". They start in lower case
-// (the host puts "<plug-in>: " before them) and end without a full stop.
+// unsigned integer. Every check throws a Failure (failure.h); only
+// raise_if_failed and issue_warnings, called from mexFunction, call the
+// host's error or warning functions.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <limits>
 #include <string>
-#include <vector>
 
 #include "failure.h"
 #include "mex.h"
+#include "plain_array.h"
 
 namespace regkern {
 
@@ -32,119 +29,87 @@ template <> struct ElementClass<float> {
     static constexpr const char* name = "single";
 };
 
-// An input as messages name it: its name in the plug-in's help and its
-// position in the call, counted from 1.
-struct InputName {
-    const char* name;
-    int number;
-};
-
-// "bins (input 5)".
-std::string label(InputName input);
-
-// The extents of an array as the host shows them: "4x3x0".
-std::string size_text(const mxArray* array);
-
-// A value as short as it can be written and still read back as the same T:
-// "0.1", "2.5", "NaN", "-Inf".
-std::string value_text(double value, bool as_single);
-template <class T> std::string value_text(T value)
-{
-    return value_text(static_cast<double>(value), sizeof(T) == sizeof(float));
-}
-
 // Rejects a wrong count of inputs first, then of outputs, with the plug-in's
 // fixed messages.
-void check_counts(int nrhs, int expected_inputs, const char* input_message,
-                  int nlhs, int expected_outputs, const char* output_message);
-
-[[noreturn]] void fail_extent_too_large(uint64_t value, bool negative, InputName input);
-
-// An mwSize (of whatever width and signedness the host uses) as an int32;
-// larger values are rejected with the input's name.
-template <class Size>
-int32_t checked_extent(Size value, InputName input)
-{
-    if (value < 0 || static_cast<uint64_t>(value) > static_cast<uint64_t>(INT32_MAX))
-        fail_extent_too_large(static_cast<uint64_t>(value), value < 0, input);
-    return static_cast<int32_t>(value);
-}
-
-// The number of elements of an array, from all of its extents, as an int32.
-int32_t element_count(const mxArray* array, InputName input);
-
-[[noreturn]] void fail_leading_too_large(const mxArray* array, int n, InputName input);
-[[noreturn]] void fail_hollow(const mxArray* array, int n, int64_t product, InputName input);
-
-// The first N extents; extents the host does not report read as 1. The
-// product of the N extents must fit in an int32 as well.
-template <int N>
-std::array<int32_t, N> leading_extents(const mxArray* array, InputName input)
-{
-    std::array<int32_t, N> extents;
-    const mwSize ndims = mxGetNumberOfDimensions(array);
-    const mwSize* dims = mxGetDimensions(array);
-    int64_t product = 1;
-    for (int i = 0; i < N; ++i) {
-        extents[i] = static_cast<mwSize>(i) < ndims ? checked_extent(dims[i], input) : 1;
-        product *= extents[i];
-        if (product > INT32_MAX) fail_leading_too_large(array, N, input);
-    }
-    // A later extent 0 leaves the array without the elements its leading
-    // extents promise (and without data to read).
-    if (static_cast<int64_t>(mxGetNumberOfElements(array)) < product)
-        fail_hollow(array, N, product, input);
-    return extents;
-}
-
-// True when the array has extents beyond the first N whose product is above
-// 1: a plug-in that reads N extents uses only the first of its slices.
-bool has_extra_slices(const mxArray* array, int n);
-
-// Warns (extraSlices) that the listed inputs hold slices beyond the first n
-// extents, of which the plug-in reads only the first.
-void warn_extra_slices(GatewayWarnings& warnings, const std::vector<InputName>& inputs, int n);
+void check_counts(int nrhs, int nlhs, const CallSignature& signature);
 
 // Rejects an array that is not real, full and of the expected class; the
 // message says what it is and the conversion that makes it right.
 void check_real_array(const mxArray* array, mxClassID expected, const char* class_name,
                       InputName input);
 
-// The input must be a real, full (non-sparse) numeric array of class T.
+// The input, which must be a real, full (non-sparse) numeric array of class
+// T, as the core reads it.
 template <class T>
-const T* real_input(const mxArray* array, InputName input)
+PlainArray host_input(const mxArray* array, InputName input)
 {
     check_real_array(array, ElementClass<T>::id, ElementClass<T>::name, input);
-    return static_cast<const T*>(mxGetData(array));
+    return plain_array(mxGetData(array), static_cast<uint64_t>(mxGetNumberOfElements(array)),
+                       mxGetDimensions(array), static_cast<int64_t>(mxGetNumberOfDimensions(array)));
 }
 
-[[noreturn]] void fail_empty(InputName input, const char* wanted);
-
-// Element 0 of an input already checked by real_input; an empty one is
-// refused with what to pass instead (`wanted`, e.g. "a whole number from 2
-// to 46340").
+// Creates a real output of class T in *slot with the given shape, filled
+// with zeros or left as the host's allocation leaves it, and returns its
+// data. A failed creation leaves through the host's error exit.
 template <class T>
-T first_element(const mxArray* array, const T* data, InputName input, const char* wanted)
+T* create_output(mxArray** slot, const OutputShape& shape, bool zero_fill)
 {
-    if (mxGetNumberOfElements(array) < 1) fail_empty(input, wanted);
-    return data[0];
-}
-
-// Rejects an input that holds fewer than the `needed` elements the plug-in
-// reads; `per` says what each one stands for ("one per voxel of A (input 1)").
-void check_min_elements(const mxArray* array, int64_t needed, InputName input,
-                        const std::string& per);
-
-// Creates a zero-filled real output of class T in *slot with the given
-// dimension vector (passed to the host unchanged) and returns its data.
-template <class T>
-T* create_output(mxArray** slot, mwSize ndims, const mwSize* dims)
-{
-    *slot = mxCreateNumericArray(ndims, dims, ElementClass<T>::id, mxREAL);
+    mwSize dims[3];
+    for (int a = 0; a < shape.ndims; ++a) dims[a] = static_cast<mwSize>(shape.extent[a]);
+    *slot = zero_fill
+                ? mxCreateNumericArray(shape.ndims, dims, ElementClass<T>::id, mxREAL)
+                : mxCreateUninitNumericArray(shape.ndims, dims, ElementClass<T>::id, mxREAL);
     return static_cast<T*>(mxGetData(*slot));
 }
 
 // The host's "maxNumCompThreads" as a double (NaN when it gives no number).
 double host_thread_count();
 
+// A plug-in's call through its core (Call: RemapCall, InversionCall or
+// JointbinsCall): counts, classes, the core's checks, the outputs as the
+// plan shapes them, the core's run on the host's thread count. Nothing
+// with a destructor is alive while the outputs are created: a failed
+// creation leaves through the host's error exit.
+template <class Call>
+void mex_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
+                 GatewayWarnings& warnings)
+{
+    using T = typename Call::Element;
+    const CallSignature& signature = Call::signature;
+    check_counts(nrhs, nlhs, signature);
+    std::array<PlainArray, Call::input_count> inputs;
+    for (int k = 0; k < signature.inputs; ++k) inputs[k] = host_input<T>(prhs[k], signature.names[k]);
+    const typename Call::Plan plan = Call::check(inputs.data(), warnings);
+    const double host_threads = host_thread_count();
+    std::array<T*, Call::output_count> outputs;
+    for (int k = 0; k < signature.outputs; ++k)
+        outputs[k] = create_output<T>(&plhs[k], plan.output[k], plan.zero_fill);
+    Call::run(plan, outputs.data(), host_threads);
+}
+
+// Raises the recorded error through the host (does not return) when there is
+// one. Call it in mexFunction after the gateway has returned.
+void raise_if_failed(const GatewayError& error);
+
+// Issues the recorded warnings through the host. Call it last in mexFunction.
+void issue_warnings(const char* plugin, const GatewayWarnings& warnings);
+
 }  // namespace regkern
+
+// The mexFunction of a plug-in: the gateway (e.g.
+// regkern::mex_gateway<regkern::RemapCall<float, 3>>) runs with every failure
+// recorded in plain buffers; the host's error exit, which may skip C++
+// destructors, is raised here once every C++ object of the call is gone.
+#define REGKERN_MEX_FUNCTION(plugin, ...)                                            \
+    void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])    \
+    {                                                                                \
+        regkern::GatewayError error;       /* plain buffers: nothing to destroy */  \
+        regkern::GatewayWarnings warnings; /* likewise */                           \
+        try {                                                                        \
+            __VA_ARGS__(nlhs, plhs, nrhs, prhs, warnings);                           \
+        } catch (...) {                                                              \
+            regkern::record_failure(plugin, error);                                  \
+        }                                                                            \
+        regkern::raise_if_failed(error);                                             \
+        regkern::issue_warnings(plugin, warnings);                                   \
+    }

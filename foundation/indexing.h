@@ -2,7 +2,7 @@
 //
 // Images, kernels, windows and histograms are column-major: the first index
 // varies fastest. All index arithmetic is 32-bit signed; callers make sure
-// (through the checks in host_args.h) that every element count fits, so an
+// (through the checks in plain_array.h) that every element count fits, so an
 // index of an element inside its array never overflows.
 #pragma once
 
@@ -10,6 +10,10 @@
 #include <cstdint>
 
 namespace regkern {
+
+// The most bins per axis of a square histogram whose bins * bins cells are
+// indexed in int32 arithmetic: 46340^2 fits, 46341^2 does not.
+constexpr int32_t max_square_bins = 46340;
 
 inline int32_t linear_index_2d(int32_t x, int32_t y, int32_t sx)
 {

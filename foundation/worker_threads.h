@@ -21,6 +21,14 @@ inline int32_t worker_count(double host_threads, int64_t work_units)
     return n;
 }
 
+// Where worker t of `workers` starts its share of `units` units of work
+// (and worker t - 1 ends its own): shares as even as whole units allow, in
+// order, so that worker t takes [share_start(t), share_start(t + 1)).
+inline int32_t share_start(int32_t t, int32_t workers, int32_t units)
+{
+    return static_cast<int32_t>(static_cast<int64_t>(t) * units / workers);
+}
+
 // Runs work(&tasks[t]) for every task, each but the last on a thread of its
 // own. A thread that cannot be started (std::system_error) fails the call
 // once the started ones have been joined. work must not throw, and must

@@ -8,6 +8,7 @@
 
 #include "jointbins_pairs.h"
 #include "jointbins_sample.h"
+#include "vector_path.h"
 
 namespace regkern {
 
@@ -29,7 +30,7 @@ void jointbins_accumulate(const JointbinsInputs<T>& in, const JointbinsOutputs<T
     const T scale = static_cast<T>(static_cast<double>(in.bin_value) /
                                    (static_cast<double>(in.upper) - lower));
 
-    int32_t k = accumulate_pairs(in, out, scale, lower);
+    int32_t k = vector_path() >= VectorPath::sse2 ? accumulate_pairs(in, out, scale, lower) : 0;
     for (; k < in.count; ++k)
         add_positions(out, nb, bin_position(in.first[k], scale, lower),
                       bin_position(in.second[k], scale, lower));

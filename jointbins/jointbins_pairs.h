@@ -15,34 +15,29 @@
 // cache.
 //
 // accumulate_pairs returns how many samples it added (an even count); the
-// caller adds the rest. Elsewhere it adds none.
+// caller adds the rest. It may only run where vector_path() allows SSE2;
+// where there is no SSE2 form it adds none.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "jointbins_sample.h"
-
-// REGKERN_JOINTBINS_SCALAR leaves the pair path out (the tests use it to run
-// the portable path on x86-64 as well).
-#if (defined(__x86_64__) || defined(_M_X64)) && !defined(REGKERN_JOINTBINS_SCALAR)
-#include <emmintrin.h>
-#define REGKERN_JOINTBINS_PAIRS 1
-#endif
+#include "vector_path.h"
 
 namespace regkern {
 
-#ifdef REGKERN_JOINTBINS_PAIRS
+#ifdef REGKERN_X86_VECTORS
 
 // *cell += v[0].
-inline void add_lane(double* cell, __m128d v)
+REGKERN_SSE2 inline void add_lane(double* cell, __m128d v)
 {
     _mm_store_sd(cell, _mm_add_sd(v, _mm_load_sd(cell)));
 }
 
 // Adds one inside sample of double precision: bins = x0 | y0 << 32, gx and gy
 // the weight pairs [g0, g1] of each axis.
-inline void add_inside(const JointbinsOutputs<double>& out, int32_t nb, uint64_t bins,
+REGKERN_SSE2 inline void add_inside(const JointbinsOutputs<double>& out, int32_t nb, uint64_t bins,
                        __m128d gx, __m128d gy)
 {
     // Inside bins are at least 0: unsigned, they need no sign extension.
@@ -64,7 +59,7 @@ inline void add_inside(const JointbinsOutputs<double>& out, int32_t nb, uint64_t
     _mm_storeu_pd(row1, _mm_add_pd(_mm_loadu_pd(row1), add1));
 }
 
-inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
+REGKERN_SSE2 inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
                                 const JointbinsOutputs<double>& sums, double scale, double lower)
 {
     // Locals, as the vector stores may alias anything in memory.
@@ -124,12 +119,12 @@ inline int32_t accumulate_pairs(const JointbinsInputs<double>& in,
 }
 
 // Two floats from or to memory, in the low lanes.
-inline __m128 load_two(const float* p)
+REGKERN_SSE2 inline __m128 load_two(const float* p)
 {
     return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
 }
 
-inline void store_two(float* p, __m128 v)
+REGKERN_SSE2 inline void store_two(float* p, __m128 v)
 {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
 }
@@ -138,7 +133,7 @@ inline void store_two(float* p, __m128 v)
 // the float weight pairs [g0, g1] of each axis in their low lanes. The joint
 // cells add in double and round to float; the single-image bins add in float
 // (see the top of jointbins_sample.h).
-inline void add_inside(const JointbinsOutputs<float>& out, int32_t nb, uint64_t bins, __m128 gx,
+REGKERN_SSE2 inline void add_inside(const JointbinsOutputs<float>& out, int32_t nb, uint64_t bins, __m128 gx,
                        __m128 gy)
 {
     const size_t x0 = static_cast<uint32_t>(bins), y0 = static_cast<uint32_t>(bins >> 32);
@@ -155,7 +150,7 @@ inline void add_inside(const JointbinsOutputs<float>& out, int32_t nb, uint64_t 
     store_two(row1, _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(load_two(row1)), add1)));
 }
 
-inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
+REGKERN_SSE2 inline int32_t accumulate_pairs(const JointbinsInputs<float>& in,
                                 const JointbinsOutputs<float>& sums, double scale, double lower)
 {
     const JointbinsOutputs<float> out = sums;

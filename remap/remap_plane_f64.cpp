@@ -1,15 +1,5 @@
 // remap_plane_f64: local intensity remapping of 2-D images in double precision.
-#include "remap_gateway.h"
+#include "host_args.h"
+#include "remap_core.h"
 
-void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
-{
-    regkern::GatewayError error;        // plain buffers: nothing to destroy
-    regkern::GatewayWarnings warnings;  // likewise
-    try {
-        regkern::remap_gateway<double, 2>(nlhs, plhs, nrhs, prhs, warnings);
-    } catch (...) {
-        regkern::record_failure("remap_plane_f64", error);
-    }
-    regkern::raise_if_failed(error);
-    regkern::issue_warnings("remap_plane_f64", warnings);
-}
+REGKERN_MEX_FUNCTION("remap_plane_f64", regkern::mex_gateway<regkern::RemapCall<double, 2>>)

@@ -1,15 +1,5 @@
 // remap_vol_f32: local intensity remapping of 3-D volumes in single precision.
-#include "remap_gateway.h"
+#include "host_args.h"
+#include "remap_core.h"
 
-void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
-{
-    regkern::GatewayError error;        // plain buffers: nothing to destroy
-    regkern::GatewayWarnings warnings;  // likewise
-    try {
-        regkern::remap_gateway<float, 3>(nlhs, plhs, nrhs, prhs, warnings);
-    } catch (...) {
-        regkern::record_failure("remap_vol_f32", error);
-    }
-    regkern::raise_if_failed(error);
-    regkern::issue_warnings("remap_vol_f32", warnings);
-}
+REGKERN_MEX_FUNCTION("remap_vol_f32", regkern::mex_gateway<regkern::RemapCall<float, 3>>)

@@ -156,17 +156,6 @@ inline void add_to_cell(T* cell, T factor, T weight)
                            static_cast<double>(factor) * static_cast<double>(weight));
 }
 
-// A sample pair's shares for its four cells (lo, lo), (lo, hi), (hi, lo),
-// (hi, hi), from the fractions f and g of its first and second value.
-template <class T>
-inline void pair_shares(double f, double g, T (&share)[4])
-{
-    share[0] = static_cast<T>((1.0 - f) * (1.0 - g));
-    share[1] = static_cast<T>((1.0 - f) * g);
-    share[2] = static_cast<T>(f * (1.0 - g));
-    share[3] = static_cast<T>(f * g);
-}
-
 // Shares one (first, second) sample pair among its four cells, in the order
 // (lo, lo), (lo, hi), (hi, lo), (hi, hi). i0/i1 are the offsets of the first
 // value's lower and upper bin, j0/j1 the second's, f and g their fractions.

@@ -1,9 +1,9 @@
 // The splatting code on every vector path this processor runs (portable
 // doubles, SSE2, AVX2, AVX-512) and on 1, 2, 3 and 7 workers must give the
-// bits of the literal model. Calls the algorithm directly, since a plug-in
-// always takes the widest path; the paths the processor lacks are named as
-// skipped.
-#include "../../dispinvert/splat.h"
+// bits of the literal model. Calls the core directly with the path limited
+// in turn, since a plug-in always takes the widest path; the paths the
+// processor lacks are named as skipped.
+#include "../../dispinvert/dispinvert_core.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ std::vector<VectorPath> runnable_paths()
     return paths;
 }
 
-// Runs invert_field on the field b (one component per axis) and kernel h.
+// Runs the inversion on the field b (one component per axis) and kernel h.
 template <class T, int N, KernelOrder Order>
 std::vector<std::vector<T>> invert(const std::vector<int>& grid,
                                    const std::vector<std::vector<T>>& b,
@@ -48,15 +48,18 @@ std::vector<std::vector<T>> invert(const std::vector<int>& grid,
 {
     const size_t n = static_cast<size_t>(count_of(grid));
     std::vector<std::vector<T>> forward(N, std::vector<T>(n));
-    regkern::FieldInversion<T, N> job;
+    regkern::InversionPlan<T, N> plan = {};
+    std::array<T*, N> out;
     for (int a = 0; a < N; ++a) {
-        job.grid[a] = grid[a];
-        job.kernel_extent[a] = kdims[a];
-        job.backward[a] = b[a].data();
-        job.forward[a] = forward[a].data();
+        plan.job.grid[a] = grid[a];
+        plan.job.kernel_extent[a] = kdims[a];
+        plan.job.backward[a] = b[a].data();
+        out[a] = forward[a].data();
     }
-    job.kernel = h.data();
-    regkern::invert_field<T, N, Order>(job, workers, path);
+    plan.job.kernel = h.data();
+    regkern::vector_path_limit() = path;
+    regkern::run_inversion<T, N, Order>(plan, out.data(), workers);
+    regkern::vector_path_limit() = VectorPath::avx512;
     return forward;
 }
 

@@ -1,12 +1,7 @@
-// The joint-histogram accumulation with the SSE2 pair path left out, as it is
-// built where there is no SSE2: every sample then goes through the portable
-// per-sample code, which must give the model's bits on its own.
-#define REGKERN_JOINTBINS_SCALAR 1
-#include "../../jointbins/jointbins.h"
-
-#ifdef REGKERN_JOINTBINS_PAIRS
-#error "the pair path should be left out here"
-#endif
+// The joint-histogram accumulation on every vector path this processor runs
+// (the portable per-sample code, as where there is no SSE2, and the SSE2
+// pairs): each must give the model's bits on its own.
+#include "../../jointbins/jointbins_core.h"
 
 #include <cmath>
 #include <limits>
@@ -23,18 +18,21 @@ TYPED_TEST_SUITE(JointbinsPortable, Precisions);
 
 // Runs the accumulation on zero-filled sums and compares with the model.
 template <class T>
-::testing::AssertionResult matches_model(const std::vector<T>& x, const std::vector<T>& y,
-                                         T lower, T upper, T bin_value)
+::testing::AssertionResult matches_model_on(regkern::VectorPath path, const std::vector<T>& x,
+                                            const std::vector<T>& y, T lower, T upper,
+                                            T bin_value)
 {
     const int32_t nb = static_cast<int32_t>(bin_value);
     jointbins_reference::Histograms<T> sums;
     sums.joint.assign(static_cast<size_t>(nb) * nb, 0);
     sums.first.assign(nb, 0);
     sums.second.assign(nb, 0);
-    const regkern::JointbinsInputs<T> in{x.data(), y.data(), static_cast<int32_t>(x.size()),
-                                         lower, upper, bin_value, nb};
-    regkern::jointbins_accumulate(in, regkern::JointbinsOutputs<T>{
-                                          sums.joint.data(), sums.first.data(), sums.second.data()});
+    regkern::JointbinsPlan<T> plan = {};
+    plan.in = regkern::JointbinsInputs<T>{x.data(), y.data(), static_cast<int32_t>(x.size()),
+                                          lower, upper, bin_value, nb};
+    regkern::vector_path_limit() = path;
+    regkern::run_jointbins(plan, sums.joint.data(), sums.first.data(), sums.second.data(), 1);
+    regkern::vector_path_limit() = regkern::VectorPath::avx512;
     const jointbins_reference::Histograms<T> expected =
         jointbins_test::reference(jointbins_test::row_case<T>(x, y, lower, upper, bin_value));
     ::testing::AssertionResult joint = jointbins_test::same_bits(expected.joint, sums.joint);
@@ -42,6 +40,19 @@ template <class T>
     ::testing::AssertionResult first = jointbins_test::same_bits(expected.first, sums.first);
     if (!first) return first << " (output 2)";
     return jointbins_test::same_bits(expected.second, sums.second) << " (output 3)";
+}
+
+template <class T>
+::testing::AssertionResult matches_model(const std::vector<T>& x, const std::vector<T>& y,
+                                         T lower, T upper, T bin_value)
+{
+    for (int p = 0; p <= static_cast<int>(regkern::fastest_vector_path()) &&
+                    p <= static_cast<int>(regkern::VectorPath::sse2); ++p) {
+        const auto path = static_cast<regkern::VectorPath>(p);
+        ::testing::AssertionResult result = matches_model_on(path, x, y, lower, upper, bin_value);
+        if (!result) return result << " on the " << regkern::vector_path_name(path) << " path";
+    }
+    return ::testing::AssertionSuccess();
 }
 
 TYPED_TEST(JointbinsPortable, MatchesModel)

@@ -56,9 +56,9 @@
 %!function conditions = raised_conditions (root, family)
 %!  % Conditions a plug-in family can raise: the ones its own code raises
 %!  % and the ones of the shared argument and failure helpers.
+%!  shared = [dir(fullfile (root, 'foundation', '*.h')); dir(fullfile (root, 'foundation', '*.cpp'))];
 %!  files = [cellfun(@(f) fullfile(root, family, f), {dir(fullfile (root, family, '*.h')).name}, 'UniformOutput', false), ...
-%!           {fullfile(root, 'foundation', 'host_args.h'), fullfile(root, 'foundation', 'host_args.cpp'), ...
-%!            fullfile(root, 'foundation', 'failure.cpp')}];
+%!           cellfun(@(f) fullfile(root, 'foundation', f), {shared.name}, 'UniformOutput', false)];
 %!  conditions = {};
 %!  for k = 1:numel (files)
 %!    found = regexp (fileread (files{k}), '(?:fail|set_error)\((?:plugin,\s*)?"(\w+)"', 'tokens');

@@ -27,8 +27,8 @@
 #include <array>
 #include <cstdint>
 
-#include "field_inversion.h"
-#include "lanes.h"
+#include "dispinvert_field.h"
+#include "dispinvert_lanes.h"
 
 namespace regkern {
 namespace detail {
@@ -96,10 +96,10 @@ inline void splat_point(T* sums, int64_t row_step, const double* weights, int32_
 {
     constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
     typename L::Quad point[Rows];
-#pragma GCC unroll 2
+    REGKERN_UNROLL(2)
     for (int r = 0; r < Rows; ++r) point[r] = L::load(sums + r * row_step);
     auto take = [&](int corner) {
-#pragma GCC unroll 2
+        REGKERN_UNROLL(2)
         for (int r = 0; r < Rows; ++r) {
             const typename L::Quad w = L::broadcast(weights[offset[corner] + r * kx]);
             point[r] = StoredAs<L, T>::of(L::add(point[r], L::mul(carried, w)));
@@ -107,7 +107,7 @@ inline void splat_point(T* sums, int64_t row_step, const double* weights, int32_
     };
     if constexpr (Order == KernelOrder::high_axis_outermost) {
         // x is the innermost kernel axis: per row corner, upper then lower.
-#pragma GCC unroll 4
+        REGKERN_UNROLL(4)
         for (int l = 0; l < pattern.count; ++l) {
             if constexpr (UpperX) take(corner_of<N>(pattern.offset[l], 1));
             if constexpr (LowerX) take(corner_of<N>(pattern.offset[l], 0));
@@ -115,15 +115,15 @@ inline void splat_point(T* sums, int64_t row_step, const double* weights, int32_
     } else {
         // x is the outermost kernel axis: every upper x share first.
         if constexpr (UpperX) {
-#pragma GCC unroll 4
+            REGKERN_UNROLL(4)
             for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 1));
         }
         if constexpr (LowerX) {
-#pragma GCC unroll 4
+            REGKERN_UNROLL(4)
             for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 0));
         }
     }
-#pragma GCC unroll 2
+    REGKERN_UNROLL(2)
     for (int r = 0; r < Rows; ++r) L::store(sums + r * row_step, point[r]);
 }
 
@@ -135,28 +135,28 @@ inline void splat_two_points(T* sums, int64_t row_step, const double* weights, i
 {
     constexpr RowPattern<N> pattern = row_pattern<N, Order>(Kind);
     typename L::Octet points[Rows];
-#pragma GCC unroll 2
+    REGKERN_UNROLL(2)
     for (int r = 0; r < Rows; ++r) points[r] = L::load_pair(sums + r * row_step);
     auto take = [&](int corner) {
-#pragma GCC unroll 2
+        REGKERN_UNROLL(2)
         for (int r = 0; r < Rows; ++r) {
             const typename L::Octet w = L::weight_pair(weights + offset[corner] + r * kx);
             points[r] = StoredAs<L, T>::of(L::add(points[r], L::mul(carried, w)));
         }
     };
     if constexpr (Order == KernelOrder::high_axis_outermost) {
-#pragma GCC unroll 4
+        REGKERN_UNROLL(4)
         for (int l = 0; l < pattern.count; ++l) {
             take(corner_of<N>(pattern.offset[l], 1));
             take(corner_of<N>(pattern.offset[l], 0));
         }
     } else {
-#pragma GCC unroll 4
+        REGKERN_UNROLL(4)
         for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 1));
-#pragma GCC unroll 4
+        REGKERN_UNROLL(4)
         for (int l = 0; l < pattern.count; ++l) take(corner_of<N>(pattern.offset[l], 0));
     }
-#pragma GCC unroll 2
+    REGKERN_UNROLL(2)
     for (int r = 0; r < Rows; ++r) L::store_pair(sums + r * row_step, points[r]);
 }
 

@@ -9,24 +9,12 @@
 // gives the same bits. Floats are widened on load (exact) and rounded to
 // float on store; round_to_float keeps a lane's value as a float store would.
 //
-// The SSE2, AVX2 and AVX-512 forms carry their instruction set as a target
-// attribute; they may only run where the processor has it (vector_path.h
-// chooses), and their code is only inlined into functions of that target.
+// The SSE2, AVX2 and AVX-512 forms carry their instruction set
+// (vector_path.h); they may only run where vector_path() allows it, and
+// their code is only inlined into functions of that instruction set.
 #pragma once
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define REGKERN_X86_LANES 1
-#define REGKERN_TARGET(isa) __attribute__((target(isa)))
-#include <immintrin.h>
-#endif
-
-// Inlines everything a path's entry calls into it, so that its lane
-// operations are compiled for its instruction set and kept in registers.
-#if defined(__GNUC__)
-#define REGKERN_FLATTEN __attribute__((flatten))
-#else
-#define REGKERN_FLATTEN
-#endif
+#include "vector_path.h"
 
 namespace regkern {
 
@@ -95,9 +83,7 @@ struct PortableLanes {
     }
 };
 
-#ifdef REGKERN_X86_LANES
-
-#define REGKERN_SSE2 REGKERN_TARGET("sse2")
+#ifdef REGKERN_X86_VECTORS
 
 // Two SSE2 registers of two lanes.
 struct Sse2Lanes {
@@ -134,8 +120,6 @@ struct Sse2Lanes {
     }
 };
 
-#define REGKERN_AVX2 REGKERN_TARGET("avx2")
-
 // One 256-bit register.
 struct Avx2Lanes {
     struct Quad {
@@ -154,7 +138,8 @@ struct Avx2Lanes {
     }
 };
 
-// The AVX2 form compiled for AVX-512 processors, and an eight-lane form for
+// The AVX2 form (inlined into the AVX-512 path, it is compiled for AVX-512
+// processors), and an eight-lane form for
 // two neighbouring points of a row that take their shares in the same
 // pattern: the two points' sums interleaved, lanes (F_x, F_x', F_y, F_y',
 // ...), so that a share weight pair (w, w') loaded from neighbouring table
@@ -163,8 +148,7 @@ struct Avx2Lanes {
 // every sum is rounded to float in the chain).
 // (The all-lanes masks keep GCC 12 from warning about the undefined
 // register that the unmasked forms start from.)
-#define REGKERN_AVX512 REGKERN_TARGET("avx512f,avx512vl,avx2")
-struct Avx512Lanes {
+struct Avx512Lanes : Avx2Lanes {
     static constexpr bool has_pairs = true;
     struct Octet {
         __m512d lanes;
@@ -200,20 +184,10 @@ struct Avx512Lanes {
         return {_mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, x.lanes))};
     }
 
-    struct Quad {
-        __m256d lanes;
-    };
-    REGKERN_AVX512 static Quad broadcast(double x) { return {_mm256_set1_pd(x)}; }
-    REGKERN_AVX512 static Quad add(Quad a, Quad b) { return {_mm256_add_pd(a.lanes, b.lanes)}; }
-    REGKERN_AVX512 static Quad mul(Quad a, Quad b) { return {_mm256_mul_pd(a.lanes, b.lanes)}; }
-    REGKERN_AVX512 static Quad load(const double* p) { return {_mm256_loadu_pd(p)}; }
-    REGKERN_AVX512 static Quad load(const float* p) { return {_mm256_cvtps_pd(_mm_loadu_ps(p))}; }
-    REGKERN_AVX512 static void store(double* p, Quad x) { _mm256_storeu_pd(p, x.lanes); }
-    REGKERN_AVX512 static void store(float* p, Quad x) { _mm_storeu_ps(p, _mm256_cvtpd_ps(x.lanes)); }
-    REGKERN_AVX512 static Quad round_to_float(Quad x)
-    {
-        return {_mm256_cvtps_pd(_mm256_cvtpd_ps(x.lanes))};
-    }
+    // The Quad forms, which the Octet forms of the same names would hide.
+    using Avx2Lanes::add;
+    using Avx2Lanes::mul;
+    using Avx2Lanes::round_to_float;
     // (a, b, c, d) -> (a, a, b, b, c, c, d, d)
     REGKERN_AVX512 static Octet widen_pairwise(Quad x)
     {
@@ -222,7 +196,7 @@ struct Avx512Lanes {
     }
 };
 
-#endif  // REGKERN_X86_LANES
+#endif  // REGKERN_X86_VECTORS
 
 // The value a T store would keep: nothing to round for double.
 template <class L, class T> struct StoredAs;

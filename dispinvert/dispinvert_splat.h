@@ -28,24 +28,17 @@
 #include <new>
 #include <vector>
 
-#include "field_inversion.h"
-#include "footprint.h"
+#include "dispinvert_field.h"
+#include "dispinvert_footprint.h"
 #include "indexing.h"
-#include "lanes.h"
+#include "dispinvert_lanes.h"
+#include "scratch.h"
 #include "vector_path.h"
 #include "worker_threads.h"
 
 namespace regkern {
 
 namespace detail {
-
-template <int N>
-int32_t product(const std::array<int32_t, N>& extent)
-{
-    int32_t count = 1;
-    for (int a = 0; a < N; ++a) count *= extent[a];
-    return count;
-}
 
 // Places the sample of grid point p (element n) along axis a: its carried
 // value, the lowest grid point its kernel reaches, and its fraction t.
@@ -86,11 +79,11 @@ bool form_sample(const InversionSlab<T, N>& slab, const std::array<int32_t, N>& 
         const double t = static_cast<double>(fraction[a]);
         factor[a] = {1.0 - t, t};
     }
-#pragma GCC unroll 8
+    REGKERN_UNROLL(8)
     for (int c = 0; c < (1 << N); ++c) {
         // (x-factor * y-factor) * z-factor, evaluated in double, stored once.
         double weight = factor[0][corner_offset<N>(c, 0)];
-#pragma GCC unroll 2
+        REGKERN_UNROLL(2)
         for (int a = 1; a < N; ++a) weight = weight * factor[a][corner_offset<N>(c, a)];
         sample.corner_weight[c] = static_cast<double>(static_cast<T>(weight));
     }
@@ -115,7 +108,7 @@ void normalise_slab(const InversionSlab<T, N>& slab)
             for (int a = 0; a < N; ++a) out[a] = job.forward[a] + line * sx;
             for (int32_t x = 0; x < sx; ++x, s += sums_per_point) {
                 const double denominator = static_cast<double>(s[N]) + epsilon;
-#pragma GCC unroll 3
+                REGKERN_UNROLL(3)
                 for (int a = 0; a < N; ++a)
                     out[a][x] = static_cast<T>(static_cast<double>(s[a]) / denominator);
             }
@@ -136,7 +129,7 @@ void invert_slab(const InversionSlab<T, N>& slab)
     std::array<int32_t, N> half_width;
     for (int a = 0; a < N; ++a)
         half_width[a] = to_int(std::floor(static_cast<double>(job.kernel_extent[a]) / 2.0));
-    const int32_t grid_count = product<N>(job.grid);
+    const int32_t grid_count = extent_product<N>(job.grid);
 
     Sample<N> sample;
     sample.carried[N] = 1.0;  // S takes the weight itself
@@ -161,7 +154,7 @@ REGKERN_FLATTEN void invert_slab_portable(const InversionSlab<T, N>& slab)
     invert_slab<T, N, Order, PortableLanes>(slab);
 }
 
-#ifdef REGKERN_X86_LANES
+#ifdef REGKERN_X86_VECTORS
 template <class T, int N, KernelOrder Order>
 REGKERN_SSE2 REGKERN_FLATTEN void invert_slab_sse2(const InversionSlab<T, N>& slab)
 {
@@ -186,7 +179,7 @@ template <class T, int N, KernelOrder Order>
 void run_slab(const InversionSlab<T, N>* slab)
 {
     switch (slab->path) {
-#ifdef REGKERN_X86_LANES
+#ifdef REGKERN_X86_VECTORS
     case VectorPath::avx512: return invert_slab_avx512<T, N, Order>(*slab);
     case VectorPath::avx2: return invert_slab_avx2<T, N, Order>(*slab);
     case VectorPath::sse2: return invert_slab_sse2<T, N, Order>(*slab);
@@ -219,20 +212,6 @@ int64_t sums_pitch(int64_t points, int32_t span)
     return points;
 }
 
-// free() for scratch taken with malloc.
-struct FreeScratch {
-    void operator()(void* p) const { std::free(p); }
-};
-
-template <class E>
-std::unique_ptr<E[], FreeScratch> take_scratch(int64_t count)
-{
-    if (count < 0 || static_cast<uint64_t>(count) > SIZE_MAX / sizeof(E)) throw std::bad_alloc();
-    void* p = std::malloc(static_cast<size_t>(count > 0 ? count : 1) * sizeof(E));
-    if (!p) throw std::bad_alloc();
-    return std::unique_ptr<E[], FreeScratch>(static_cast<E*>(p));
-}
-
 }  // namespace detail
 
 // Splats every sample of job into its forward field on `workers` threads
@@ -245,13 +224,13 @@ void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath p
 {
     const std::array<int32_t, N>& k = job.kernel_extent;
     const int32_t layers = job.grid[N - 1];
-    if (detail::product<N>(job.grid) == 0 || detail::product<N>(k) == 0) return;
+    if (extent_product<N>(job.grid) == 0 || extent_product<N>(k) == 0) return;
     workers = std::max(1, std::min(workers, layers));
 
     // The kernel in double, padded with zeros to a multiple of 4 elements.
-    const int32_t kernel_count = detail::product<N>(k);
+    const int32_t kernel_count = extent_product<N>(k);
     const int32_t weight_table = (kernel_count + 3) / 4 * 4;
-    auto kernel = detail::take_scratch<double>(weight_table);
+    auto kernel = take_scratch<double>(weight_table);
     for (int32_t e = 0; e < weight_table; ++e)
         kernel[e] = e < kernel_count ? static_cast<double>(job.kernel[e]) : 0.0;
     CornerOffsets<N> corner;
@@ -278,15 +257,15 @@ void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath p
     const int64_t layers_per_piece = std::max<int64_t>(1, (int64_t{16} << 20) / layer_bytes);
 
     std::vector<InversionSlab<T, N>> slabs(static_cast<size_t>(workers));
-    std::vector<std::unique_ptr<T[], detail::FreeScratch>> sums;
+    std::vector<Scratch<T>> sums;
     std::vector<std::vector<T*>> slab_layers(static_cast<size_t>(workers));
-    std::vector<std::unique_ptr<double[], detail::FreeScratch>> weights;
+    std::vector<Scratch<double>> weights;
     for (int32_t t = 0; t < workers; ++t) {
         InversionSlab<T, N>& slab = slabs[t];
         slab.job = &job;
         slab.path = path;
-        slab.first = static_cast<int32_t>(static_cast<int64_t>(t) * layers / workers);
-        slab.end = static_cast<int32_t>(static_cast<int64_t>(t + 1) * layers / workers);
+        slab.first = share_start(t, workers, layers);
+        slab.end = share_start(t + 1, workers, layers);
         slab.kernel = kernel.get();
         slab.weight_table = weight_table;
         slab.corner = corner;
@@ -295,13 +274,13 @@ void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath p
             const int64_t in_piece = (layer - slab.first) % layers_per_piece;
             if (in_piece == 0) {
                 const int64_t count = std::min<int64_t>(layers_per_piece, slab.end - layer);
-                sums.push_back(detail::take_scratch<T>(count * layer_points * sums_per_point));
+                sums.push_back(take_scratch<T>(count * layer_points * sums_per_point));
             }
             slab_layers[t].push_back(sums.back().get() + in_piece * layer_points * sums_per_point);
         }
         slab.layer = slab_layers[t].data();
         slab.layer_points = layer_points;
-        weights.push_back(detail::take_scratch<double>(int64_t{weight_table} << N));
+        weights.push_back(take_scratch<double>(int64_t{weight_table} << N));
         slab.weights = weights.back().get();
     }
     run_workers(slabs, detail::run_slab<T, N, Order>);

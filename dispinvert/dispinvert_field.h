@@ -1,6 +1,6 @@
 // The data of one field inversion, of one worker's share of it and of one
-// sample, shared by the splatting loop (splat.h) and the footprint walk
-// (footprint.h).
+// sample, shared by the splatting loop (dispinvert_splat.h) and the footprint walk
+// (dispinvert_footprint.h).
 #pragma once
 
 #include <array>
@@ -27,6 +27,15 @@ struct FieldInversion {
     std::array<T*, N> forward;            // Fx, Fy(, Fz): written by the normalisation
 };
 
+// Points of a grid or elements of a kernel (checked to fit in an int32).
+template <int N>
+int32_t extent_product(const std::array<int32_t, N>& extent)
+{
+    int32_t count = 1;
+    for (int a = 0; a < N; ++a) count *= extent[a];
+    return count;
+}
+
 template <int N> using CornerOffsets = std::array<int32_t, (1 << N)>;
 
 // Values per grid point in a worker's sums: the N forward components and S.
@@ -49,12 +58,12 @@ struct InversionSlab {
     // zero on entry, layer by layer along the last axis: layer[i] holds
     // layer first + i, in which point x (of row y) lies at x (+ y * pitch[1])
     // in points. A volume's rows and a layer's end leave a gap (see
-    // sums_pitch in splat.h); layer_points counts a layer with its gap.
+    // sums_pitch in dispinvert_splat.h); layer_points counts a layer with its gap.
     T* const* layer;
     std::array<int64_t, N> pitch;
     int64_t layer_points;
     // Room for the share weights of one sample: 2^N tables of weight_table
-    // doubles (footprint.h), and where a point finds its weight through
+    // doubles (dispinvert_footprint.h), and where a point finds its weight through
     // corner c, relative to its own place: c * weight_table minus the
     // kernel element of the corner offsets.
     double* weights;

@@ -1,0 +1,248 @@
+// The remapping's checks, shared by every front end: the inputs' shapes and
+// values, the warnings about calls that can only be a mistake, and the plan
+// that the run (remap_core.h) carries out. Nothing here calls a host.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "indexing.h"
+#include "plain_array.h"
+#include "remap_geometry.h"
+#include "remap_worker.h"
+
+namespace regkern {
+
+enum RemapInput {
+    IN_IMAGE_A = 0,
+    IN_IMAGE_B,
+    IN_IMAGE_C,
+    IN_IMAGE_D,
+    IN_RANGE,
+    IN_BINS,
+    IN_WEIGHTS,
+    IN_SPACING,
+    REMAP_INPUTS
+};
+enum RemapOutput { OUT_MAPPED_A = 0, OUT_MAPPED_B, REMAP_OUTPUTS };
+
+// The inputs as messages name them (the names of the plug-ins' help).
+constexpr InputName remap_input_names[REMAP_INPUTS] = {
+    {"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}, {"range", 5}, {"bins", 6}, {"weights", 7}, {"spacing", 8}};
+
+constexpr CallSignature remap_signature = {REMAP_INPUTS, "8 inputs are required.", REMAP_OUTPUTS,
+                                           "2 outputs are required", remap_input_names};
+
+// A checked call: what the run needs, the outputs' shape, and whether the
+// outputs must start at zero (the blocks do not map every voxel). Plain
+// data: a front end may leave through its host's error exit while it holds
+// one.
+template <class T>
+struct RemapPlan {
+    RemapShared<T> shared;  // inputs, extents and settings; the run adds the rest
+    int dims;               // 2 (plane) or 3 (volume)
+    int32_t grid_size[3];   // blocks per axis
+    int64_t blocks;
+    OutputShape output[REMAP_OUTPUTS];
+    bool zero_fill;
+};
+static_assert(std::is_trivially_destructible<RemapPlan<double>>::value &&
+                  std::is_trivially_destructible<RemapPlan<float>>::value,
+              "a plan must survive the host's error exit");
+
+// Checked scalar settings of a call, in the element type.
+template <class T>
+struct RemapSettings {
+    T min, max, bins, spacing, bin_scale;
+};
+
+template <class T>
+RemapSettings<T> read_remap_settings(const PlainArray* in)
+{
+    RemapSettings<T> settings;
+    const InputName range_name = remap_input_names[IN_RANGE];
+    const T* range = data_of<T>(in[IN_RANGE]);
+    const uint64_t range_count = in[IN_RANGE].count;
+    if (range_count < 2)
+        fail("badRange", label(range_name) + " has " + std::to_string(range_count) +
+                             (range_count == 1 ? " element" : " elements") +
+                             "; pass two, [min max], e.g. [0 1]");
+    settings.min = range[0];
+    settings.max = range[1];
+    const std::string range_text = "[" + value_text(settings.min) + " " + value_text(settings.max) + "]";
+    if (!std::isfinite(settings.min) || !std::isfinite(settings.max) ||
+        !(settings.max > settings.min))
+        fail("badRange", label(range_name) + " is " + range_text +
+                             "; pass finite bounds [min max] with max > min");
+
+    const InputName bins_name = remap_input_names[IN_BINS];
+    const char* const bins_wanted = "a whole number from 2 to 46340";
+    settings.bins = first_element<T>(in[IN_BINS], bins_name, bins_wanted);
+    if (!(settings.bins >= 2) || !(settings.bins <= max_square_bins) ||
+        std::floor(settings.bins) != settings.bins)
+        fail("badBins", label(bins_name) + " is " + value_text(settings.bins) + "; pass " +
+                            bins_wanted);
+
+    // A range so narrow (or so wide) that the scale from intensities to bins
+    // is not a finite positive number would place every sample at NaN or 0.
+    settings.bin_scale = static_cast<T>((static_cast<double>(settings.bins) - 1.0) /
+                                        (static_cast<double>(settings.max) - settings.min));
+    // A subnormal scale keeps too few bits to map the bins back: the last
+    // bin's intensity would land far beyond max, even on infinity.
+    const double top = (static_cast<double>(settings.bins) - 1.0) / settings.bin_scale +
+                       static_cast<double>(settings.min);
+    if (!std::isnormal(settings.bin_scale) || !(settings.bin_scale > 0) ||
+        !std::isfinite(static_cast<T>(top))) {
+        const bool narrow = !std::isfinite(settings.bin_scale);
+        fail("badRange", label(range_name) + " is " + range_text + ", too " +
+                             (narrow ? "narrow" : "wide") + " for " + value_text(settings.bins) +
+                             " bins; pass a " + (narrow ? "wider" : "narrower") + " range");
+    }
+
+    const InputName spacing_name = remap_input_names[IN_SPACING];
+    const char* const spacing_wanted = "a finite block edge greater than 0";
+    settings.spacing = first_element<T>(in[IN_SPACING], spacing_name, spacing_wanted);
+    if (!std::isfinite(settings.spacing) || !(settings.spacing > 0))
+        fail("badSpacing", label(spacing_name) + " is " + value_text(settings.spacing) +
+                               "; pass " + spacing_wanted);
+    return settings;
+}
+
+template <class T>
+[[noreturn]] void fail_tiny_spacing(T spacing)
+{
+    fail("badSpacing", label(remap_input_names[IN_SPACING]) + " is " + value_text(spacing) +
+                           ", which makes more than 2^31 - 1 blocks; pass a larger spacing");
+}
+
+// Blocks along an axis of `extent` voxels: ceil(extent / spacing), the
+// quotient formed in double from the element-type operands.
+template <class T>
+int32_t block_count(int32_t extent, T spacing)
+{
+    const double blocks =
+        std::ceil(static_cast<double>(static_cast<T>(extent)) / static_cast<double>(spacing));
+    if (!(blocks <= INT32_MAX)) fail_tiny_spacing(spacing);
+    return static_cast<int32_t>(blocks);
+}
+
+// Whether the writing spans of the blocks along an axis follow one another
+// from voxel 0 to the last voxel, so that every voxel along it is mapped.
+inline bool spans_cover_axis(const std::vector<AxisSpan>& spans, int32_t extent)
+{
+    int32_t next = 0;
+    for (const AxisSpan& span : spans) {
+        if (span.lo != next) return false;
+        next = span.write_hi + 1;
+    }
+    return next == extent;
+}
+
+// Whether the blocks map every voxel of the image (always so for a
+// whole-number spacing). Then the outputs need no zero fill: the workers
+// write every element, in parallel, and the host's serial fill of both
+// outputs before any worker starts is saved.
+template <class T>
+bool blocks_cover_image(const RemapShared<T>& s, const int32_t (&grid_size)[3], int dims)
+{
+    for (int axis = 0; axis < dims; ++axis)
+        if (!spans_cover_axis(writing_spans(grid_size[axis], s.spacing, s.half_span,
+                                            s.image_size[axis], s.window_size[axis],
+                                            s.half_window[axis]),
+                              s.image_size[axis]))
+            return false;
+    return true;
+}
+
+// Calls that are carried out but can only be a mistake: inputs with slices
+// beyond the D extents read, and window weights that gather nothing (every
+// voxel then maps to min).
+template <class T, int D>
+void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxels,
+                     GatewayWarnings& warnings)
+{
+    const int64_t window_count = static_cast<int64_t>(s.window_size[0]) * s.window_size[1] *
+                                 s.window_size[2];
+    std::vector<InputName> sliced;
+    for (int k : {IN_IMAGE_A, IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D, IN_WEIGHTS}) {
+        const int64_t read = k == IN_WEIGHTS ? window_count : voxels;
+        if (has_extra_slices(in[k], D) && static_cast<int64_t>(in[k].count) > read)
+            sliced.push_back(remap_input_names[k]);
+    }
+    warn_extra_slices(warnings, sliced, D);
+
+    if (voxels == 0) return;
+    bool all_zero = true;
+    for (int64_t i = 0; i < window_count && all_zero; ++i) all_zero = s.weights[i] == 0;
+    if (all_zero)
+        warn(warnings, "zeroWeights",
+             label(remap_input_names[IN_WEIGHTS]) + " is " +
+                 (window_count == 0 ? "empty (" + size_text(in[IN_WEIGHTS]) + ")" : "all zero") +
+                 ": nothing is gathered and every " + (D == 2 ? "pixel" : "voxel") +
+                 " maps to min; pass weights with a nonzero element, e.g. ones(" +
+                 (D == 2 ? "9, 9" : "9, 9, 9") + ")");
+}
+
+// Checks a call of the D-dimensional remapping on its REMAP_INPUTS inputs
+// (of element type T, in call order) and plans it.
+template <class T, int D>
+RemapPlan<T> check_remap(const PlainArray* in, GatewayWarnings& warnings)
+{
+    RemapPlan<T> plan = {};
+    RemapShared<T>& s = plan.shared;
+    s.image_a = data_of<T>(in[IN_IMAGE_A]);
+    s.image_b = data_of<T>(in[IN_IMAGE_B]);
+    s.image_c = data_of<T>(in[IN_IMAGE_C]);
+    s.image_d = data_of<T>(in[IN_IMAGE_D]);
+    s.weights = data_of<T>(in[IN_WEIGHTS]);
+
+    const std::array<int32_t, D> image =
+        leading_extents<D>(in[IN_IMAGE_A], remap_input_names[IN_IMAGE_A]);
+    const std::array<int32_t, D> window =
+        leading_extents<D>(in[IN_WEIGHTS], remap_input_names[IN_WEIGHTS]);
+    int64_t voxels = 1;
+    for (int axis = 0; axis < 3; ++axis) {
+        s.image_size[axis] = axis < D ? image[axis] : 1;
+        s.window_size[axis] = axis < D ? window[axis] : 1;
+        s.half_window[axis] = (s.window_size[axis] - 1) / 2;
+        voxels *= s.image_size[axis];
+    }
+    const std::string per = std::string("one per ") + (D == 2 ? "pixel" : "voxel") + " of " +
+                            label(remap_input_names[IN_IMAGE_A]);
+    for (int k : {IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D})
+        check_min_elements(in[k], voxels, remap_input_names[k], per);
+
+    const RemapSettings<T> settings = read_remap_settings<T>(in);
+    s.min = settings.min;
+    s.bins = settings.bins;
+    s.nb = static_cast<int32_t>(settings.bins);
+    s.spacing = settings.spacing;
+    s.bin_scale = settings.bin_scale;
+    s.half_span = static_cast<T>((static_cast<double>(settings.spacing) - 1.0) / 2.0);
+
+    plan.dims = D;
+    plan.blocks = 1;
+    for (int axis = 0; axis < 3; ++axis) {
+        plan.grid_size[axis] = axis < D ? block_count(s.image_size[axis], s.spacing) : 1;
+        plan.blocks *= plan.grid_size[axis];
+        if (plan.blocks > INT32_MAX) fail_tiny_spacing(s.spacing);
+    }
+    warn_remap_call<T, D>(in, s, voxels, warnings);
+
+    // The outputs take image A's own extents (a volume's first three, a
+    // plane's first two). An empty image has nothing to map (and an extent
+    // of up to 2^31 - 1 on its other axes, whose spans are not worth listing).
+    plan.zero_fill = !(plan.blocks > 0 && blocks_cover_image(s, plan.grid_size, D));
+    const PlainArray& a = in[IN_IMAGE_A];
+    OutputShape shape = {a.ndims < D ? static_cast<int>(a.ndims) : D, {0, 0, 0}};
+    for (int axis = 0; axis < shape.ndims; ++axis) shape.extent[axis] = extent_of(a, axis);
+    plan.output[OUT_MAPPED_A] = shape;
+    plan.output[OUT_MAPPED_B] = shape;
+    return plan;
+}
+
+}  // namespace regkern
