@@ -24,6 +24,8 @@ function build_mex (outdir)
   plugins = {'remap', 'remap_vol_f32'; 'remap', 'remap_vol_f64'; 'remap', 'remap_plane_f64';
              'dispinvert', 'dispinvert_vol_f64'; 'dispinvert', 'dispinvert_vol_f32';
              'dispinvert', 'dispinvert_plane_f64';
+             'dispinvert', 'dispinvert_refine_vol_f64'; 'dispinvert', 'dispinvert_refine_vol_f32';
+             'dispinvert', 'dispinvert_refine_plane_f64';
              'jointbins', 'jointbins_f64'; 'jointbins', 'jointbins_f32'};
   [vars, compiler] = build_mex_flags ();
   fprintf ('build_mex: options for %s\n', compiler);

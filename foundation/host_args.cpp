@@ -43,7 +43,8 @@ const char* container_description(mxClassID id)
 void check_counts(int nrhs, int nlhs, const CallSignature& signature)
 {
     if (nrhs != signature.inputs) fail("nrhs", signature.input_count_message);
-    if (nlhs != signature.outputs) fail("nlhs", signature.output_count_message);
+    if (nlhs > signature.outputs || nlhs < signature.outputs - signature.optional_outputs)
+        fail("nlhs", signature.output_count_message);
 }
 
 void check_real_array(const mxArray* array, mxClassID expected, const char* class_name,

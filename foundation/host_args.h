@@ -29,8 +29,8 @@ template <> struct ElementClass<float> {
     static constexpr const char* name = "single";
 };
 
-// Rejects a wrong count of inputs first, then of outputs, with the plug-in's
-// fixed messages.
+// Rejects a wrong count of inputs first, then of outputs (the optional ones
+// may be left off), with the plug-in's fixed messages.
 void check_counts(int nrhs, int nlhs, const CallSignature& signature);
 
 // Rejects an array that is not real, full and of the expected class; the
@@ -81,8 +81,9 @@ void mex_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
     for (int k = 0; k < signature.inputs; ++k) inputs[k] = host_input<T>(prhs[k], signature.names[k]);
     const typename Call::Plan plan = Call::check(inputs.data(), warnings);
     const double host_threads = host_thread_count();
-    std::array<T*, Call::output_count> outputs;
-    for (int k = 0; k < signature.outputs; ++k)
+    // Optional outputs the call leaves off are not made: the run sees nullptr.
+    std::array<T*, Call::output_count> outputs{};
+    for (int k = 0; k < nlhs; ++k)
         outputs[k] = create_output<T>(&plhs[k], plan.output[k], plan.zero_fill);
     Call::run(plan, outputs.data(), host_threads);
 }

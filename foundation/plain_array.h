@@ -41,6 +41,9 @@ struct CallSignature {
     int outputs;
     const char* output_count_message;
     const InputName* names;
+    // The last outputs a caller may leave off (a refinement's residual and
+    // step count): a call asks for outputs - optional_outputs to outputs.
+    int optional_outputs = 0;
 };
 
 // The width and signedness of the host's extent type: the core reads the

@@ -1,5 +1,5 @@
 // libFuzzer target for dispinvert_vol_f64, dispinvert_vol_f32 and
-// dispinvert_plane_f64.
+// dispinvert_plane_f64, and for their refinement plug-ins.
 //
 // The bytes pick the plug-in, the counts, each component's and the kernel's
 // class and shape (0 to 4 dimensions, empty extents, components smaller than
@@ -8,6 +8,8 @@
 // Grid and kernel stay small so that one call takes milliseconds.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -76,21 +78,87 @@ void fuzz_dispinvert(const std::string& plugin, FuzzedDataProvider& in)
     }
 }
 
+// A refinement: b's and the start field's components (another shape now and
+// then), a step count (usually 0 to 5; fractional, negative, too many, NaN)
+// and a tolerance (special values included), 0 to N + 3 outputs. What every
+// success must give: the grid's shape, no more steps than asked, and each
+// point either its start value (bit for bit) or minus a weighted mean of b,
+// never larger than b's largest finite value.
+template <class T, int N>
+void fuzz_refine(const std::string& plugin, FuzzedDataProvider& in)
+{
+    const int nrhs = fuzz::pick_count(in, 2 * N + 2, 10);
+    const int nlhs = in.ConsumeIntegral<uint8_t>() < 240 ? in.ConsumeIntegralInRange<int>(N, N + 2)
+                                                          : in.ConsumeIntegralInRange<int>(0, N + 3);
+    standin::set_thread_count(fuzz::pick_thread_count(in));
+    const std::vector<int> typical = N == 3 ? std::vector<int>{7, 6, 5} : std::vector<int>{12, 9};
+    const std::vector<int> grid = fuzz::pick_shape(in, typical, 16, 1500);
+
+    std::vector<standin::Array> inputs;
+    std::vector<std::vector<double>> values(2 * N);
+    for (int a = 0; a < 2 * N; ++a) {
+        std::vector<int> dims = grid;
+        if (a > 0 && in.ConsumeIntegral<uint8_t>() >= 240) dims = fuzz::pick_shape(in, grid, 16, 1500);
+        values[a] = fuzz::pick_values(in, fuzz::element_count(dims), -3.0, 3.0);
+        inputs.push_back(fuzz::make_input<T>(in, dims, values[a]));
+    }
+    static const double step_counts[] = {0, 1, 2, 3, 4, 5, 2.5, -1, 1001, 1e300,
+                                         std::numeric_limits<double>::quiet_NaN()};
+    const double steps = in.ConsumeIntegral<uint8_t>() < 200 ? in.ConsumeIntegralInRange<int>(0, 5)
+                                                              : in.PickValueInArray(step_counts);
+    inputs.push_back(fuzz::make_scalar_input<T>(in, steps));
+    inputs.push_back(fuzz::make_scalar_input<T>(in, pick_value(in, 0.0, 0.5)));
+    while (static_cast<int>(inputs.size()) > nrhs) inputs.pop_back();
+    while (static_cast<int>(inputs.size()) < nrhs) inputs.push_back(standin::make_scalar<T>(0));
+
+    const int expected = nlhs >= N && nlhs <= N + 2 ? nlhs : N + 2;
+    const standin::CallResult r = fuzz::checked_call(plugin, nlhs, inputs, expected, standin::class_of<T>());
+    if (!r.ok) return;
+
+    const std::vector<int> shape = fuzz::host_dims(fuzz::leading(fuzz::host_dims(grid), N));
+    for (int k = 0; k < nlhs && k <= N; ++k) fuzz::expect_dims(plugin, r.outputs[k], shape);
+    if (nlhs == N + 2 && !(static_cast<double>(r.outputs[N + 1].data<T>()[0]) <= steps))
+        fuzz::violated(plugin, "more steps done than asked for");
+    const long n = fuzz::element_count(shape);
+    double largest = 0;
+    for (int a = 0; a < N; ++a)
+        for (long k = 0; k < n; ++k) {
+            const double v = std::fabs(static_cast<double>(static_cast<T>(values[a][k])));
+            if (std::isfinite(v)) largest = std::max(largest, v);
+        }
+    for (int a = 0; a < N; ++a) {
+        const T* out = r.outputs[a].data<T>();
+        for (long k = 0; k < n; ++k) {
+            const T start = static_cast<T>(values[N + a][k]);
+            if (std::memcmp(&out[k], &start, sizeof(T)) == 0) continue;
+            if (!(std::fabs(static_cast<double>(out[k])) <= largest * (1 + 1e-6)))
+                fuzz::violated(plugin, "output " + std::to_string(a + 1) + " element " +
+                                           std::to_string(k) + " = " + std::to_string(out[k]) +
+                                           " is neither its start value nor within b's values");
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    fuzz::preload({"dispinvert_vol_f64", "dispinvert_vol_f32", "dispinvert_plane_f64"});
+    fuzz::preload({"dispinvert_vol_f64", "dispinvert_vol_f32", "dispinvert_plane_f64",
+                   "dispinvert_refine_vol_f64", "dispinvert_refine_vol_f32",
+                   "dispinvert_refine_plane_f64"});
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 0: fuzz_dispinvert<double, 3>("dispinvert_vol_f64", in); break;
     case 1: fuzz_dispinvert<float, 3>("dispinvert_vol_f32", in); break;
-    default: fuzz_dispinvert<double, 2>("dispinvert_plane_f64", in); break;
+    case 2: fuzz_dispinvert<double, 2>("dispinvert_plane_f64", in); break;
+    case 3: fuzz_refine<double, 3>("dispinvert_refine_vol_f64", in); break;
+    case 4: fuzz_refine<float, 3>("dispinvert_refine_vol_f32", in); break;
+    default: fuzz_refine<double, 2>("dispinvert_refine_plane_f64", in); break;
     }
     return 0;
 }

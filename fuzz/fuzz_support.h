@@ -214,7 +214,8 @@ inline standin::CallResult checked_call(const std::string& plugin, int nlhs,
 {
     static const char* const known[] = {"nrhs",         "nlhs",      "badClass",   "complex",
                                         "sparse",       "empty",     "sizeMismatch", "tooLarge",
-                                        "badRange",     "badBins",   "badSpacing", "outOfMemory"};
+                                        "badRange",     "badBins",   "badSpacing", "outOfMemory",
+                                        "badSteps",     "badTolerance"};
     std::vector<const mxArray*> pointers;
     for (const standin::Array& a : inputs) pointers.push_back(a.get());
     show_call(plugin, nlhs, inputs);

@@ -1,5 +1,5 @@
 function regkern ()
-% regkern  Compute kernels for image registration: eight compiled plug-ins (MEX files).
+% regkern  Compute kernels for image registration: eleven compiled plug-ins (MEX files).
 %
 %   Compiled inner loops for image registration in Octave and MATLAB: local
 %   intensity remapping between two modalities, inversion of displacement
@@ -12,10 +12,14 @@ function regkern ()
 %     remap_vol_f32        - The same in single precision.
 %     remap_plane_f64      - Remap 2-D images (double).
 %
-%   Displacement-field inversion (forward splatting with a kernel)
-%     dispinvert_vol_f64   - Forward field of a 3-D backward field (double).
-%     dispinvert_vol_f32   - The same in single precision.
-%     dispinvert_plane_f64 - Forward field of a 2-D backward field (double).
+%   Displacement-field inversion (forward splatting with a kernel, then refinement)
+%     dispinvert_vol_f64          - Forward field of a 3-D backward field (double).
+%     dispinvert_vol_f32          - The same in single precision.
+%     dispinvert_plane_f64        - Forward field of a 2-D backward field (double).
+%     dispinvert_refine_vol_f64   - Refine a 3-D forward field to the exact inverse (double).
+%     dispinvert_refine_vol_f32   - The same in single precision.
+%     dispinvert_refine_plane_f64 - Refine a 2-D forward field to the exact inverse (double).
+%     invert_field                - Inverse of a backward field in one call: splat, then refine.
 %
 %   Joint histogram (linear bin sharing)
 %     jointbins_f64        - Joint and single-image histograms of two images (double).

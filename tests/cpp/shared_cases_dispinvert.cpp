@@ -67,6 +67,36 @@ void write_plane(const std::string& dir, const std::string& file, const std::vec
     shared_case::write(dir, file, "dispinvert_plane_f64", 2, {ax.get(), ay.get(), ak.get()});
 }
 
+// A refinement: b, a start field near -b, the steps and the tolerance; all
+// N + 2 outputs (field, residual, steps done) are compared.
+template <class T>
+void write_refinement(const std::string& dir, const std::string& file, const std::string& plugin,
+                      const std::vector<int>& grid, T steps, T tol, bool hostile = false)
+{
+    const int axes = static_cast<int>(grid.size());
+    const int n = product(grid);
+    std::vector<std::vector<T>> b, start;
+    for (int a = 0; a < axes; ++a) {
+        b.push_back(field<T>(n));
+        start.push_back(field<T>(n));
+        for (int k = 0; k < n; ++k) start[a][k] = static_cast<T>(-0.25 * start[a][k] - b[a][k]);
+    }
+    if (hostile) {
+        b[0][0] = std::numeric_limits<T>::quiet_NaN();
+        b[1][n - 1] = -std::numeric_limits<T>::infinity();
+        start[0][2] = std::numeric_limits<T>::infinity();
+        start[1][3] = T(1e30);
+    }
+    std::vector<standin::Array> arrays;
+    for (const auto& component : b) arrays.push_back(standin::make_filled<T>(grid, component));
+    for (const auto& component : start) arrays.push_back(standin::make_filled<T>(grid, component));
+    arrays.push_back(standin::make_filled<T>({1, 1}, {steps}));
+    arrays.push_back(standin::make_filled<T>({1, 1}, {tol}));
+    std::vector<const mxArray*> inputs;
+    for (const auto& array : arrays) inputs.push_back(array.get());
+    shared_case::write(dir, file, plugin, axes + 2, inputs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -88,6 +118,14 @@ int main(int argc, char** argv)
                             {3, 3}, true);
         write_plane(dir, "dispinvert_plane_f64_random", {9, 7}, {3, 4});
         write_plane(dir, "dispinvert_plane_f64_first_plane", {5, 4, 2}, {3, 3, 2});
+        write_refinement<double>(dir, "dispinvert_refine_vol_f64_random",
+                                 "dispinvert_refine_vol_f64", {7, 5, 4}, 3.0, 0.0);
+        write_refinement<double>(dir, "dispinvert_refine_vol_f64_hostile",
+                                 "dispinvert_refine_vol_f64", {4, 4, 3}, 4.0, 0.5, true);
+        write_refinement<float>(dir, "dispinvert_refine_vol_f32_hostile",
+                                "dispinvert_refine_vol_f32", {6, 5, 4}, 3.0f, 0.0f, true);
+        write_refinement<double>(dir, "dispinvert_refine_plane_f64_random",
+                                 "dispinvert_refine_plane_f64", {9, 7}, 5.0, 0.0);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

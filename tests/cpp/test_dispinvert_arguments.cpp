@@ -1,5 +1,6 @@
 // Field inversion arguments: count messages, rejected inputs, and the input
 // shapes that are accepted (short dimension vectors, extra dimensions).
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -256,6 +257,77 @@ TEST_F(Arguments, ExtraDimensionsAndLongerComponentsAreAccepted)
         reference::invert_plane(first(px, 12), first(py, 12), 4, 3, first(ph, 9), 3, 3);
     EXPECT_TRUE(same_bits(values_of<double>(plane.outputs[0]), model.fx));
     EXPECT_TRUE(same_bits(values_of<double>(plane.outputs[1]), model.fy));
+}
+
+// ---- Refinement ------------------------------------------------------------
+
+// The refinement plug-ins' rejections, each with its message: counts, class,
+// a start field on another grid, and unusable steps and tolerances (checked
+// in the plug-in's own class: a single 1000.5 is 1000.5).
+TEST_F(Arguments, RefinementRejectsUnusableCallsWithTheirFix)
+{
+    auto d = standin::make_array(mxDOUBLE_CLASS, {3, 2, 2});
+    auto f = standin::make_array(mxSINGLE_CLASS, {3, 2, 2});
+    auto other = standin::make_array(mxDOUBLE_CLASS, {3, 2, 3});
+    auto plane = standin::make_array(mxDOUBLE_CLASS, {4, 3});
+    auto row = standin::make_array(mxDOUBLE_CLASS, {12, 1});
+    auto none = standin::make_array(mxDOUBLE_CLASS, {0, 0});
+    const auto scalar = [](double v) { return standin::make_scalar<double>(v); };
+    auto two = scalar(2), zero = scalar(0), one_single = standin::make_scalar<float>(1.0f);
+    const char* vol = "dispinvert_refine_vol_f64";
+    const char* plane_plugin = "dispinvert_refine_plane_f64";
+    const mxArray* D = d.get();
+
+    expect_error(vol, 3, {D, D, D, D, D, D, two.get()}, "nrhs", "Eight inputs are required.");
+    expect_error(vol, 2, {D, D, D, D, D, D, two.get(), zero.get()}, "nlhs",
+                 "Three to five outputs are required");
+    expect_error(vol, 6, {D, D, D, D, D, D, two.get(), zero.get()}, "nlhs",
+                 "Three to five outputs are required");
+    expect_error(plane_plugin, 5, {plane.get(), plane.get(), plane.get(), plane.get(), two.get(),
+                                   zero.get()},
+                 "nlhs", "Two to four outputs are required");
+    expect_error(plane_plugin, 2, {plane.get()}, "nrhs", "Six inputs are required.");
+
+    expect_error(vol, 3, {D, D, D, D, f.get(), D, two.get(), zero.get()}, "badClass",
+                 "Fy0 (input 5) is single; pass double(Fy0)");
+    const mxArray* F = f.get();
+    expect_error("dispinvert_refine_vol_f32", 3, {F, F, F, F, F, F, one_single.get(), zero.get()},
+                 "badClass",
+                 "tol (input 8) is double; pass single(0): every input, scalars included, must "
+                 "be single");
+    expect_error(vol, 3, {D, D, D, D, D, other.get(), two.get(), zero.get()}, "sizeMismatch",
+                 "Fz0 (input 6) is 3x2x3; pass a 3x2x2 array, the grid of bx (input 1)");
+    expect_error(vol, 3, {D, row.get(), D, D, D, D, two.get(), zero.get()}, "sizeMismatch",
+                 "by (input 2) is 12x1; pass a 3x2x2 array, the grid of bx (input 1)");
+    expect_error(vol, 3, {D, D, D, D, D, D, none.get(), zero.get()}, "empty",
+                 "steps (input 7) is empty; pass a whole number from 0 to 1000");
+
+    for (double steps : {2.5, -1.0, 1001.0, std::nan(""), HUGE_VAL}) {
+        auto s = scalar(steps);
+        auto result = call(vol, 3, {D, D, D, D, D, D, s.get(), zero.get()});
+        EXPECT_EQ(result.id, std::string(vol) + ":badSteps") << steps;
+    }
+    auto half = scalar(2.5);
+    expect_error(plane_plugin, 2, {plane.get(), plane.get(), plane.get(), plane.get(), half.get(),
+                                   zero.get()},
+                 "badSteps", "steps (input 5) is 2.5; pass a whole number from 0 to 1000");
+    for (double tol : {-1e-300, std::nan(""), HUGE_VAL}) {
+        auto t = scalar(tol);
+        auto result = call(vol, 3, {D, D, D, D, D, D, two.get(), t.get()});
+        EXPECT_EQ(result.id, std::string(vol) + ":badTolerance") << tol;
+    }
+    auto negative = scalar(-0.5);
+    expect_error(vol, 3, {D, D, D, D, D, D, two.get(), negative.get()}, "badTolerance",
+                 "tol (input 8) is -0.5; pass a finite tolerance of at least 0 (in voxels), e.g. "
+                 "1e-4");
+
+    // The limits themselves are accepted: 0 and 1000 steps, tolerance 0.
+    for (double steps : {0.0, 1000.0}) {
+        auto s = scalar(steps);
+        auto result = call(vol, 5, {D, D, D, D, D, D, s.get(), zero.get()});
+        EXPECT_TRUE(result.ok) << result.message;
+    }
+    standin::reset_warnings();
 }
 
 }  // namespace

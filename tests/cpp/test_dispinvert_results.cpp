@@ -1,12 +1,18 @@
 // Field inversion results: the plug-ins against the literal model, bit for
 // bit, on seeded random fields at several host thread counts, and the
-// worked examples.
+// worked examples; the same for the refinement, with fields whose inverse is
+// known.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "reference/dispinvert_reference.h"
+#include "reference/dispinvert_refine_reference.h"
 #include "test_dispinvert_support.h"
 
 namespace {
@@ -407,6 +413,218 @@ TEST_F(PlaneResults, KernelWithAnExtentZeroAndEmptyGrid)
     auto none = call("dispinvert_plane_f64", 2, {empty.get(), empty.get(), one.get()});
     ASSERT_TRUE(none.ok);
     for (const auto& output : none.outputs) EXPECT_EQ(output.dims(), (std::vector<int>{3, 0}));
+}
+
+// ---- Refinement -------------------------------------------------------------
+
+struct RefinePlugin {
+    const char* name;
+    std::vector<std::vector<int>> grids;
+};
+const RefinePlugin refine_volume_f64 = {
+    "dispinvert_refine_vol_f64", {{5, 4, 3}, {1, 1, 1}, {6, 1, 2}, {3, 7, 2}, {4, 3, 9}}};
+const RefinePlugin refine_volume_f32 = {"dispinvert_refine_vol_f32", refine_volume_f64.grids};
+const RefinePlugin refine_plane_f64 = {"dispinvert_refine_plane_f64",
+                                       {{6, 5}, {1, 1}, {9, 1}, {2, 8}, {17, 3}}};
+
+// Calls a refinement plug-in: b's components, then the start field's, steps
+// and tol, with N (field only) or N + 2 outputs (residual and steps done).
+template <class T>
+standin::CallResult refine(const std::string& plugin, const std::vector<int>& grid,
+                           const std::vector<std::vector<T>>& b,
+                           const std::vector<std::vector<T>>& start, double steps, double tol,
+                           bool with_residual = true)
+{
+    testing_support::Inputs in;
+    for (const auto& component : b) in.add<T>(grid, component);
+    for (const auto& component : start) in.add<T>(grid, component);
+    in.add(standin::make_scalar<T>(static_cast<T>(steps)));
+    in.add(standin::make_scalar<T>(static_cast<T>(tol)));
+    const int axes = static_cast<int>(grid.size());
+    return testing_support::call(plugin, with_residual ? axes + 2 : axes, in);
+}
+
+// Random b (fractional, integral, far beyond the grid) and start fields,
+// with NaN and infinities in both; steps 0 to 4, and a tolerance of 0 or
+// exactly the largest residual of a step the model takes, so that the
+// refinement stops there ("at most" the tolerance).
+template <class T>
+void expect_refinement_matches_model(const RefinePlugin& plugin)
+{
+    std::mt19937 rng(1811);
+    const double thread_counts[] = {1, 2, 3, 7};
+    int count = 0;
+    for (const auto& grid : plugin.grids) {
+        for (int trial = 0; trial < 4; ++trial, ++count) {
+            const double threads = thread_counts[count % 4];
+            const HostThreads host_threads(threads);
+            const int axes = static_cast<int>(grid.size());
+            const int64_t n = count_of(grid);
+            std::vector<std::vector<T>> b, start;
+            for (int a = 0; a < axes; ++a) {
+                b.push_back(random_component<T>(rng, n, grid[a]));
+                start.push_back(testing_support::uniform<T>(rng, n, -1.5, 1.5));
+            }
+            if (n > 3 && trial % 2 == 1) {
+                b[0][n / 2] = std::numeric_limits<T>::quiet_NaN();
+                b[axes - 1][n - 1] = std::numeric_limits<T>::infinity();
+                start[1][1] = std::numeric_limits<T>::quiet_NaN();
+                start[0][2] = -std::numeric_limits<T>::infinity();
+            }
+            const int steps = testing_support::pick(rng, 0, 4);
+            double tol = 0;
+            if (trial >= 2 && steps >= 2)
+                tol = reference::refine_field<T>(b, start, grid, steps, 0).largest[steps - 1];
+            SCOPED_TRACE(::testing::Message() << plugin.name << " grid " << n << " points, trial "
+                                              << trial << ", " << steps << " steps, tol " << tol
+                                              << ", " << threads << " threads");
+            const auto model = reference::refine_field<T>(b, start, grid, steps, tol);
+            standin::reset_warnings();
+            const bool with_residual = count % 3 != 2;
+            auto result = refine<T>(plugin.name, grid, b, start, steps, tol, with_residual);
+            ASSERT_TRUE(result.ok) << result.message;
+            for (int a = 0; a < axes; ++a)
+                EXPECT_TRUE(same_bits(values_of<T>(result.outputs[a]), model.field[a]));
+            if (with_residual) {
+                EXPECT_TRUE(same_bits(values_of<T>(result.outputs[axes]), model.residual));
+                EXPECT_TRUE(same_bits(values_of<T>(result.outputs[axes + 1]),
+                                      {static_cast<T>(model.steps_done)}));
+            }
+            // notConverged exactly when steps were asked for and not enough.
+            const bool converged = model.largest.back() <= tol;
+            EXPECT_EQ(standin::warning_count(), steps > 0 && !converged ? 1 : 0);
+            for (const auto& output : result.outputs) EXPECT_EQ(output.class_id(), standin::class_of<T>());
+        }
+    }
+}
+
+TEST(RefinementResults, MatchTheModelBitForBitAtEveryThreadCount)
+{
+    expect_refinement_matches_model<double>(refine_volume_f64);
+    expect_refinement_matches_model<float>(refine_volume_f32);
+    expect_refinement_matches_model<double>(refine_plane_f64);
+}
+
+// b a constant translation by dyadic fractions: one step from F = 0 gives
+// the exact inverse, whose residual is 0; a point whose start is NaN keeps
+// it and no other point sees it.
+template <class T>
+void expect_translation_inverted_in_one_step(const std::string& plugin, const std::vector<int>& grid)
+{
+    const int axes = static_cast<int>(grid.size());
+    const int64_t n = count_of(grid);
+    const double shift[3] = {0.25, -1.5, 0.75};
+    std::vector<std::vector<T>> b, start(axes, std::vector<T>(n, T(0)));
+    for (int a = 0; a < axes; ++a) b.emplace_back(n, static_cast<T>(shift[a]));
+    start[0][3] = std::numeric_limits<T>::quiet_NaN();
+    standin::reset_warnings();
+    auto result = refine<T>(plugin, grid, b, start, 5, 0);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[axes + 1]), {T(1)}));
+    for (int a = 0; a < axes; ++a) {
+        std::vector<T> expected(n, static_cast<T>(-shift[a]));
+        expected[3] = start[a][3];
+        EXPECT_TRUE(same_bits(values_of<T>(result.outputs[a]), expected)) << plugin;
+    }
+    std::vector<T> residual(n, T(0));
+    residual[3] = std::numeric_limits<T>::quiet_NaN();
+    EXPECT_TRUE(same_bits(values_of<T>(result.outputs[axes]), residual)) << plugin;
+    EXPECT_TRUE(testing_support::warned(""));
+}
+
+TEST(RefinementResults, ConstantTranslationIsExactAfterOneStep)
+{
+    expect_translation_inverted_in_one_step<double>("dispinvert_refine_vol_f64", {6, 5, 4});
+    expect_translation_inverted_in_one_step<float>("dispinvert_refine_vol_f32", {6, 5, 4});
+    expect_translation_inverted_in_one_step<double>("dispinvert_refine_plane_f64", {7, 5});
+}
+
+// b(p) = A p + c with A small: the inverse is F(q) = -(I + A)^-1 (A q + c),
+// and each step shrinks the error by about |A| (0.12 here) where q + F(q)
+// stays inside the grid.
+template <class T>
+void expect_affine_inverse(const std::string& plugin, const std::vector<int>& grid, double bound)
+{
+    const int axes = static_cast<int>(grid.size());
+    const double A[3][3] = {{0.05, -0.03, 0.02}, {0.04, 0.06, -0.02}, {-0.03, 0.02, 0.07}};
+    const double c[3] = {0.4, -0.3, 0.25};
+    // (I + A)^-1 by Cramer's rule on the leading axes x axes block.
+    double m[3][3] = {};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) m[i][j] = (i < axes && j < axes ? A[i][j] : 0) + (i == j);
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    double inv[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const int r0 = (j + 1) % 3, r1 = (j + 2) % 3, c0 = (i + 1) % 3, c1 = (i + 2) % 3;
+            inv[i][j] = (m[r0][c0] * m[r1][c1] - m[r0][c1] * m[r1][c0]) / det;
+        }
+    const int64_t n = count_of(grid);
+    std::vector<std::vector<T>> b(axes, std::vector<T>(n)), start(axes, std::vector<T>(n, T(0)));
+    std::vector<std::array<double, 3>> exact(n);
+    for (int64_t k = 0; k < n; ++k) {
+        double p[3] = {double(k % grid[0]), double(k / grid[0] % grid[1]),
+                       axes == 3 ? double(k / grid[0] / grid[1]) : 0.0};
+        double v[3] = {0, 0, 0};
+        for (int i = 0; i < axes; ++i) {
+            v[i] = c[i];
+            for (int j = 0; j < axes; ++j) v[i] += A[i][j] * p[j];
+            b[i][k] = static_cast<T>(v[i]);
+        }
+        for (int i = 0; i < axes; ++i) {
+            exact[k][i] = 0;
+            for (int j = 0; j < axes; ++j) exact[k][i] -= inv[i][j] * v[j];
+        }
+    }
+    standin::reset_warnings();
+    auto result = refine<T>(plugin, grid, b, start, 12, 0);
+    ASSERT_TRUE(result.ok) << result.message;
+    standin::reset_warnings();  // a tolerance of 0 is rarely met exactly
+    double worst = 0;
+    for (int64_t k = 0; k < n; ++k) {
+        bool inside = true;
+        const double p[3] = {double(k % grid[0]), double(k / grid[0] % grid[1]),
+                             double(k / grid[0] / grid[1])};
+        for (int i = 0; i < axes; ++i) {
+            const double q = p[i] + exact[k][i];
+            inside = inside && q >= 0 && q <= grid[i] - 1;
+        }
+        if (!inside) continue;
+        for (int i = 0; i < axes; ++i)
+            worst = std::max(worst, std::fabs(double(values_of<T>(result.outputs[i])[k]) - exact[k][i]));
+    }
+    EXPECT_LE(worst, bound) << plugin;
+}
+
+TEST(RefinementResults, SmallAffineMapIsInvertedWithinTheRoundingError)
+{
+    expect_affine_inverse<double>("dispinvert_refine_vol_f64", {9, 8, 7}, 1e-9);
+    expect_affine_inverse<float>("dispinvert_refine_vol_f32", {9, 8, 7}, 2e-6);
+    expect_affine_inverse<double>("dispinvert_refine_plane_f64", {11, 9}, 1e-9);
+}
+
+// b = 1.5 sin(x) along x folds p + b(p) back on itself: the residual grows
+// from step to step, and the call says so instead of failing.
+TEST(RefinementResults, FoldingFieldWarnsThatTheResidualGrew)
+{
+    const std::vector<int> grid = {24, 3, 2};
+    const int64_t n = count_of(grid);
+    std::vector<std::vector<double>> b(3, std::vector<double>(n, 0.0)), start = b;
+    for (int64_t k = 0; k < n; ++k) b[0][k] = 1.5 * std::sin(double(k % grid[0]));
+    standin::reset_warnings();
+    auto result = refine<double>("dispinvert_refine_vol_f64", grid, b, start, 8, 1e-6);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(standin::warning_count(), 1);
+    const standin::Warning warning = standin::last_warning();
+    EXPECT_EQ(warning.id, "dispinvert_refine_vol_f64:notConverged");
+    EXPECT_EQ(warning.message.rfind("after 8 steps the largest residual |F(q) + b(q + F(q))| is ", 0), 0u)
+        << warning.message;
+    EXPECT_NE(warning.message.find(" voxel, above tol (input 8) = 1e-06; it grew from "),
+              std::string::npos) << warning.message;
+    EXPECT_NE(warning.message.find("the step diverges where b folds"), std::string::npos);
+    standin::reset_warnings();
 }
 
 }  // namespace

@@ -22,6 +22,13 @@
 %!    case 'dispinvert_plane_f64'
 %!      in = {A(:, :, 1) - 0.5, 0.25 * A(:, :, 1), ones(3, 3)};
 %!      nout = 2;
+%!    case {'dispinvert_refine_vol_f64', 'dispinvert_refine_vol_f32'}
+%!      in = {0.2 * A, -0.1 * A, 0.1 * A, -0.2 * A, 0.1 * A, -0.1 * A, 3, 1e-3};
+%!      nout = 5;
+%!    case 'dispinvert_refine_plane_f64'
+%!      P = A(:, :, 1);
+%!      in = {0.2 * P, -0.1 * P, -0.2 * P, 0.1 * P, 3, 1e-3};
+%!      nout = 4;
 %!    otherwise  % jointbins_f64, jointbins_f32
 %!      in = {A, reshape(1 - A, 6, 10), 0, 1, 8};
 %!      nout = 3;
@@ -58,7 +65,8 @@
 %!shared plugins
 %! plugins = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', ...
 %!            'dispinvert_vol_f64', 'dispinvert_vol_f32', 'dispinvert_plane_f64', ...
-%!            'jointbins_f64', 'jointbins_f32'};
+%!            'jointbins_f64', 'jointbins_f32', ...
+%!            'dispinvert_refine_vol_f64', 'dispinvert_refine_vol_f32', 'dispinvert_refine_plane_f64'};
 
 %!test
 %! % Wrong classes, complex and sparse in every input slot of every plug-in.
@@ -108,7 +116,13 @@
 %!             'Four inputs are required.', 'Three outputs are required'; ...
 %!             'Three inputs are required.', 'Two outputs are required'; ...
 %!             'five inputs are required.', 'Three outputs are required'; ...
-%!             'five inputs are required.', 'Three outputs are required'};
+%!             'five inputs are required.', 'Three outputs are required'; ...
+%!             'Eight inputs are required.', 'Three to five outputs are required'; ...
+%!             'Eight inputs are required.', 'Three to five outputs are required'; ...
+%!             'Six inputs are required.', 'Two to four outputs are required'};
+%! % the refinement plug-ins take the field alone or with the residual and
+%! % the steps done: 2 fewer outputs are accepted too
+%! fewest = [2 2 2 3 3 2 3 3 3 3 2];
 %! for p = 1:numel (plugins)
 %!   name = plugins{p};
 %!   [in, nout] = valid_call (name);
@@ -124,7 +138,7 @@
 %!       end
 %!     end
 %!   end
-%!   for n = [0, nout - 1, nout + 1]
+%!   for n = [0, fewest(p) - 1, nout + 1]
 %!     try
 %!       out = cell (1, n);
 %!       [out{:}] = feval (name, in{:});
@@ -138,8 +152,9 @@
 
 %!test
 %! % Inputs smaller than the first one are refused; larger ones are read in
-%! % part and accepted.
-%! partners = {2:4, 2:4, 2:4, 2:3, 2:3, 2, 2, 2};
+%! % part and accepted, except by the refinement, whose field components
+%! % must all have the grid of the first.
+%! partners = {2:4, 2:4, 2:4, 2:3, 2:3, 2, 2, 2, 2:6, 2:6, 2:4};
 %! for p = 1:numel (plugins)
 %!   name = plugins{p};
 %!   [in, nout] = valid_call (name);
@@ -149,6 +164,12 @@
 %!     call{slot} = in{slot}(1:end-1);
 %!     expect_error (name, call, nout, 'sizeMismatch', sprintf ('input %d one short', slot));
 %!     call{slot} = [in{slot}(:); in{slot}(:)];
+%!     if (strncmp (name, 'dispinvert_refine', 17))
+%!       expect_error (name, call, nout, 'sizeMismatch', sprintf ('input %d longer', slot));
+%!       call{slot} = permute (in{slot}, [2 1 3]);
+%!       expect_error (name, call, nout, 'sizeMismatch', sprintf ('input %d transposed', slot));
+%!       continue;
+%!     end
 %!     [id, out] = try_call (name, call, nout);
 %!     assert (id, '', sprintf ('%s, input %d longer', name, slot));
 %!     assert (isequal (out, good), sprintf ('%s, input %d longer', name, slot));
@@ -264,9 +285,11 @@
 %! if (sizemax () > intmax ('int32'))
 %!   for p = 1:numel (plugins)
 %!     [in, nout] = valid_call (plugins{p});
-%!     call = in; call{1} = zeros (2^31 - 1, 0, class (in{1}));
+%!     % the refinement's field components all have the grid of the first
+%!     fields = 1 + (strncmp (plugins{p}, 'dispinvert_refine', 17)) * (numel (in) - 3);
+%!     call = in; call(1:fields) = {zeros(2^31 - 1, 0, class (in{1}))};
 %!     assert (try_call (plugins{p}, call, nout), '', plugins{p});
-%!     call{1} = zeros (2^31, 0, class (in{1}));
+%!     call(1:fields) = {zeros(2^31, 0, class (in{1}))};
 %!     expect_error (plugins{p}, call, nout, 'tooLarge', 'extent 2^31');
 %!   end
 %! end
@@ -378,11 +401,17 @@
 %!   'jointbins_f64', {1, 2, 0, 8, 46341}, 'badBins', ...
 %!     'bins (input 5) is 46341; pass a value below 46341, so that bins x bins cells fit in 32-bit indices';
 %!   'dispinvert_plane_f64', {1, 1, zeros(65536, 65536, 0)}, 'tooLarge', ...
-%!     'H (input 3) is 65536x65536x0: its first two extents give more than 2^31 - 1 elements; pass a smaller array'};
+%!     'H (input 3) is 65536x65536x0: its first two extents give more than 2^31 - 1 elements; pass a smaller array';
+%!   'dispinvert_refine_plane_f64', {1, 1, 1, 1, 2.5, 0}, 'badSteps', 'steps (input 5) is 2.5; pass a whole number from 0 to 1000';
+%!   'dispinvert_refine_vol_f32', {single(1), single(1), single(1), single(1), single(1), single(1), single(4), single(NaN)}, 'badTolerance', ...
+%!     'tol (input 8) is NaN; pass a finite tolerance of at least 0 (in voxels), e.g. 1e-4';
+%!   'dispinvert_refine_vol_f64', [d(1:3), {d{1}, d{2}, ones(2, 2)}, {3, 0}], 'sizeMismatch', ...
+%!     'Fz0 (input 6) is 2x2; pass a 2x2x2 array, the grid of bx (input 1)'};
 %! for k = 1:rows (checks)
 %!   [name, in, condition, body] = checks{k, :};
 %!   try
-%!     out = cell (1, 3 - strncmp (name, 'remap', 5) - strcmp (name, 'dispinvert_plane_f64'));
+%!     out = cell (1, 3 - strncmp (name, 'remap', 5) - strcmp (name, 'dispinvert_plane_f64') ...
+%!                 - strcmp (name, 'dispinvert_refine_plane_f64'));
 %!     [out{:}] = feval (name, in{:});
 %!     error ('accepted: %s', body);
 %!   catch err
@@ -415,7 +444,11 @@
 %!   'jointbins_f32', {single(P), single(1 - P), single(0), single(Inf), single(8)}, 'nonFiniteBounds', ...
 %!     ['upper (input 4) is Inf' not_finite];
 %!   'jointbins_f64', {P, 1 - P, 0.5, 0.5, 8}, 'equalBounds', ...
-%!     'lower (input 3) and upper (input 4) are both 0.5: every sample lands in an edge bin or adds nothing; pass upper > lower'};
+%!     'lower (input 3) and upper (input 4) are both 0.5: every sample lands in an edge bin or adds nothing; pass upper > lower';
+%!   'dispinvert_refine_plane_f64', {0.3 * P, -0.2 * P, 0 * P, 0 * P, 1, 1e-9}, 'notConverged', ...
+%!     'after 1 step the largest residual |F(q) + b(q + F(q))| is 0.0421 pixel, above tol (input 6) = 1e-09; pass more steps or a larger tolerance';
+%!   'dispinvert_refine_vol_f64', {cat(4, P, P), P, P, P, P, P, 0, 1}, 'extraSlices', ...
+%!     'bx (input 1) has more than one volume: only the first is used; pass a 3-D array'};
 %! for k = 1:rows (cases)
 %!   [name, in, condition, body] = cases{k, :};
 %!   [valid, nout] = valid_call (name);

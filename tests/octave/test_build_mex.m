@@ -23,10 +23,12 @@
 %!   end
 %! end_unwind_protect
 %! names = {'remap_vol_f32', 'remap_vol_f64', 'remap_plane_f64', 'dispinvert_vol_f64', ...
-%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32'};
+%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32', ...
+%!          'dispinvert_refine_vol_f64', 'dispinvert_refine_vol_f32', 'dispinvert_refine_plane_f64'};
 %! for k = 1:numel (names)
 %!   assert (isfile (fullfile (out, [names{k} '.mex'])), names{k});
 %! end
+%! assert (isfile (fullfile (out, 'invert_field.m')));
 %! % run one freshly built plug-in from its own folder
 %! here = pwd ();
 %! cd (out);

@@ -86,3 +86,42 @@
 %! assert (fx(2, 1, 1), -1 / (1 + 1e-8));
 %! [gx, gy] = dispinvert_plane_f64 (ones (3, 3), zeros (3, 3), 1);
 %! assert (gx(3, 3), -1 / (1 + 1e-8));
+
+%!test
+%! % invert_field is the splat followed by the refinement, bit for bit, for
+%! % volumes, planes and single precision (a single plane as a volume one
+%! % slice deep), and its info describes the residual of the field returned.
+%! [x, y, z] = ndgrid (0:11, 0:9, 0:7);
+%! b = {1.5 * sin(2 * pi * x / 12), cos(2 * pi * y / 10), 0.5 * sin(2 * pi * z / 8)};
+%! H = ones (3, 3, 3);
+%! [f{1:3}] = dispinvert_vol_f64 (b{:}, H);
+%! warning ('off', 'dispinvert_refine_vol_f64:notConverged', 'local');
+%! [g{1:3}, r, done] = dispinvert_refine_vol_f64 (b{:}, f{:}, 6, 1e-5);
+%! [F, info] = invert_field (b, 'kernel', H, 'steps', 6, 'tolerance', 1e-5);
+%! assert (isequal (F, g));
+%! assert (info.steps, done);
+%! assert (info.max_residual, max (r(:)));
+%! assert (info.mean_residual, mean (r(:)));
+%! assert (info.converged, max (r(:)) <= 1e-5);
+%! assert (info.unrefined, 0);
+%! p = {b{1}(:, :, 1), b{2}(:, :, 1)};
+%! [f{1:2}] = dispinvert_plane_f64 (p{:}, 1);
+%! [g{1:2}] = dispinvert_refine_plane_f64 (p{:}, f{1:2}, 20, 1e-4);
+%! assert (isequal (invert_field (p), g(1:2)));
+%! s = cellfun (@single, p, 'UniformOutput', false);
+%! o = zeros (12, 10, 'single');
+%! [f{1:3}] = dispinvert_vol_f32 (s{:}, o, single (1));
+%! [g{1:3}] = dispinvert_refine_vol_f32 (s{:}, o, f{:}, single (20), single (1e-4));
+%! S = invert_field (s);
+%! assert (numel (S), 2);
+%! assert (isequal (S, g(1:2)));
+%! % a NaN in b: the points that read it keep their splat value and count
+%! b{1}(5, 5, 4) = NaN;
+%! [~, info] = invert_field (b, 'steps', 2);
+%! assert (info.unrefined > 0 && isfinite (info.max_residual));
+
+%!error id=invert_field:badField invert_field ({1, single(1)})
+%!error id=invert_field:badField invert_field (ones (4, 4, 4, 3))
+%!error id=invert_field:badOption invert_field ({1, 1}, 'steps')
+%!error id=invert_field:badOption invert_field ({1, 1}, 'iterations', 3)
+%!error id=dispinvert_refine_plane_f64:badSteps invert_field ({1, 1}, 'steps', -1)

@@ -4,7 +4,8 @@
 
 %!shared names
 %! names = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', 'dispinvert_vol_f64', ...
-%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32'};
+%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32', ...
+%!          'dispinvert_refine_vol_f64', 'dispinvert_refine_vol_f32', 'dispinvert_refine_plane_f64'};
 
 %!function [call, conditions, example, warnings] = help_parts (name)
 %!  % The call line, the condition names of the Errors and of the Warnings
@@ -53,11 +54,25 @@
 %!  evalc (code);
 %!endfunction
 
-%!function conditions = raised_conditions (root, family)
-%!  % Conditions a plug-in family can raise: the ones its own code raises
-%!  % and the ones of the shared argument and failure helpers.
+%!function files = family_headers (root, name)
+%!  % The headers of a plug-in's family: the refinement plug-ins share theirs
+%!  % (dispinvert_refine*) with no other plug-in of the field inversion.
+%!  family = strtok (name, '_');
+%!  files = {dir(fullfile (root, family, '*.h')).name};
+%!  refinement = strncmp (files, 'dispinvert_refine', 17);
+%!  if (strncmp (name, 'dispinvert_refine', 17))
+%!    files = files(refinement);
+%!  else
+%!    files = files(! refinement);
+%!  end
+%!  files = cellfun (@(f) fullfile (root, family, f), files, 'UniformOutput', false);
+%!endfunction
+
+%!function conditions = raised_conditions (root, name)
+%!  % Conditions a plug-in can raise: the ones its family's code raises and
+%!  % the ones of the shared argument and failure helpers.
 %!  shared = [dir(fullfile (root, 'foundation', '*.h')); dir(fullfile (root, 'foundation', '*.cpp'))];
-%!  files = [cellfun(@(f) fullfile(root, family, f), {dir(fullfile (root, family, '*.h')).name}, 'UniformOutput', false), ...
+%!  files = [family_headers(root, name), ...
 %!           cellfun(@(f) fullfile(root, 'foundation', f), {shared.name}, 'UniformOutput', false)];
 %!  conditions = {};
 %!  for k = 1:numel (files)
@@ -96,13 +111,11 @@
 %! % family's own conditions are all documented
 %! root = getenv ('REGKERN_SOURCE_DIR');
 %! for k = 1:numel (names)
-%!   family = strtok (names{k}, '_');
 %!   [~, documented] = help_parts (names{k});
-%!   raised = raised_conditions (root, family);
+%!   raised = raised_conditions (root, names{k});
 %!   undocumented = setdiff (documented, [raised, {'notBuilt'}]);
 %!   assert (isempty (undocumented), sprintf ('%s documents %s', names{k}, strjoin (undocumented, ', ')));
-%!   own = regexp (strjoin (cellfun (@fileread, cellfun (@(f) fullfile (root, family, f), ...
-%!         {dir(fullfile (root, family, '*.h')).name}, 'UniformOutput', false), 'UniformOutput', false)), ...
+%!   own = regexp (strjoin (cellfun (@fileread, family_headers (root, names{k}), 'UniformOutput', false)), ...
 %!         'fail\("(\w+)"', 'tokens');
 %!   own = unique (cellfun (@(t) t{1}, own, 'UniformOutput', false));
 %!   missing = setdiff (own, documented);
@@ -113,10 +126,8 @@
 %! % the documented warnings are the ones the family's code issues
 %! root = getenv ('REGKERN_SOURCE_DIR');
 %! for k = 1:numel (names)
-%!   family = strtok (names{k}, '_');
 %!   [~, ~, ~, documented] = help_parts (names{k});
-%!   code = strjoin (cellfun (@fileread, cellfun (@(f) fullfile (root, family, f), ...
-%!          {dir(fullfile (root, family, '*.h')).name}, 'UniformOutput', false), 'UniformOutput', false));
+%!   code = strjoin (cellfun (@fileread, family_headers (root, names{k}), 'UniformOutput', false));
 %!   issued = regexp (code, 'warn\(warnings,\s*"(\w+)"', 'tokens');
 %!   issued = cellfun (@(t) t{1}, issued, 'UniformOutput', false);
 %!   if (! isempty (strfind (code, 'warn_extra_slices (')) || ! isempty (strfind (code, 'warn_extra_slices(')))

@@ -36,6 +36,17 @@
 %!      case 'dispinvert_plane_f64'
 %!        [o1, o2] = dispinvert_plane_f64 (bx(:, :, 1), by(:, :, 1), H(:, :, 2));
 %!        outputs{k} = {o1, o2};
+%!      case 'dispinvert_refine_vol_f64'
+%!        [o1, o2, o3, o4, o5] = dispinvert_refine_vol_f64 (bx, by, bz, -bx, -by, -bz, 3, 1e-4);
+%!        outputs{k} = {o1, o2, o3, o4, o5};
+%!      case 'dispinvert_refine_vol_f32'
+%!        [o1, o2, o3, o4, o5] = dispinvert_refine_vol_f32 (s (bx), s (by), s (bz), s (-bx), s (-by), s (-bz), s (3), s (1e-4));
+%!        outputs{k} = {o1, o2, o3, o4, o5};
+%!      case 'dispinvert_refine_plane_f64'
+%!        [o1, o2, o3, o4] = dispinvert_refine_plane_f64 (bx(:, :, 1), by(:, :, 1), -bx(:, :, 1), -by(:, :, 1), 3, 1e-4);
+%!        outputs{k} = {o1, o2, o3, o4};
+%!      case 'invert_field'
+%!        outputs{k} = invert_field ({bx, by, bz}, 'kernel', H);
 %!      case 'jointbins_f64'
 %!        [o1, o2, o3] = jointbins_f64 (A, B, 0, 1, 7.5);
 %!        outputs{k} = {o1, o2, o3};
@@ -48,10 +59,12 @@
 
 %!test
 %! names = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', 'dispinvert_vol_f64', ...
-%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32'};
+%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32', ...
+%!          'dispinvert_refine_vol_f64', 'dispinvert_refine_vol_f32', 'dispinvert_refine_plane_f64'};
+%! functions = {'invert_field'};   % M-files, installed beside the binaries
 %! root = getenv ('REGKERN_SOURCE_DIR');
 %! built = fileparts (which ('jointbins_f64'));
-%! expected = call_each (names);
+%! expected = call_each ([names, functions]);
 %! work = tempname ();
 %! mkdir (work);
 %! [old_prefix, old_archprefix] = pkg ('prefix');
@@ -72,6 +85,10 @@
 %!     assert (exist (names{k}), 3, names{k});
 %!     assert (numel (get_help_text (names{k})) > 200, [names{k} ' has no help']);
 %!   end
+%!   for k = 1:numel (functions)
+%!     assert (strncmp (which (functions{k}), fullfile (work, 'lib'), numel (fullfile (work, 'lib'))), ...
+%!             [functions{k} ' is not installed beside the binaries']);
+%!   end
 %!   % the overview and the contents list what is installed, each help file
 %!   % is installed once (lookfor lists every plug-in once)
 %!   share = fullfile (work, 'share');
@@ -79,19 +96,20 @@
 %!   overview = get_help_text ('regkern');
 %!   listed = regexp (get_help_text ('Contents'), '\n\s+(\w+)\s+- ', 'tokens');
 %!   listed = [listed{:}];
-%!   assert (sort (listed), sort (names));
-%!   for k = 1:numel (names)
-%!     assert (! isempty (regexp (overview, ['\n\s+' names{k} '\s+- '], 'once')), names{k});
+%!   assert (sort (listed), sort ([names, functions]));
+%!   for k = 1:numel (listed)
+%!     assert (! isempty (regexp (overview, ['\n\s+' listed{k} '\s+- '], 'once')), listed{k});
 %!   end
 %!   found = regexp (evalc ('lookfor joint'), '(?m)^(\w+)\s', 'tokens');
 %!   found = [found{:}];
 %!   found = found(ismember (found, names));   % the tests' own files are on the path too
 %!   assert (sort (found), {'jointbins_f32', 'jointbins_f64', 'remap_plane_f64', 'remap_vol_f32', 'remap_vol_f64'});
-%!   installed = call_each (names);
-%!   for k = 1:numel (names)
+%!   installed = call_each ([names, functions]);
+%!   called = [names, functions];
+%!   for k = 1:numel (called)
 %!     for m = 1:numel (expected{k})
-%!       assert (class (installed{k}{m}), class (expected{k}{m}), names{k});
-%!       assert (isequal (installed{k}{m}, expected{k}{m}), [names{k} ' differs from the CMake build']);
+%!       assert (class (installed{k}{m}), class (expected{k}{m}), called{k});
+%!       assert (isequal (installed{k}{m}, expected{k}{m}), [called{k} ' differs from the CMake build']);
 %!     end
 %!   end
 %!   % the installed jointbins gives the documented worked example
