@@ -239,7 +239,7 @@ if (! isempty (checks))
   text = [text, {"Against the toolkit's 100 iterations in this run (the refinement's own medians in the last line of each):", ""}, checks, {""}];
 endif
 if (! isempty (notes))
-  text = [text, strcat ("- ", notes)];
+  text = [text, cellfun(@(s) ["- " s], notes, "UniformOutput", false)];
 endif
 printf ("%s\n", text{:});
 fid = fopen (fullfile (out_dir, "inverse.md"), "w");
