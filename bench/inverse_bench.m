@@ -31,15 +31,16 @@ function F = refine_octave (b, F, steps)
   endfor
 endfunction
 
-% Splatting with kernel 1, then the refinement plug-in; the seconds of each.
-function [F, splat_s, refine_s, steps_done] = splat_refine (b, steps, tolerance)
+% Splatting with kernel 1, then the refinement plug-in; the seconds of each,
+% on the clock and of processor time (all threads).
+function [F, steps_done, splat_s, refine_s, splat_cpu, refine_cpu] = splat_refine (b, steps, tolerance)
   F = cell (1, 3);
-  start = tic ();
+  [start, cpu] = deal (tic (), cputime ());
   [F{:}] = dispinvert_vol_f64 (b{:}, 1);
-  splat_s = toc (start);
-  start = tic ();
+  [splat_s, splat_cpu] = deal (toc (start), cputime () - cpu);
+  [start, cpu] = deal (tic (), cputime ());
   [F{:}, ~, steps_done] = dispinvert_refine_vol_f64 (b{:}, F{:}, steps, tolerance);
-  refine_s = toc (start);
+  [refine_s, refine_cpu] = deal (toc (start), cputime () - cpu);
 endfunction
 
 function write_field (name, c)
@@ -61,10 +62,10 @@ function c = read_field (name, dims)
   c = arrayfun (@(k) reshape (v((k-1)*n+1:k*n), dims), 1:3, "UniformOutput", false);
 endfunction
 
-% Runs the toolkit program on the field in `raw`; its Update() time, its
-% inverse, and the error text if it failed.
-function [seconds, F, problem] = toolkit (program, raw, dims, threads, mode)
-  seconds = NaN;  F = {};  problem = "";
+% Runs the toolkit program on the field in `raw`; its Update() time on the
+% clock and of processor time, its inverse, and the error text if it failed.
+function [seconds, cpu, F, problem] = toolkit (program, raw, dims, threads, mode)
+  seconds = cpu = NaN;  F = {};  problem = "";
   if (isempty (program) || ! exist (program, "file"))
     problem = "not built (libinsighttoolkit5-dev missing)";
     return;
@@ -76,6 +77,7 @@ function [seconds, F, problem] = toolkit (program, raw, dims, threads, mode)
     problem = strtrim (text);
   else
     seconds = sscanf (text, "seconds %f");
+    cpu = sscanf (text, "seconds %*f cpu_seconds %f");
     F = read_field (out, dims);
   endif
   unlink (out);
@@ -85,14 +87,14 @@ function s = ms (seconds)
   s = merge (isnan (seconds), "-", sprintf ("%.1f", 1e3 * seconds));
 endfunction
 
-function s = row (name, threads, seconds, reference_s, a)
+function s = row (name, threads, seconds, cpu, reference_s, a)
   if (isempty (a))
     figures = "- | - | - | - | -";
   else
     figures = sprintf ("%.6f | %.6f | %.4f | %.2e | %.2e", a.e_mean, a.e_p95, a.e_max,
                        a.r_mean, a.r_max);
   endif
-  s = sprintf ("| %s | %s | %s | %s | %s |", name, threads, ms (seconds),
+  s = sprintf ("| %s | %s | %s | %s | %s | %s |", name, threads, ms (seconds), ms (cpu),
                merge (isnan (seconds) || isnan (reference_s), "-",
                       sprintf ("%.1fx", reference_s / seconds)), figures);
 endfunction
@@ -140,7 +142,7 @@ steps_done = nan (1, routes);
 F_ours = cell (1, routes);
 for k = 1:routes * have_refine
   maxNumCompThreads (1);
-  [F_ours{k}, ~, ~, steps_done(k)] = splat_refine (b, steps, tolerances(k));
+  [F_ours{k}, steps_done(k)] = splat_refine (b, steps, tolerances(k));
   maxNumCompThreads (2);
   if (! isequal (F_ours{k}, splat_refine (b, steps, tolerances(k))))
     notes{end+1} = sprintf ("The refinement's bits DIFFER between 1 and 2 threads (tolerance %g).",
@@ -156,18 +158,20 @@ for k = 1:routes * have_refine
 endfor
 
 % Our routes in every run, the toolkit's once each in the middle of the runs.
-t = nan (runs, 2, routes, 2);  % run, threads, route, splat | refinement (seconds)
-toolkit_s = nan (1, 2);  toolkit_F = cell (1, 2);  modes = {"default", "100"};
+% run, threads, route, splat | refinement | splat's processor time | refinement's (seconds)
+t = nan (runs, 2, routes, 4);
+toolkit_s = toolkit_cpu = nan (1, 2);  toolkit_F = cell (1, 2);  modes = {"default", "100"};
 for r = 1:runs
   for k = 1:routes * have_refine
     for threads = 1:2
       maxNumCompThreads (threads);
-      [~, t(r, threads, k, 1), t(r, threads, k, 2)] = splat_refine (b, steps, tolerances(k));
+      [~, ~, t(r, threads, k, 1), t(r, threads, k, 2), t(r, threads, k, 3), t(r, threads, k, 4)] = ...
+        splat_refine (b, steps, tolerances(k));
     endfor
   endfor
   if (any (r == [2 3]))
     m = r - 1;
-    [toolkit_s(m), toolkit_F{m}, problem] = toolkit (program, raw, dims, 2, modes{m});
+    [toolkit_s(m), toolkit_cpu(m), toolkit_F{m}, problem] = toolkit (program, raw, dims, 2, modes{m});
     if (! isempty (problem))
       notes{end+1} = sprintf ("Toolkit (%s): %s", modes{m}, problem);
       failed = failed || exist (program, "file");
@@ -175,18 +179,18 @@ for r = 1:runs
   endif
 endfor
 maxNumCompThreads (2);
-octave_s = NaN;
+octave_s = octave_cpu = NaN;
 if (have_refine)
-  start = tic ();
+  [start, cpu] = deal (tic (), cputime ());
   F_octave = cell (1, 3);
   [F_octave{:}] = dispinvert_vol_f64 (b{:}, 1);
   F_octave = refine_octave (b, F_octave, steps_done(1));
-  octave_s = toc (start);
+  [octave_s, octave_cpu] = deal (toc (start), cputime () - cpu);
 endif
 maxNumCompThreads (threads_before);
 unlink (raw);
 
-m = reshape (median (t, 1), [2, routes, 2]);  % threads, route, splat | refinement
+m = reshape (median (t, 1), [2, routes, 4]);  % threads, route, as t
 t100 = toolkit_s(2);
 a_100 = a_octave = a_default = [];
 if (! isempty (toolkit_F{1}))
@@ -197,14 +201,15 @@ if (! isempty (toolkit_F{2}))
 endif
 splat_name = "splat, kernel 1 (dispinvert_vol_f64)";
 a_splat = inverse_accuracy (b, F_splat);
-rows = {row(splat_name, "1", median (m(1, :, 1)), t100, a_splat), ...
-        row(splat_name, "2", median (m(2, :, 1)), t100, a_splat)};
+rows = {row(splat_name, "1", median (m(1, :, 1)), median (m(1, :, 3)), t100, a_splat), ...
+        row(splat_name, "2", median (m(2, :, 1)), median (m(2, :, 3)), t100, a_splat)};
 checks = {};
 for k = 1:routes * have_refine
   a = inverse_accuracy (b, F_ours{k});
   name = sprintf ("splat + refinement, tolerance %g (%d steps)", tolerances(k), steps_done(k));
   total = m(:, k, 1) + m(:, k, 2);
-  rows(end+1:end+2) = {row(name, "1", total(1), t100, a), row(name, "2", total(2), t100, a)};
+  cpu = m(:, k, 3) + m(:, k, 4);
+  rows(end+1:end+2) = {row(name, "1", total(1), cpu(1), t100, a), row(name, "2", total(2), cpu(2), t100, a)};
   if (isempty (a_100))
     continue;
   endif
@@ -222,19 +227,19 @@ for k = 1:routes * have_refine
 endfor
 if (have_refine)
   rows{end+1} = row(sprintf("splat + %d steps in plain Octave (interpn)", steps_done(1)), "2 (splat)",
-                    octave_s, t100, inverse_accuracy (b, F_octave));
+                    octave_s, octave_cpu, t100, inverse_accuracy (b, F_octave));
 endif
-rows(end+1:end+2) = {row("toolkit, default settings", "2", toolkit_s(1), t100, a_default), ...
-                     row("toolkit, 100 iterations, no boundary rule", "2", t100, t100, a_100)};
+rows(end+1:end+2) = {row("toolkit, default settings", "2", toolkit_s(1), toolkit_cpu(1), t100, a_default), ...
+                     row("toolkit, 100 iterations, no boundary rule", "2", t100, toolkit_cpu(2), t100, a_100)};
 [~, load_text] = system ("cat /proc/loadavg 2>/dev/null");
 text = {"## Inverse of a displacement field: refinement against the image toolkit", "", ...
         sprintf("%dx%dx%d field of smooth bumps up to 4 grid points (bench/bump_field.m, rand twister 5), from octave-cli %s; load average at the end: %s.", ...
                 dims, version (), strtrim (load_text)), ...
-        sprintf("Splat and refinement (dispinvert_refine_vol_f64, at most %d steps, stopping when max r over the grid <= the tolerance): medians of %d runs after a warm-up, the two calls timed apart and added. Plain Octave and the toolkit: one run each; the toolkit's Update() alone, through bench/itk_invert (libinsighttoolkit5-dev, itk::InvertDisplacementFieldImageFilter, global threads and work units 2).", ...
+        sprintf("Splat and refinement (dispinvert_refine_vol_f64, at most %d steps, stopping when max r over the grid <= the tolerance): medians of %d runs after a warm-up, the two calls timed apart and added. Processor time: of all threads (Octave's cputime, the toolkit's std::clock), a measure of work that load on the machine disturbs less than the clock. Plain Octave and the toolkit: one run each; the toolkit's Update() alone, through bench/itk_invert (libinsighttoolkit5-dev, itk::InvertDisplacementFieldImageFilter, global threads and work units 2).", ...
                 steps, runs), ...
         "Accuracy (bench/inverse_accuracy.m, interior points at least 3 from every face, fields sampled trilinearly and clamped to the edge): e(p) = |F(p + b(p)) + b(p)|, r(q) = |F(q) + b(q + F(q))|, in grid points.", "", ...
-        "| inverse | threads | time (ms) | toolkit 100 it. / this | e mean | e p95 | e max | r mean | r max |", ...
-        "|---|---|---|---|---|---|---|---|---|", rows{:}, ""};
+        "| inverse | threads | time (ms) | processor time (ms) | toolkit 100 it. / this | e mean | e p95 | e max | r mean | r max |", ...
+        "|---|---|---|---|---|---|---|---|---|---|", rows{:}, ""};
 if (! isempty (checks))
   text = [text, {"Against the toolkit's 100 iterations in this run (the refinement's own medians in the last line of each):", ""}, checks, {""}];
 endif
