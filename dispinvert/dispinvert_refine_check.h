@@ -122,9 +122,8 @@ RefinementPlan<T, N> check_refinement(const PlainArray* in, GatewayWarnings& war
             sliced.push_back(names[a]);
     warn_extra_slices(warnings, sliced, N);
 
-    // The field and its residual, the field's second buffer and b packed
-    // point by point.
-    require_available_memory((3.0 * N + 1) * grid_count * sizeof(T),
+    // The field and its residual, and the field's second buffer.
+    require_available_memory((2.0 * N + 1) * grid_count * sizeof(T),
                              "the refined field with its residual and scratch",
                              "free memory or refine a smaller field");
 

@@ -8,6 +8,7 @@
 
 #include "dispinvert_refine.h"
 #include "dispinvert_refine_check.h"
+#include "vector_path.h"
 #include "worker_threads.h"
 
 namespace regkern {
@@ -16,7 +17,7 @@ namespace regkern {
 // field, its residual and the steps done (either of the last two nullptr
 // when the call left it off), on up to host_threads threads (the host's
 // "maxNumCompThreads"; worker_count), at most one per slab of the last grid
-// axis. Records notConverged in the plan's warnings. Throws a Failure:
+// axis, with the widest vector arithmetic allowed. Records notConverged in the plan's warnings. Throws a Failure:
 // outOfMemory, threadStart.
 template <class T, int N>
 void run_refinement(const RefinementPlan<T, N>& plan, T* const* outputs, double host_threads)
@@ -27,7 +28,7 @@ void run_refinement(const RefinementPlan<T, N>& plan, T* const* outputs, double 
     const int32_t workers = worker_count(host_threads, job.grid[N - 1]);
     RefinementOutcome outcome;
     try {
-        outcome = refine_field<T, N>(job, workers);
+        outcome = refine_field<T, N>(job, workers, vector_path());
     } catch (...) {
         rethrow_as_failure();
     }

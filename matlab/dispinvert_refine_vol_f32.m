@@ -18,6 +18,9 @@ function varargout = dispinvert_refine_vol_f32 (varargin)
 %   slope of b: a few steps bring it from a splat's 0.1 voxel to 1e-5.
 %   Each step costs about as much as a splat with H = 1; the residual of
 %   the field returned costs one more pass over the grid.
+%   Every stored value is a single and every expression between two stores
+%   is evaluated in double: the sampled b, the new F and r are each rounded
+%   to single, nothing else.
 %
 %   Coordinates as for dispinvert_vol_f32: x runs along the first dimension,
 %   y the second, z the third; displacements are in voxels along them.

@@ -1,17 +1,20 @@
-// The splatting code on every vector path this processor runs (portable
+// The splatting and refinement code on every vector path this processor runs (portable
 // doubles, SSE2, AVX2, AVX-512) and on 1, 2, 3 and 7 workers must give the
 // bits of the literal model. Calls the core directly with the path limited
 // in turn, since a plug-in always takes the widest path; the paths the
 // processor lacks are named as skipped.
 #include "../../dispinvert/dispinvert_core.h"
+#include "../../dispinvert/dispinvert_refine_core.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "reference/dispinvert_reference.h"
+#include "reference/dispinvert_refine_reference.h"
 #include "test_dispinvert_support.h"
 
 namespace {
@@ -126,6 +129,57 @@ TEST(VectorPathsAndWorkers, PlanesMatchTheModel)
             expect_every_path_matches<double, 2, KernelOrder::high_axis_outermost>(
                 grid, b, kdims, h, {model.fx, model.fy});
         }
+    }
+}
+
+// The refinement of a volume in double (the one with a vector path) on
+// every path and worker count: rows of 1 to 13 points (vector blocks of 4
+// and scalar tails), NaN and infinities in b and the start field, residual
+// output and none, against the model's field, residual and step count.
+TEST(VectorPathsAndWorkers, RefinementMatchesTheModel)
+{
+    std::mt19937 rng(79);
+    int trial = 0;
+    for (const auto& grid : std::vector<std::vector<int>>{{1, 3, 4}, {4, 2, 3}, {5, 4, 3},
+                                                          {8, 3, 9}, {13, 6, 5}}) {
+        const int64_t n = count_of(grid);
+        std::vector<std::vector<double>> b(3), start(3);
+        for (int a = 0; a < 3; ++a) {
+            b[a] = random_component<double>(rng, n, grid[a]);
+            start[a] = random_component<double>(rng, n, grid[a]);
+        }
+        b[1][n / 2] = std::numeric_limits<double>::quiet_NaN();
+        start[2][n - 1] = std::numeric_limits<double>::infinity();
+        const int steps = 1 + trial % 4;
+        const auto model = reference::refine_field<double>(b, start, grid, steps, 0);
+        for (VectorPath path : runnable_paths()) {
+            for (int workers : {1, 2, 3, 7}) {
+                SCOPED_TRACE(::testing::Message() << "grid " << grid[0] << "x" << grid[1] << "x"
+                                                  << grid[2] << ", " << regkern::vector_path_name(path)
+                                                  << ", " << workers << " workers");
+                regkern::FieldRefinement<double, 3> job = {};
+                std::vector<std::vector<double>> f(3, std::vector<double>(n));
+                std::vector<double> r(n);
+                for (int a = 0; a < 3; ++a) {
+                    job.grid[a] = grid[a];
+                    job.backward[a] = b[a].data();
+                    job.start[a] = start[a].data();
+                    job.forward[a] = f[a].data();
+                }
+                job.steps = steps;
+                job.tolerance = 0;
+                const bool with_residual = (workers + trial) % 2 == 0;
+                job.residual = with_residual ? r.data() : nullptr;
+                const auto outcome = regkern::refine_field<double, 3>(job, workers, path);
+                EXPECT_EQ(outcome.steps_done, model.steps_done);
+                EXPECT_EQ(outcome.max_residual, model.largest.back());
+                for (int a = 0; a < 3; ++a) EXPECT_TRUE(same_bits(f[a], model.field[a]));
+                if (with_residual) {
+                    EXPECT_TRUE(same_bits(r, model.residual));
+                }
+            }
+        }
+        ++trial;
     }
 }
 
