@@ -71,8 +71,9 @@ fuzz: deps-extra
 	BUILD=$(BUILD) JOBS=$(JOBS) scripts/extra_checks.sh fuzz
 
 # Cross builds for Linux arm64 (GCC, clang) and Windows x86-64 (MinGW-w64), run
-# under qemu-aarch64 and wine, each compared bit for bit with this build.
-# Not part of `make test`; in $(BUILD)-platforms.
+# under qemu-aarch64 and wine, each compared bit for bit with this build, and
+# the CI workflow for the real systems linted. Not part of `make test`; in
+# $(BUILD)-platforms.
 check-platforms:
 	BUILD=$(BUILD) JOBS=$(JOBS) scripts/check_platforms.sh
 

@@ -7,8 +7,9 @@
 % clang) and in GNU Octave. Every plug-in is compiled as C++17 with -O2 and no
 % contraction into fused multiply-adds (-ffp-contract=off, or /fp:precise for
 % Microsoft's compiler): those would change the results in the last bit, so
-% fast-math style options must never be added. build_mex_flags holds the
-% options of each compiler family.
+% fast-math style options must never be added. build_mex_flags gives the
+% options of each compiler family from build_facts.txt, and refuses a
+% compiler too old for C++17.
 function build_mex (outdir)
   root = fileparts (mfilename ('fullpath'));
   if (nargin < 1)
@@ -17,16 +18,9 @@ function build_mex (outdir)
   if (~exist (outdir, 'dir'))
     mkdir (outdir);
   end
-  foundation = {fullfile(root, 'foundation', 'failure.cpp'), ...
-                fullfile(root, 'foundation', 'host_args.cpp'), ...
-                fullfile(root, 'foundation', 'memory.cpp'), ...
-                fullfile(root, 'foundation', 'plain_array.cpp')};
-  plugins = {'remap', 'remap_vol_f32'; 'remap', 'remap_vol_f64'; 'remap', 'remap_plane_f64';
-             'dispinvert', 'dispinvert_vol_f64'; 'dispinvert', 'dispinvert_vol_f32';
-             'dispinvert', 'dispinvert_plane_f64';
-             'dispinvert', 'dispinvert_refine_vol_f64'; 'dispinvert', 'dispinvert_refine_vol_f32';
-             'dispinvert', 'dispinvert_refine_plane_f64';
-             'jointbins', 'jointbins_f64'; 'jointbins', 'jointbins_f32'};
+  % The plug-ins and the shared helpers are listed in build_facts.txt.
+  facts = build_facts ();
+  foundation = fullfile (root, facts.foundation_sources);
   [vars, compiler] = build_mex_flags ();
   fprintf ('build_mex: options for %s\n', compiler);
   is_octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
@@ -51,9 +45,8 @@ function build_mex (outdir)
   mkdir (scratch);
   cd (scratch);
   cleanup = onCleanup (@() restore (here, scratch));
-  for k = 1:size (plugins, 1)
-    family = plugins{k, 1};
-    name = plugins{k, 2};
+  for k = 1:numel (facts.plugins)
+    [family, name] = fileparts (facts.plugins{k});
     source = fullfile (root, family, [name '.cpp']);
     includes = {['-I' fullfile(root, 'foundation')], ['-I' fullfile(root, family)]};
     if (is_octave)

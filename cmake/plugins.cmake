@@ -3,7 +3,8 @@
 # Builds one plug-in for each host:
 #   ${name}_standin  -> build/standin/<name>.so (.dll on Windows), linked to
 #                       the stand-in host
-#   ${name}_octave   -> build/octave/<name>.mex, an Octave MEX file
+#   ${name}_octave   -> build/octave/<name>.mex, an Octave MEX file, which
+#                       `cmake --install` puts in <prefix>/${REGKERN_INSTALL_DIR}
 # Both export only mexFunction. The folders hold no per-configuration
 # subfolder (the generator expression stops multi-configuration generators,
 # such as Visual Studio's, from adding one): the stand-in host looks for its
@@ -14,9 +15,21 @@ set(REGKERN_OCTAVE_DIR ${CMAKE_BINARY_DIR}/octave)
 add_custom_target(standin_plugins)
 add_custom_target(octave_plugins)
 
+set(REGKERN_INSTALL_DIR lib/regkern CACHE STRING
+    "Where `cmake --install` puts the Octave plug-ins and their help files, under the prefix")
+
+# Without Octave (as on a Windows machine that builds for MATLAB), the
+# Octave plug-ins and tests are left out and the rest is built.
 if(REGKERN_OCTAVE)
-  find_program(MKOCTFILE mkoctfile REQUIRED)
-  find_program(OCTAVE_CLI octave-cli REQUIRED)
+  find_program(MKOCTFILE mkoctfile)
+  find_program(OCTAVE_CLI octave-cli)
+  if(NOT MKOCTFILE OR NOT OCTAVE_CLI)
+    message(STATUS "Octave's mkoctfile or octave-cli not found: the Octave plug-ins and "
+                   "the Octave tests are skipped (REGKERN_OCTAVE=OFF says so quietly)")
+    set(REGKERN_OCTAVE OFF)
+  endif()
+endif()
+if(REGKERN_OCTAVE)
   execute_process(COMMAND ${MKOCTFILE} -p OCTINCLUDEDIR
                   OUTPUT_VARIABLE OCTAVE_INCLUDE_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
   execute_process(COMMAND ${MKOCTFILE} -p OCTLIBDIR
@@ -60,5 +73,6 @@ function(regkern_add_plugin name)
       OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex"
       LIBRARY_OUTPUT_DIRECTORY $<1:${REGKERN_OCTAVE_DIR}>)
     add_dependencies(octave_plugins ${name}_octave)
+    install(TARGETS ${name}_octave LIBRARY DESTINATION ${REGKERN_INSTALL_DIR})
   endif()
 endfunction()

@@ -16,8 +16,9 @@
 // clamped to [0, extent - 1], so a point that q + F(q) puts outside the grid
 // takes the value at the nearest point of the grid's box. With the lower
 // corner i = floor(x) and t = x - i along an axis, the upper corner is i + 1,
-// or i itself where i is the last index (t is 0 there). The corners are
-// summed in storage order (x fastest), corner c weighing (w_x * w_y) * w_z.
+// or i itself where i is the last index (t is 0 there). Corner c weighs
+// (w_x * w_y) * w_z; the corners' products are summed in pairs, along x,
+// then y, then z.
 //
 // Arithmetic (bit-exact contract): a pass stores three values per point and
 // component, each of type T: the sampled b (the whole interpolation one
@@ -346,10 +347,10 @@ void refine_slab(const RefinementSlab<T, N>* slab)
 }  // namespace detail
 
 // Refines job.start into job.forward on `workers` threads (the calling
-// thread one of them; at most one per slab of the last axis). Scratch (a
-// second field) is taken before any thread starts: std::bad_alloc when it cannot be
-// had, std::system_error when a thread cannot be started (after the started
-// ones are joined).
+// thread one of them; at most one per slab of the last axis), with the
+// arithmetic of `path`. Scratch (a second field) is taken before any thread
+// starts: std::bad_alloc when it cannot be had, std::system_error when a
+// thread cannot be started (after the started ones are joined).
 template <class T, int N>
 RefinementOutcome refine_field(const FieldRefinement<T, N>& job, int32_t workers,
                                VectorPath path)
@@ -403,7 +404,6 @@ RefinementOutcome refine_field(const FieldRefinement<T, N>& job, int32_t workers
         outcome.max_residual = max_r;
         outcome.converged = max_r <= job.tolerance;
         if (outcome.converged || last_allowed) break;
-        current = {};
         for (int a = 0; a < N; ++a) current[a] = next[a];
     }
     // The field returned is the one the last pass read.

@@ -3,11 +3,12 @@
 # in OUTDIR (default: build/ of the source tree) and prints its path.
 #
 # Layout, as "pkg install" expects it: DESCRIPTION, INDEX, COPYING; inst/ with
-# Contents.m and the overview regkern.m; src/ with the plug-in sources, the
-# plug-ins' help files (help/) and the Makefile that builds the plug-ins with
-# the installing Octave's mkoctfile and puts each help file beside its binary.
-# Each help file is installed once: a second copy in inst/ would make
-# "lookfor" list every plug-in twice.
+# Contents.m, the overview regkern.m and the M-file functions; src/ with the
+# plug-in sources, the plug-ins' help files (help/), build_facts.txt and the
+# Makefile that builds the plug-ins with the installing Octave's mkoctfile and
+# puts each help file beside its binary. Each help file is installed once: a
+# second copy in inst/ would make "lookfor" list every plug-in twice. INDEX is
+# made from Contents.m: its headings and the functions under them.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build}
@@ -19,19 +20,37 @@ if [ "$version" != "$listed" ]; then
 fi
 name=regkern-$version
 
+# contents_to_index CONTENTS: the package INDEX. A category is the line above
+# the first "%   name  - description" line of a group (without its
+# parenthesis); the overview regkern comes first.
+contents_to_index() {
+  awk '
+    NR == 1 { sub(/^% *regkern */, ""); sub(/ *\(.*/, ""); print "regkern >> " $0; print "Overview"; print " regkern" }
+    /^%   [A-Za-z0-9_]+ +- / {
+      if (!listing) { category = previous; sub(/^% */, "", category); sub(/ *\(.*/, "", category); print category }
+      print " " $2; listing = 1; next
+    }
+    { listing = 0; previous = $0 }
+  ' "$1"
+}
+
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 dir=$stage/$name
 mkdir -p "$dir/inst" "$dir/src/help"
-cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/package/COPYING" "$dir/"
+cp "$root/package/DESCRIPTION" "$root/package/COPYING" "$dir/"
+contents_to_index "$root/matlab/Contents.m" >"$dir/INDEX"
+plugins=$(sed -n 's|^plugins *+= *||p' "$root/build_facts.txt")
 for file in "$root"/matlab/*.m; do
-  case $(basename "$file") in
-    Contents.m|regkern.m) cp "$file" "$dir/inst/" ;;
-    *) cp "$file" "$dir/src/help/" ;;
-  esac
+  stem=$(basename "$file" .m)
+  if printf '%s\n' $plugins | grep -qx "[a-z]*/$stem"; then
+    cp "$file" "$dir/src/help/"
+  else
+    cp "$file" "$dir/inst/"
+  fi
 done
-cp "$root/package/src/Makefile" "$dir/src/"
-for folder in foundation remap dispinvert jointbins; do
+cp "$root/package/src/Makefile" "$root/build_facts.txt" "$dir/src/"
+for folder in foundation $(printf '%s\n' $plugins | sed 's|/.*||' | sort -u); do
   mkdir "$dir/src/$folder"
   find "$root/$folder" -maxdepth 1 \( -name '*.h' -o -name '*.cpp' \) -exec cp {} "$dir/src/$folder/" \;
 done

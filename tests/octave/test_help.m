@@ -2,10 +2,8 @@
 % call, its errors and an example; the call still runs the binary; every
 % example runs; the documented errors are the ones the plug-ins raise.
 
-%!shared names
-%! names = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', 'dispinvert_vol_f64', ...
-%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32', ...
-%!          'dispinvert_refine_vol_f64', 'dispinvert_refine_vol_f32', 'dispinvert_refine_plane_f64'};
+%!shared names, mfiles
+%! [names, mfiles] = regkern_functions (getenv ('REGKERN_SOURCE_DIR'));
 
 %!function [call, conditions, example, warnings] = help_parts (name)
 %!  % The call line, the condition names of the Errors and of the Warnings
@@ -96,13 +94,13 @@
 %! end
 
 %!test
-%! % every example runs as written
-%! for k = 1:numel (names)
-%!   [~, ~, example] = help_parts (names{k});
+%! % every example runs as written, the M-file functions' included
+%! for name = [names, mfiles]
+%!   [~, ~, example] = help_parts (name{1});
 %!   try
 %!     run_example (example);
 %!   catch err
-%!     error ('example of %s fails: %s', names{k}, err.message);
+%!     error ('example of %s fails: %s', name{1}, err.message);
 %!   end
 %! end
 
@@ -185,8 +183,6 @@
 %! end_unwind_protect
 
 %!test
-%! % Contents lists every plug-in
-%! text = get_help_text ('Contents');
-%! for k = 1:numel (names)
-%!   assert (! isempty (regexp (text, ['\n\s+' names{k} '\s+- '], 'once')), names{k});
-%! end
+%! % Contents lists every plug-in and M-file function, and nothing else
+%! listed = regexp (get_help_text ('Contents'), '\n\s+(\w+)\s+- ', 'tokens');
+%! assert (sort ([listed{:}]), sort ([names, mfiles]));

@@ -45,8 +45,6 @@
 %!      case 'dispinvert_refine_plane_f64'
 %!        [o1, o2, o3, o4] = dispinvert_refine_plane_f64 (bx(:, :, 1), by(:, :, 1), -bx(:, :, 1), -by(:, :, 1), 3, 1e-4);
 %!        outputs{k} = {o1, o2, o3, o4};
-%!      case 'invert_field'
-%!        outputs{k} = invert_field ({bx, by, bz}, 'kernel', H);
 %!      case 'jointbins_f64'
 %!        [o1, o2, o3] = jointbins_f64 (A, B, 0, 1, 7.5);
 %!        outputs{k} = {o1, o2, o3};
@@ -58,13 +56,10 @@
 %!endfunction
 
 %!test
-%! names = {'remap_vol_f64', 'remap_vol_f32', 'remap_plane_f64', 'dispinvert_vol_f64', ...
-%!          'dispinvert_vol_f32', 'dispinvert_plane_f64', 'jointbins_f64', 'jointbins_f32', ...
-%!          'dispinvert_refine_vol_f64', 'dispinvert_refine_vol_f32', 'dispinvert_refine_plane_f64'};
-%! functions = {'invert_field'};   % M-files, installed beside the binaries
 %! root = getenv ('REGKERN_SOURCE_DIR');
+%! [names, mfiles] = regkern_functions (root);
 %! built = fileparts (which ('jointbins_f64'));
-%! expected = call_each ([names, functions]);
+%! expected = call_each (names);
 %! work = tempname ();
 %! mkdir (work);
 %! [old_prefix, old_archprefix] = pkg ('prefix');
@@ -85,10 +80,6 @@
 %!     assert (exist (names{k}), 3, names{k});
 %!     assert (numel (get_help_text (names{k})) > 200, [names{k} ' has no help']);
 %!   end
-%!   for k = 1:numel (functions)
-%!     assert (strncmp (which (functions{k}), fullfile (work, 'lib'), numel (fullfile (work, 'lib'))), ...
-%!             [functions{k} ' is not installed beside the binaries']);
-%!   end
 %!   % the overview and the contents list what is installed, each help file
 %!   % is installed once (lookfor lists every plug-in once)
 %!   share = fullfile (work, 'share');
@@ -96,20 +87,22 @@
 %!   overview = get_help_text ('regkern');
 %!   listed = regexp (get_help_text ('Contents'), '\n\s+(\w+)\s+- ', 'tokens');
 %!   listed = [listed{:}];
-%!   assert (sort (listed), sort ([names, functions]));
-%!   for k = 1:numel (listed)
-%!     assert (! isempty (regexp (overview, ['\n\s+' listed{k} '\s+- '], 'once')), listed{k});
+%!   assert (sort (listed), sort ([names, mfiles]));
+%!   for k = 1:numel (mfiles)
+%!     assert (strncmp (which (mfiles{k}), share, numel (share)), [mfiles{k} ' is not installed']);
+%!   end
+%!   for k = 1:numel (names)
+%!     assert (! isempty (regexp (overview, ['\n\s+' names{k} '\s+- '], 'once')), names{k});
 %!   end
 %!   found = regexp (evalc ('lookfor joint'), '(?m)^(\w+)\s', 'tokens');
 %!   found = [found{:}];
 %!   found = found(ismember (found, names));   % the tests' own files are on the path too
 %!   assert (sort (found), {'jointbins_f32', 'jointbins_f64', 'remap_plane_f64', 'remap_vol_f32', 'remap_vol_f64'});
-%!   installed = call_each ([names, functions]);
-%!   called = [names, functions];
-%!   for k = 1:numel (called)
+%!   installed = call_each (names);
+%!   for k = 1:numel (names)
 %!     for m = 1:numel (expected{k})
-%!       assert (class (installed{k}{m}), class (expected{k}{m}), called{k});
-%!       assert (isequal (installed{k}{m}, expected{k}{m}), [called{k} ' differs from the CMake build']);
+%!       assert (class (installed{k}{m}), class (expected{k}{m}), names{k});
+%!       assert (isequal (installed{k}{m}, expected{k}{m}), [names{k} ' differs from the CMake build']);
 %!     end
 %!   end
 %!   % the installed jointbins gives the documented worked example
