@@ -14,7 +14,8 @@
 %     writes its inverse back, so one function, inverse_accuracy, scores all.
 % The runs of each route are interleaved so that load on the shared machine
 % falls on all alike. Writes OUTDIR/inverse.md; exits non-zero when a route
-% fails or the refinement's bits differ between thread counts. "quick" halves
+% fails, the refinement's bits differ between thread counts or invert_field's
+% differ from the two calls timed. "quick" halves
 % every edge (a check that everything runs, not figures to quote).
 1;
 
