@@ -1,13 +1,15 @@
 # regkern: build, test and demo entry points (CMake is the build of record).
 #
-#   make demo            build the Octave plug-ins and run examples/demo.m
+#   make demo            build the Octave plug-ins, run examples/regkern_demo.m
+#                        (synthetic data) and examples/real_pair.m (two MRI slices)
 #   make check           build everything and run the fast suite (C++ and Octave)
 #   make test            build everything and run the whole test suite, the
 #                        sanitizer builds and fuzzing included
 #   make bench           time the plug-ins against the literal algorithm (and
 #                        the field inverse against an image toolkit's)
 #   make package         Octave package tarball in build/
-#   make check-sanitize  the C++ suite under ASan+UBSan, remapping under TSan
+#   make check-sanitize  the C++ suite under ASan+UBSan, the threaded plug-ins
+#                        (remapping, field inversion) under TSan
 #
 # Missing Debian packages are installed when run as root; otherwise the
 # apt-get line to run is printed. `make check` and `make test` keep build and
@@ -20,12 +22,13 @@ DEB_PACKAGES := g++ cmake make libgtest-dev octave liboctave-dev
 # the demo's figures (gnuplot draws them without a display) and examples/batch.m
 DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
 DEB_EXTRA := clang libclang-rt-14-dev
+DEMO_DATA := insighttoolkit5-examples
 # the image toolkit whose iterative inverse `make bench` compares with (bench only)
 DEB_BENCH := libinsighttoolkit5-dev
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps deps-extra configure build check test demo bench package check-sanitize fuzz mutate clean
+.PHONY: all deps deps-extra demo-data configure build check test demo bench package check-sanitize fuzz mutate clean
 .PHONY: check-platforms
 
 all: build
@@ -42,15 +45,21 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-check: deps
+check: deps demo-data
 	@BUILD=$(BUILD) JOBS=$(JOBS) scripts/run_tests.sh check
 
-test: deps deps-extra
+test: deps deps-extra demo-data
 	@BUILD=$(BUILD) JOBS=$(JOBS) scripts/run_tests.sh test
 
-demo: configure
+# The real-data example's two MRI slices come with Debian's toolkit examples
+# (6 MB); without them the example and its test say so and skip.
+demo-data:
+	@scripts/ensure_packages.sh $(DEMO_DATA) || echo "examples/real_pair.m and its test will be skipped"
+
+demo: configure demo-data
 	cmake --build $(BUILD) -j$(JOBS) --target octave_plugins
-	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/demo.m
+	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/regkern_demo.m
+	cd $(BUILD) && octave-cli --no-gui --norc --quiet --no-window-system --no-history $(CURDIR)/examples/real_pair.m
 
 package:
 	sh package/make_package.sh $(BUILD)

@@ -52,17 +52,12 @@ void warn_inversion_call(const PlainArray* in, int32_t grid_count, int32_t kerne
 {
     const InputName* names = dispinvert_signature<N>.names;
     std::vector<InputName> sliced;
-    for (int a = 0; a <= N; ++a) {
-        const int64_t read = a == N ? kernel_count : grid_count;
-        if (has_extra_slices(in[a], N) && static_cast<int64_t>(in[a].count) > read)
+    for (int a = 0; a <= N; ++a)
+        if (has_unread_slices(in[a], N, a == N ? kernel_count : grid_count))
             sliced.push_back(names[a]);
-    }
     warn_extra_slices(warnings, sliced, N);
 
-    if (grid_count == 0) return;
-    bool all_zero = true;
-    for (int32_t i = 0; i < kernel_count && all_zero; ++i) all_zero = kernel[i] == 0;
-    if (all_zero)
+    if (grid_count > 0 && all_zero(kernel, kernel_count))
         warn(warnings, "zeroKernel",
              label(names[N]) + " is " +
                  (kernel_count == 0 ? "empty (" + size_text(in[N]) + ")" : "all zero") +

@@ -43,16 +43,14 @@ constexpr const CallSignature& refine_signature =
 // hold the host for minutes on a large field with no way to interrupt it.
 constexpr int32_t max_refinement_steps = 1000;
 
-// A checked call: the refinement (its outputs still unset), the outputs'
-// shapes (field, residual, steps done), and where the run records its
-// warning. Plain data: a front end may leave through its host's error exit
+// A checked call: the refinement (its outputs still unset) and the outputs'
+// shapes (field, residual, steps done). Plain data: a front end may leave through its host's error exit
 // while it holds one.
 template <class T, int N>
 struct RefinementPlan {
     FieldRefinement<T, N> job;
     OutputShape output[N + 2];
     bool zero_fill;
-    GatewayWarnings* warnings;
 };
 static_assert(std::is_trivially_destructible<RefinementPlan<float, 3>>::value &&
                   std::is_trivially_destructible<RefinementPlan<double, 2>>::value,
@@ -94,7 +92,7 @@ double refinement_tolerance(T value, InputName input, const char* unit)
 }
 
 // Checks a call of the N-D refinement on its 2N + 2 inputs (of element type
-// T, in call order) and plans it; the run's warning goes to `warnings`.
+// T, in call order) and plans it.
 template <class T, int N>
 RefinementPlan<T, N> check_refinement(const PlainArray* in, GatewayWarnings& warnings)
 {
@@ -132,7 +130,6 @@ RefinementPlan<T, N> check_refinement(const PlainArray* in, GatewayWarnings& war
     for (int a = 0; a <= N; ++a) plan.output[a] = field;
     plan.output[N + 1] = OutputShape{2, {1, 1, 0}};
     plan.zero_fill = false;  // the run writes every element
-    plan.warnings = &warnings;
     return plan;
 }
 

@@ -17,10 +17,11 @@ namespace regkern {
 // field, its residual and the steps done (either of the last two nullptr
 // when the call left it off), on up to host_threads threads (the host's
 // "maxNumCompThreads"; worker_count), at most one per slab of the last grid
-// axis, with the widest vector arithmetic allowed. Records notConverged in the plan's warnings. Throws a Failure:
-// outOfMemory, threadStart.
+// axis, with the widest vector arithmetic allowed. Records notConverged in
+// `warnings`. Throws a Failure: outOfMemory, threadStart.
 template <class T, int N>
-void run_refinement(const RefinementPlan<T, N>& plan, T* const* outputs, double host_threads)
+void run_refinement(const RefinementPlan<T, N>& plan, T* const* outputs, double host_threads,
+                    GatewayWarnings& warnings)
 {
     FieldRefinement<T, N> job = plan.job;
     for (int a = 0; a < N; ++a) job.forward[a] = outputs[a];
@@ -33,7 +34,7 @@ void run_refinement(const RefinementPlan<T, N>& plan, T* const* outputs, double 
         rethrow_as_failure();
     }
     if (outputs[N + 1]) *outputs[N + 1] = static_cast<T>(outcome.steps_done);
-    if (extent_product<N>(job.grid) > 0) warn_refinement<T, N>(outcome, job, *plan.warnings);
+    if (extent_product<N>(job.grid) > 0) warn_refinement<T, N>(outcome, job, warnings);
 }
 
 // A refinement plug-in for the front ends: N-D field in element type T.
@@ -48,9 +49,10 @@ struct RefinementCall {
     {
         return check_refinement<T, N>(inputs, warnings);
     }
-    static void run(const Plan& plan, T* const* outputs, double host_threads)
+    static void run(const Plan& plan, T* const* outputs, double host_threads,
+                    GatewayWarnings& warnings)
     {
-        run_refinement<T, N>(plan, outputs, host_threads);
+        run_refinement<T, N>(plan, outputs, host_threads, warnings);
     }
 };
 

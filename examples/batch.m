@@ -33,9 +33,7 @@ function results = batch (subjects, processes, vol_size)
   end
   here = fileparts (mfilename ('fullpath'));
   if (exist ('demo_phantom', 'file') ~= 2)
-    state = warning ('off', 'all');        % examples/demo.m shadows the host's "demo"
     addpath (here);
-    warning (state);
   end
   if (exist ('remap_vol_f64', 'file') ~= 3)
     error ('batch:notBuilt', 'the plug-ins are not on the path: run "make build" and addpath build/octave');

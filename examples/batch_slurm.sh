@@ -24,9 +24,7 @@ mkdir -p "$out"
 # As many plug-in threads as the task has cores (one by default).
 octave-cli --no-gui --norc --quiet --no-window-system --eval "
   addpath ('$root/build/octave');             % the plug-ins (or: pkg load regkern)
-  state = warning ('off', 'all');             % examples/demo.m shadows the host's demo
   addpath ('$root/examples');
-  warning (state);
   r = batch_subject ($subject, [64 64 48], ${SLURM_CPUS_PER_TASK:-1});
   save ('-v7', '$out/subject_$subject.mat', 'r');
   printf ('subject %d: correlation with D %.3f -> %.3f\n', r.subject, r.correlation);

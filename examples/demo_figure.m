@@ -20,5 +20,7 @@ function f = demo_figure (width, height)
     end
     warning (state);
   end
-  set (f, 'PaperUnits', 'inches', 'PaperPosition', [0 0 width height], 'Color', 'w');
+  % InvertHardcopy off: printing keeps the colours set here (an axes colour
+  % would otherwise turn white).
+  set (f, 'PaperUnits', 'inches', 'PaperPosition', [0 0 width height], 'Color', 'w', 'InvertHardcopy', 'off');
 end

@@ -1,7 +1,7 @@
 % demo_panel  One image panel of a demo figure: an array drawn with imagesc on
 % axes in voxels or intensities, y pointing up, with a labelled colour bar.
 %
-%   demo_panel (grid, k, x, y, values, range, map, heading, labels)
+%   ax = demo_panel (grid, k, x, y, values, range, map, heading, labels)
 %
 % grid     [rows cols] of the figure's panels; k: this panel's number (row-wise)
 % x, y     coordinates of the rows and columns of VALUES (voxels or intensities),
@@ -13,10 +13,13 @@
 % heading  title, one line; names are shown as written (no TeX)
 % labels   {x label, y label, colour bar label}
 %
+% ax       the panel's axes, for limits and ticks of the caller's own
+%
 % The axes keep the array's aspect ratio (square voxels) and the colour bar
 % runs along their full height, so the panel is laid out by hand in the
-% figure's PaperPosition (inches) rather than by subplot.
-function demo_panel (grid, k, x, y, values, range, map, heading, labels)
+% figure's PaperPosition (inches) rather than by subplot. Text takes the
+% figure's DefaultAxesFontSize.
+function ax = demo_panel (grid, k, x, y, values, range, map, heading, labels)
   paper = get (gcf (), 'PaperPosition');
   cell_w = paper(3) / grid(2);
   cell_h = paper(4) / grid(1);
@@ -47,6 +50,10 @@ function demo_panel (grid, k, x, y, values, range, map, heading, labels)
   ylabel (labels{2}, 'Interpreter', 'none');
   bar = colorbar ();
   ylabel (bar, labels{3}, 'Interpreter', 'none');
+  % Ticks on the labelled side only, pointing away from the bar: drawn
+  % inwards, or mirrored on the image's side, they cross the colours and
+  % stick out past the bar's corners.
+  set (bar, 'TickDirection', 'out', 'Box', 'off');
   % colorbar shrinks its axes to make room: put both where they belong
   set (ax, 'Position', to_figure ([x0 y0 w h]));
   set (bar, 'Position', to_figure ([x0 + w + 0.15, y0, 0.2, h]));

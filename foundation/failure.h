@@ -51,10 +51,10 @@ void record_failure(const char* plugin, GatewayError& error);
 // into an error (warning ('error', id)) may leave through the host's error
 // exit safely.
 struct GatewayWarnings {
-    static constexpr int capacity = 4;
+    static constexpr int capacity = 8;
     int count = 0;
     char condition[capacity][32] = {};
-    char message[capacity][512] = {};
+    char message[capacity][1024] = {};
 };
 
 // Records a warning with the identifier "<plug-in>:<condition>"; beyond the

@@ -68,6 +68,16 @@ void check_real_array(const mxArray* array, mxClassID expected, const char* clas
         if (sparse) fix = "full(" + fix + ")";
         if (complex) fix = "real(" + fix + ")";
         if (id != expected) fix = std::string(class_name) + "(" + fix + ")";
+        // Integer intensities (imread gives uint8 or uint16): converting
+        // them keeps 0..255, which the range [0 1] does not cover.
+        const bool integer = id != mxDOUBLE_CLASS && id != mxSINGLE_CLASS &&
+                             id != mxLOGICAL_CLASS && id != mxCHAR_CLASS;
+        if (input.intensities && integer && !complex) {
+            const std::string scaled = std::string("im2double(") + input.name + ")";
+            fix = (expected == mxSINGLE_CLASS ? "single(" + scaled + ")" : scaled) +
+                  " to scale its intensities to [0 1], or " + fix +
+                  " to keep them and give the range they span";
+        }
         // A double scalar given to a single plug-in: show the call to write.
         if (expected == mxSINGLE_CLASS && id == mxDOUBLE_CLASS && !sparse && !complex &&
             mxGetNumberOfElements(array) == 1)

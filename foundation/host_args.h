@@ -85,7 +85,7 @@ void mex_gateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[],
     std::array<T*, Call::output_count> outputs{};
     for (int k = 0; k < nlhs; ++k)
         outputs[k] = create_output<T>(&plhs[k], plan.output[k], plan.zero_fill);
-    Call::run(plan, outputs.data(), host_threads);
+    Call::run(plan, outputs.data(), host_threads, warnings);
 }
 
 // Raises the recorded error through the host (does not return) when there is

@@ -1,4 +1,5 @@
 #include "plain_array.h"
+#include "value_census.h"
 
 #include <cmath>
 #include <cstdio>
@@ -56,11 +57,15 @@ std::string value_text(double value, bool as_single)
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
     char text[40];
+    // Plain digits for magnitudes from 1e-4 to 1e6 ("210", not "2.1e+02").
+    const double magnitude = std::fabs(value);
+    const bool plain = magnitude >= 1e-4 && magnitude < 1e6;
     for (int digits = 1; digits <= 17; ++digits) {
         std::snprintf(text, sizeof text, "%.*g", digits, value);
         const double back = std::strtod(text, nullptr);
-        if (as_single ? static_cast<float>(back) == static_cast<float>(value) : back == value)
-            break;
+        const bool exact =
+            as_single ? static_cast<float>(back) == static_cast<float>(value) : back == value;
+        if (exact && !(plain && std::strchr(text, 'e'))) break;
     }
     return text;
 }
@@ -151,6 +156,84 @@ void check_min_elements(const PlainArray& array, int64_t needed, InputName input
         fail("sizeMismatch", label(input) + " has " + std::to_string(held) +
                                  (held == 1 ? " element" : " elements") + "; pass at least " +
                                  std::to_string(needed) + ", " + per);
+}
+
+std::string image_list(const std::vector<InputName>& names)
+{
+    std::string text;
+    for (size_t k = 0; k < names.size(); ++k) {
+        if (k > 0) text += k + 1 == names.size() ? " and " : ", ";
+        text += label(names[k]);
+    }
+    return text;
+}
+
+void warn_outside(GatewayWarnings& warnings, const char* condition,
+                  const std::vector<OutsideImage>& images, const std::string& interval,
+                  const std::string& spanning, bool as_single)
+{
+    if (images.empty()) return;
+    std::string message;
+    for (size_t k = 0; k < images.size(); ++k) {
+        const OutsideImage& image = images[k];
+        const long long percent = static_cast<long long>(
+            std::floor(100.0 * static_cast<double>(image.census.outside) /
+                       static_cast<double>(image.census.finite)));
+        if (k > 0) message += k + 1 == images.size() ? " and " : ", ";
+        message += label(image.name) + (k == 0 ? " has " : " ") + std::to_string(percent) + " %" +
+                   (k == 0 ? " of its finite values" : "") + " (" +
+                   value_text(image.least, as_single) + " to " +
+                   value_text(image.greatest, as_single) + ")";
+    }
+    const char* scale = as_single ? "single(im2double(" : "im2double(";
+    const char* close = as_single ? "))" : ")";
+    message += " outside " + interval + ", where they count in the edge bins; scale the images to it (" +
+               scale + images[0].name.name + close +
+               " for integer intensities, e.g. from imread) or pass an interval that spans them, " +
+               spanning;
+    warn(warnings, condition, message);
+}
+
+void warn_partner_shape(GatewayWarnings& warnings, const PlainArray& first, InputName first_name,
+                        const std::vector<InputName>& partners,
+                        const std::vector<const PlainArray*>& arrays)
+{
+    if (partners.empty()) return;
+    const bool one = partners.size() == 1;
+    std::string sizes;
+    bool alike = true;
+    for (size_t k = 0; k < partners.size(); ++k) {
+        if (k > 0) sizes += k + 1 == partners.size() ? " and " : ", ";
+        sizes += size_text(*arrays[k]);
+        alike = alike && size_text(*arrays[k]) == size_text(*arrays[0]);
+    }
+    if (!one && alike) sizes = "each " + size_text(*arrays[0]);
+    warn(warnings, "partnerShape",
+         image_list(partners) + (one ? " is " : " are ") + sizes + " but " + label(first_name) +
+             " is " + size_text(first) + ": " + (one ? "its" : "their") +
+             " elements pair with " + first_name.name +
+             "'s in column-major order, so the images do not line up; pass " +
+             (one ? "it" : "them") + " with the extents of " + first_name.name +
+             " (a transposed image: its transpose)");
+}
+
+bool same_layout(const PlainArray& first, const PlainArray& partner, int n)
+{
+    bool same = true;
+    for (int i = 0; i < n; ++i) {
+        const int64_t a = i < first.ndims ? extent_of(first, i) : 1;
+        const int64_t b = i < partner.ndims ? extent_of(partner, i) : 1;
+        same = same && a == b;
+    }
+    if (same) return true;
+    // Two vectors of one length pair element for element whatever their
+    // orientation, such as a(mask) with b(mask)', or a(:)' with b(:).
+    const auto is_vector = [n](const PlainArray& array) {
+        int long_axes = 0;
+        for (int i = 0; i < n && i < array.ndims; ++i) long_axes += extent_of(array, i) != 1;
+        return long_axes <= 1;
+    };
+    return is_vector(first) && is_vector(partner) && first.count == partner.count;
 }
 
 }  // namespace regkern

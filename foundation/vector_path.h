@@ -19,8 +19,19 @@
 #endif
 #endif
 
-#if defined(__GNUC__) || defined(__clang__)
+// GCC and clang need a function's instruction set to compile its
+// intrinsics; Microsoft's compiler compiles any intrinsic anywhere and has
+// no such attribute. (scripts/check_msvc_syntax.sh defines it empty itself,
+// to compile the code as Microsoft's compiler sees it.)
+#ifndef REGKERN_TARGET
+#if defined(_MSC_VER) && !defined(__clang__)
+#define REGKERN_TARGET(isa)
+#else
 #define REGKERN_TARGET(isa) __attribute__((target(isa)))
+#endif
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
 // Inlines everything a path's entry calls into it, so that its lane
 // operations are compiled for its instruction set and kept in registers.
 #define REGKERN_FLATTEN __attribute__((flatten))
@@ -28,7 +39,6 @@
 // A loop-unrolling hint that other compilers read as nothing.
 #define REGKERN_UNROLL(n) REGKERN_PRAGMA(GCC unroll n)
 #else
-#define REGKERN_TARGET(isa)
 #define REGKERN_FLATTEN
 #define REGKERN_UNROLL(n)
 #endif
@@ -55,8 +65,10 @@ inline const char* vector_path_name(VectorPath path)
 #ifdef REGKERN_CPUID_INTRINSICS
 // The widest path by the processor's own answers (cpuid) and the operating
 // system's (xgetbv: which register state it saves on a thread switch): the
-// detection for Microsoft's compiler, which has no __builtin_cpu_supports.
-inline VectorPath cpuid_vector_path()
+// detection for Microsoft's compiler (and clang for its targets), which has
+// no __builtin_cpu_supports. xgetbv runs only where cpuid reports it
+// (OSXSAVE).
+REGKERN_TARGET("xsave") inline VectorPath cpuid_vector_path()
 {
     int r[4];  // eax, ebx, ecx, edx
     __cpuidex(r, 0, 0);
@@ -84,9 +96,9 @@ inline VectorPath cpuid_vector_path()
 // The widest path this processor runs; the one place that asks it.
 inline VectorPath fastest_vector_path()
 {
-#if defined(REGKERN_X86_VECTORS) && (defined(__GNUC__) || defined(__clang__))
+#if defined(REGKERN_X86_VECTORS) && (defined(__GNUC__) || defined(__clang__)) && !defined(_MSC_VER)
     // (These checks include the operating system's support for the wider
-    // registers.)
+    // registers. clang for MSVC targets has no run-time library for them.)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
         return VectorPath::avx512;

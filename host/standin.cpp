@@ -38,9 +38,8 @@ namespace {
 std::mutex registry_mutex;
 long live_count = 0;
 double thread_count_value = 2.0;
-long warnings_issued = 0;
 bool warnings_are_errors = false;
-standin::Warning latest_warning;
+std::vector<standin::Warning> issued_warnings;
 
 // Per calling thread: where the error exit jumps to, what it said, and the
 // arrays created during the current call.
@@ -247,8 +246,7 @@ void mexWarnMsgIdAndTxt(const char* id, const char* format, ...)
     va_end(args);
     {
         std::lock_guard<std::mutex> lock(registry_mutex);
-        ++warnings_issued;
-        latest_warning = standin::Warning{id, message};
+        issued_warnings.push_back(standin::Warning{id, message});
     }
     if (warnings_are_errors) {
         std::snprintf(error_id, sizeof error_id, "%s", id);
@@ -331,20 +329,25 @@ double thread_count() { return thread_count_value; }
 long warning_count()
 {
     std::lock_guard<std::mutex> lock(registry_mutex);
-    return warnings_issued;
+    return static_cast<long>(issued_warnings.size());
 }
 
 Warning last_warning()
 {
     std::lock_guard<std::mutex> lock(registry_mutex);
-    return latest_warning;
+    return issued_warnings.empty() ? Warning{} : issued_warnings.back();
+}
+
+std::vector<Warning> warnings()
+{
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    return issued_warnings;
 }
 
 void reset_warnings()
 {
     std::lock_guard<std::mutex> lock(registry_mutex);
-    warnings_issued = 0;
-    latest_warning = Warning{};
+    issued_warnings.clear();
 }
 
 void set_warnings_as_errors(bool on) { warnings_are_errors = on; }

@@ -2,7 +2,7 @@
 // its mexFunction the way MATLAB would. Arrays are column-major, creation is
 // zero-filled, dimensions are 32-bit, the error exit never returns (it jumps
 // back to call()), "maxNumCompThreads" answers what set_thread_count set, and
-// warnings are counted and the last one kept.
+// warnings are kept in the order issued.
 #pragma once
 
 #include <cstddef>
@@ -78,15 +78,16 @@ void set_thread_count(double value);
 double thread_count();
 
 // Warnings the plug-ins issued (mexWarnMsgIdAndTxt) since the last
-// reset_warnings, and the last one. A warning issued from any thread but the
-// one running call() aborts the program: only mexFunction's thread may talk
-// to the host.
+// reset_warnings: how many, the last one, and all in the order issued. A
+// warning issued from any thread but the one running call() aborts the
+// program: only mexFunction's thread may talk to the host.
 struct Warning {
     std::string id;
     std::string message;
 };
 long warning_count();
 Warning last_warning();
+std::vector<Warning> warnings();
 void reset_warnings();
 // From now on, a warning leaves the call through the error exit with the
 // warning's identifier and message, as the host does for a warning the user

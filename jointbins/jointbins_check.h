@@ -9,15 +9,18 @@
 // element count of the first image.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "indexing.h"
 #include "jointbins_sample.h"
 #include "memory.h"
 #include "plain_array.h"
+#include "value_census.h"
 
 namespace regkern {
 
@@ -26,7 +29,7 @@ enum JointbinsOutput { OUT_JOINT = 0, OUT_FIRST, OUT_SECOND, JOINTBINS_OUTPUTS }
 
 // The inputs as messages name them (the names of the plug-ins' help).
 constexpr InputName jointbins_input_names[JOINTBINS_INPUTS] = {
-    {"image1", 1}, {"image2", 2}, {"lower", 3}, {"upper", 4}, {"bins", 5}};
+    {"image1", 1, true}, {"image2", 2, true}, {"lower", 3}, {"upper", 4}, {"bins", 5}};
 
 constexpr CallSignature jointbins_signature = {JOINTBINS_INPUTS, "five inputs are required.",
                                                JOINTBINS_OUTPUTS, "Three outputs are required",
@@ -62,15 +65,29 @@ int32_t jointbins_bin_count(T bin_value)
     return to_int(value);
 }
 
-// Calls that are carried out but can only be a mistake: bounds that are not
-// finite (every sample then adds nothing, or all land in one bin) or equal
-// (every sample lands in an edge bin or adds nothing).
+// Calls that are carried out but can only be a mistake: no samples (every
+// output is 0/0), image2 laid out otherwise than image1 (most often a
+// transposed image), bounds that are not finite (every sample then adds
+// nothing, or all land in one bin), equal (every sample lands in an edge bin
+// or adds nothing) or reversed (the histograms come out mirrored).
 template <class T>
-void warn_jointbins_call(const JointbinsInputs<T>& in, GatewayWarnings& warnings)
+void warn_jointbins_call(const PlainArray* inputs, const JointbinsInputs<T>& in,
+                         GatewayWarnings& warnings)
 {
-    if (in.count == 0) return;
-    const std::string lower = label(jointbins_input_names[IN_LOWER]);
-    const std::string upper = label(jointbins_input_names[IN_UPPER]);
+    const InputName* const names = jointbins_input_names;
+    if (in.count == 0) {
+        warn(warnings, "noSamples",
+             label(names[IN_FIRST]) + " is empty (" + size_text(inputs[IN_FIRST]) +
+                 "): there are no samples, and every output is NaN (0/0); pass images that "
+                 "hold samples");
+        return;
+    }
+    const int64_t axes = std::max(inputs[IN_FIRST].ndims, inputs[IN_SECOND].ndims);
+    if (!same_layout(inputs[IN_FIRST], inputs[IN_SECOND], static_cast<int>(axes)))
+        warn_partner_shape(warnings, inputs[IN_FIRST], names[IN_FIRST], {names[IN_SECOND]},
+                           {&inputs[IN_SECOND]});
+    const std::string lower = label(names[IN_LOWER]);
+    const std::string upper = label(names[IN_UPPER]);
     const bool lower_finite = std::isfinite(in.lower), upper_finite = std::isfinite(in.upper);
     if (!lower_finite || !upper_finite) {
         std::string received;
@@ -84,7 +101,42 @@ void warn_jointbins_call(const JointbinsInputs<T>& in, GatewayWarnings& warnings
         warn(warnings, "equalBounds",
              lower + " and " + upper + " are both " + value_text(in.lower) +
                  ": every sample lands in an edge bin or adds nothing; pass upper > lower");
+    } else if (in.upper < in.lower) {
+        warn(warnings, "reversedBounds",
+             lower + " is " + value_text(in.lower) + " and " + upper + " is " +
+                 value_text(in.upper) +
+                 ": the bins run downwards and the histograms come out mirrored; pass lower < "
+                 "upper (swap them)");
     }
+}
+
+// After the accumulation: images mostly outside sound bounds, from the
+// samples the accumulation counted while clamping them.
+template <class T>
+void warn_jointbins_outside(const JointbinsInputs<T>& in, const JointbinsTally& tally,
+                            GatewayWarnings& warnings)
+{
+    if (in.count == 0 || !std::isfinite(in.lower) || !std::isfinite(in.upper) ||
+        !(in.lower < in.upper))
+        return;
+    std::vector<OutsideImage> outside;
+    double least = in.lower, greatest = in.upper;
+    const T* const data[2] = {in.first, in.second};
+    for (int k = 0; k < 2; ++k) {
+        OutsideImage image = {jointbins_input_names[k],
+                              RangeCensus{in.count - tally.not_finite[k], tally.outside[k]}, 0, 0};
+        if (!mostly_outside(image.census)) continue;
+        finite_extremes(data[k], in.count, image.least, image.greatest);
+        least = std::fmin(least, image.least);
+        greatest = std::fmax(greatest, image.greatest);
+        outside.push_back(image);
+    }
+    if (outside.empty()) return;
+    const bool single = sizeof(T) == sizeof(float);
+    warn_outside(warnings, "outOfBounds", outside,
+                 "[lower, upper] = [" + value_text(in.lower) + ", " + value_text(in.upper) + "]",
+                 "lower = " + value_text(least, single) + ", upper = " + value_text(greatest, single),
+                 single);
 }
 
 // Checks a call of the joint histogram on its JOINTBINS_INPUTS inputs (of
@@ -114,7 +166,7 @@ JointbinsPlan<T> check_jointbins(const PlainArray* in, GatewayWarnings& warnings
                              "the joint histogram of " + std::to_string(job.bins) + " x " +
                                  std::to_string(job.bins) + " bins",
                              "pass fewer bins");
-    warn_jointbins_call(job, warnings);
+    warn_jointbins_call(in, job, warnings);
 
     plan.output[OUT_JOINT] = OutputShape{2, {job.bins, job.bins, 0}};
     plan.output[OUT_FIRST] = OutputShape{1, {job.bins, 0, 0}};

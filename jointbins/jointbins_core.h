@@ -12,12 +12,16 @@ namespace regkern {
 // histogram and the two B-element single-image histograms. One pass on the
 // calling thread, whatever host_threads says: every cell takes its
 // additions in sample order, and the samples cannot be split among workers
-// without splitting those sums.
+// without splitting those sums. The pass also counts the samples outside
+// the bounds, for the warning that most of an image lies there.
 template <class T>
-void run_jointbins(const JointbinsPlan<T>& plan, T* joint, T* first, T* second, double host_threads)
+void run_jointbins(const JointbinsPlan<T>& plan, T* joint, T* first, T* second, double host_threads,
+                   GatewayWarnings& warnings)
 {
     (void)host_threads;
-    jointbins_accumulate(plan.in, JointbinsOutputs<T>{joint, first, second});
+    JointbinsTally tally = {static_cast<double>(plan.in.bin_value) * (1.0 + 0x1p-20), {0, 0}, {0, 0}};
+    jointbins_accumulate(plan.in, JointbinsOutputs<T>{joint, first, second, &tally});
+    warn_jointbins_outside(plan.in, tally, warnings);
 }
 
 // A joint-histogram plug-in for the front ends.
@@ -32,10 +36,11 @@ struct JointbinsCall {
     {
         return check_jointbins<T>(inputs, warnings);
     }
-    static void run(const Plan& plan, T* const* outputs, double host_threads)
+    static void run(const Plan& plan, T* const* outputs, double host_threads,
+                    GatewayWarnings& warnings)
     {
         run_jointbins(plan, outputs[OUT_JOINT], outputs[OUT_FIRST], outputs[OUT_SECOND],
-                      host_threads);
+                      host_threads, warnings);
     }
 };
 

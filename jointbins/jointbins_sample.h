@@ -40,12 +40,33 @@ struct JointbinsInputs {
     int32_t bins;     // B, with B * B inside int32
 };
 
+// Samples of each image (0: image1, 1: image2) outside the bounds, counted
+// where the accumulation clamps them: samples inside the bins never get
+// there, so a call within its bounds does no counting at all. A position
+// counts as above the bounds beyond K (1 + 2^-20), so that rounding cannot
+// put a sample equal to U there.
+struct JointbinsTally {
+    double top;               // K (1 + 2^-20)
+    int64_t outside[2];       // positions below 0 or above top
+    int64_t not_finite[2];    // NaN and infinite positions
+};
+
 template <class T>
 struct JointbinsOutputs {
     T* joint;   // B x B, zero-filled, cell (i, j) at i + j * B
     T* first;   // B, zero-filled
     T* second;  // B, zero-filled
+    JointbinsTally* tally;
 };
+
+template <class T>
+inline void tally_position(JointbinsTally& tally, int image, T position)
+{
+    if (!std::isfinite(position))
+        ++tally.not_finite[image];
+    else if (position < 0 || position > tally.top)
+        ++tally.outside[image];
+}
 
 // The position s * (v - L) of a sample value v, rounded to T.
 template <class T>
@@ -173,6 +194,8 @@ inline void add_positions(JointbinsOutputs<T> out, int32_t nb, T px, T py)
         add_weight(out.second[y0 + 1], gy1);
         return;
     }
+    tally_position(*out.tally, 0, px);
+    tally_position(*out.tally, 1, py);
     if (std::isnan(px) || std::isnan(py)) return;
     add_shares(out, nb, share_position(px, nb - 1), share_position(py, nb - 1));
 }

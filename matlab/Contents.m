@@ -22,5 +22,6 @@
 % Joint histogram (linear bin sharing)
 %   jointbins_f64        - Joint and single-image histograms of two images (double).
 %   jointbins_f32        - The same in single precision.
+%   mutual_information   - Mutual information from their joint histogram (M-file).
 %
 % Type "help regkern" for an overview.

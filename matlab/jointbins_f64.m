@@ -20,7 +20,7 @@ function varargout = jointbins_f64 (varargin)
 %     upper    scalar, an intensity: position BINS, one bin past the last.
 %              Samples from lower + (B-1)*(upper-lower)/bins up, upper
 %              included, count wholly in the last bin. upper < lower runs
-%              the bins downwards.
+%              the bins downwards (with a warning).
 %     bins     scalar, finite, 1 <= bins < 46341. There are B = fix (bins)
 %              bins per axis; the scale uses bins itself, so 4.9 gives 4
 %              bins of width (upper - lower)/4.9.
@@ -35,7 +35,7 @@ function varargout = jointbins_f64 (varargin)
 %   On finite data each output sums to 1. A NaN sample in either image adds
 %   nothing but still counts in N. An infinite sample, or one too large for
 %   the bin above it to be told apart, goes wholly to the edge bin. An empty
-%   image1 gives NaN (0/0) everywhere.
+%   image1 gives NaN (0/0) everywhere (with a warning).
 %
 %   Errors: identifier jointbins_f64:<condition>, raised before any output
 %   is made. The message names the input as above, "bins (input 5)",
@@ -62,6 +62,15 @@ function varargout = jointbins_f64 (varargin)
 %                      adds nothing, or all land in one bin
 %     equalBounds   lower equals upper: every sample lands in an edge bin
 %                   or adds nothing
+%     reversedBounds  upper < lower: the bins run downwards and the
+%                     histograms come out mirrored
+%     noSamples     image1 is empty: every output is NaN (0/0)
+%     partnerShape  image2 has other extents than image1 although it holds
+%                   enough elements: it is read in image1's layout, so
+%                   the images do not line up (most often a transposed one)
+%     outOfBounds   more than half of the finite values of image1 or image2
+%                   lie outside [lower, upper] (e.g. integer intensities
+%                   0..255 against [0, 1]): they count in the edge bins
 %
 %   Example:
 %     image1 = [1 6.5];  image2 = [3 8];

@@ -24,6 +24,7 @@ function regkern ()
 %   Joint histogram (linear bin sharing)
 %     jointbins_f64        - Joint and single-image histograms of two images (double).
 %     jointbins_f32        - The same in single precision.
+%     mutual_information   - Mutual information from their joint histogram (M-file).
 %
 %   Every plug-in takes and returns arrays of one class: double for the _f64
 %   plug-ins and single for the _f32 ones, scalar inputs included. Arrays

@@ -70,6 +70,12 @@ function varargout = remap_plane_f64 (varargin)
 %                   every pixel maps to min
 %     extraSlices   A, B, C, D or weights has more than one slice: only
 %                   the first slice of each is used
+%     partnerShape  B, C or D has other extents than A although it holds
+%                   enough elements: it is read in A's layout, so the
+%                   images do not line up (most often a transposed image)
+%     outOfRange    more than half of the finite values of A, B, C or D
+%                   lie outside range (e.g. integer intensities 0..255
+%                   against [0 1]): they all count in the edge bins
 %
 %   Example:
 %     [x, y] = ndgrid (1:40, 1:30);

@@ -71,6 +71,12 @@ function varargout = remap_vol_f32 (varargin)
 %     extraSlices   A, B, C, D or weights holds more than one volume (an
 %                   extent beyond the third above 1): only the first volume
 %                   of each is used
+%     partnerShape  B, C or D has other extents than A although it holds
+%                   enough elements: it is read in A's layout, so the
+%                   images do not line up (most often a transposed image)
+%     outOfRange    more than half of the finite values of A, B, C or D
+%                   lie outside range (e.g. integer intensities 0..255
+%                   against [0 1]): they all count in the edge bins
 %
 %   Example:
 %     [x, y, z] = ndgrid (1:24, 1:24, 1:16);

@@ -2,7 +2,8 @@
 # make_package.sh [OUTDIR]: assembles the Octave package regkern-<version>.tar.gz
 # in OUTDIR (default: build/ of the source tree) and prints its path.
 #
-# Layout, as "pkg install" expects it: DESCRIPTION, INDEX, COPYING; inst/ with
+# Layout, as "pkg install" expects it: DESCRIPTION, INDEX, COPYING (the
+# top-level LICENSE); inst/ with
 # Contents.m, the overview regkern.m and the M-file functions; src/ with the
 # plug-in sources, the plug-ins' help files (help/), build_facts.txt and the
 # Makefile that builds the plug-ins with the installing Octave's mkoctfile and
@@ -38,7 +39,8 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 dir=$stage/$name
 mkdir -p "$dir/inst" "$dir/src/help"
-cp "$root/package/DESCRIPTION" "$root/package/COPYING" "$dir/"
+cp "$root/package/DESCRIPTION" "$dir/"
+cp "$root/LICENSE" "$dir/COPYING"
 contents_to_index "$root/matlab/Contents.m" >"$dir/INDEX"
 plugins=$(sed -n 's|^plugins *+= *||p' "$root/build_facts.txt")
 for file in "$root"/matlab/*.m; do

@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "remap_worker.h"
+#include "remap_block.h"
 
 namespace regkern {
 

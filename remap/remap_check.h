@@ -12,8 +12,10 @@
 
 #include "indexing.h"
 #include "plain_array.h"
+#include "remap_block.h"
 #include "remap_geometry.h"
-#include "remap_worker.h"
+#include "value_census.h"
+#include "worker_threads.h"
 
 namespace regkern {
 
@@ -32,7 +34,7 @@ enum RemapOutput { OUT_MAPPED_A = 0, OUT_MAPPED_B, REMAP_OUTPUTS };
 
 // The inputs as messages name them (the names of the plug-ins' help).
 constexpr InputName remap_input_names[REMAP_INPUTS] = {
-    {"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}, {"range", 5}, {"bins", 6}, {"weights", 7}, {"spacing", 8}};
+    {"A", 1, true}, {"B", 2, true}, {"C", 3, true}, {"D", 4, true}, {"range", 5}, {"bins", 6}, {"weights", 7}, {"spacing", 8}};
 
 constexpr CallSignature remap_signature = {REMAP_INPUTS, "8 inputs are required.", REMAP_OUTPUTS,
                                            "2 outputs are required", remap_input_names};
@@ -44,6 +46,7 @@ constexpr CallSignature remap_signature = {REMAP_INPUTS, "8 inputs are required.
 template <class T>
 struct RemapPlan {
     RemapShared<T> shared;  // inputs, extents and settings; the run adds the rest
+    T range_max;            // for the census of the images against the range
     int dims;               // 2 (plane) or 3 (volume)
     int32_t grid_size[3];   // blocks per axis
     int64_t blocks;
@@ -158,9 +161,80 @@ bool blocks_cover_image(const RemapShared<T>& s, const int32_t (&grid_size)[3], 
     return true;
 }
 
+// Images that lie mostly outside the range (integer intensities against
+// [0 1], say): every such voxel counts in an edge bin and maps to the same
+// level. One pass over each distinct image, shared among the call's
+// workers, before the remapping starts; a second, on the calling thread,
+// only for an image that warns.
+template <class T>
+struct CensusTask {
+    const T* images[4];
+    int count;          // distinct images
+    int64_t begin, end;  // this worker's voxels
+    T lo, hi;
+    int64_t* inside;    // per distinct image
+};
+
+template <class T>
+void warn_remap_outside(const RemapPlan<T>& plan, double host_threads, GatewayWarnings& warnings)
+{
+    const RemapShared<T>& s = plan.shared;
+    const int64_t voxels =
+        static_cast<int64_t>(s.image_size[0]) * s.image_size[1] * s.image_size[2];
+    if (voxels == 0) return;
+    const T* const all[4] = {s.image_a, s.image_b, s.image_c, s.image_d};
+    CensusTask<T> shape = {};
+    int input[4] = {};
+    for (int k = 0; k < 4; ++k) {
+        bool repeated = false;  // (A, D, A, D) is a common call
+        for (int j = 0; j < k; ++j) repeated = repeated || all[j] == all[k];
+        if (repeated) continue;
+        input[shape.count] = IN_IMAGE_A + k;
+        shape.images[shape.count++] = all[k];
+    }
+    shape.lo = s.min;
+    shape.hi = plan.range_max;
+    // A worker per million voxels at most: smaller images are not worth a thread.
+    const int32_t workers = worker_count(host_threads, voxels / (1 << 20) + 1);
+    std::vector<int64_t> inside(static_cast<size_t>(workers) * 4, 0);
+    std::vector<CensusTask<T>> tasks(workers, shape);
+    for (int32_t t = 0; t < workers; ++t) {
+        tasks[t].begin = voxels * t / workers;
+        tasks[t].end = voxels * (t + 1) / workers;
+        tasks[t].inside = &inside[static_cast<size_t>(t) * 4];
+    }
+    run_workers(tasks, [](const CensusTask<T>* task) {
+        for (int i = 0; i < task->count; ++i)
+            task->inside[i] = count_inside(task->images[i] + task->begin, task->end - task->begin,
+                                           task->lo, task->hi);
+    });
+
+    std::vector<OutsideImage> outside;
+    double least = s.min, greatest = plan.range_max;
+    for (int i = 0; i < shape.count; ++i) {
+        int64_t held = 0;
+        for (int32_t t = 0; t < workers; ++t) held += inside[static_cast<size_t>(t) * 4 + i];
+        OutsideImage image = {remap_input_names[input[i]], RangeCensus{}, 0, 0};
+        if (!mostly_outside(shape.images[i], voxels, held, image.census)) continue;
+        finite_extremes(shape.images[i], voxels, image.least, image.greatest);
+        least = std::fmin(least, image.least);
+        greatest = std::fmax(greatest, image.greatest);
+        outside.push_back(image);
+    }
+    if (outside.empty()) return;
+    const bool single = sizeof(T) == sizeof(float);
+    warn_outside(warnings, "outOfRange", outside,
+                 label(remap_input_names[IN_RANGE]) + ", [" + value_text(s.min) + " " +
+                     value_text(plan.range_max) + "]",
+                 "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
+                 single);
+}
+
 // Calls that are carried out but can only be a mistake: inputs with slices
-// beyond the D extents read, and window weights that gather nothing (every
-// voxel then maps to min).
+// beyond the D extents read, partners laid out otherwise than A (most often
+// a transposed image), and window weights that gather nothing (every voxel
+// then maps to min). Images mostly outside the range: warn_remap_outside,
+// in the run.
 template <class T, int D>
 void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxels,
                      GatewayWarnings& warnings)
@@ -168,17 +242,21 @@ void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxe
     const int64_t window_count = static_cast<int64_t>(s.window_size[0]) * s.window_size[1] *
                                  s.window_size[2];
     std::vector<InputName> sliced;
-    for (int k : {IN_IMAGE_A, IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D, IN_WEIGHTS}) {
-        const int64_t read = k == IN_WEIGHTS ? window_count : voxels;
-        if (has_extra_slices(in[k], D) && static_cast<int64_t>(in[k].count) > read)
+    for (int k : {IN_IMAGE_A, IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D, IN_WEIGHTS})
+        if (has_unread_slices(in[k], D, k == IN_WEIGHTS ? window_count : voxels))
             sliced.push_back(remap_input_names[k]);
-    }
     warn_extra_slices(warnings, sliced, D);
 
     if (voxels == 0) return;
-    bool all_zero = true;
-    for (int64_t i = 0; i < window_count && all_zero; ++i) all_zero = s.weights[i] == 0;
-    if (all_zero)
+    std::vector<InputName> misshapen;
+    std::vector<const PlainArray*> arrays;
+    for (int k : {IN_IMAGE_B, IN_IMAGE_C, IN_IMAGE_D}) {
+        if (same_layout(in[IN_IMAGE_A], in[k], D)) continue;
+        misshapen.push_back(remap_input_names[k]);
+        arrays.push_back(&in[k]);
+    }
+    warn_partner_shape(warnings, in[IN_IMAGE_A], remap_input_names[IN_IMAGE_A], misshapen, arrays);
+    if (all_zero(s.weights, window_count))
         warn(warnings, "zeroWeights",
              label(remap_input_names[IN_WEIGHTS]) + " is " +
                  (window_count == 0 ? "empty (" + size_text(in[IN_WEIGHTS]) + ")" : "all zero") +
@@ -218,6 +296,7 @@ RemapPlan<T> check_remap(const PlainArray* in, GatewayWarnings& warnings)
 
     const RemapSettings<T> settings = read_remap_settings<T>(in);
     s.min = settings.min;
+    plan.range_max = settings.max;
     s.bins = settings.bins;
     s.nb = static_cast<int32_t>(settings.bins);
     s.spacing = settings.spacing;

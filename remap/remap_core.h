@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "remap_check.h"
-#include "remap_schedule.h"
+#include "remap_worker.h"
 #include "scratch.h"
 #include "worker_threads.h"
 
@@ -112,12 +112,15 @@ void run_remap_layers(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_
 
 // Fills the outputs of a planned call (each as many elements as the plan's
 // output shape, zero-filled when plan.zero_fill says so) on up to
-// host_threads threads (the host's "maxNumCompThreads"; worker_count).
-// Throws a Failure: outOfMemory, threadStart.
+// host_threads threads (the host's "maxNumCompThreads"; worker_count), after
+// the census of the images against the range (outOfRange). Throws a
+// Failure: outOfMemory, threadStart.
 template <class T>
-void run_remap(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_threads)
+void run_remap(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_threads,
+               GatewayWarnings& warnings)
 {
     try {
+        warn_remap_outside(plan, host_threads, warnings);
         run_remap_layers(plan, out_a, out_b, host_threads);
     } catch (...) {
         rethrow_as_failure();
@@ -137,9 +140,10 @@ struct RemapCall {
     {
         return check_remap<T, D>(inputs, warnings);
     }
-    static void run(const Plan& plan, T* const* outputs, double host_threads)
+    static void run(const Plan& plan, T* const* outputs, double host_threads,
+                    GatewayWarnings& warnings)
     {
-        run_remap(plan, outputs[OUT_MAPPED_A], outputs[OUT_MAPPED_B], host_threads);
+        run_remap(plan, outputs[OUT_MAPPED_A], outputs[OUT_MAPPED_B], host_threads, warnings);
     }
 };
 

@@ -241,6 +241,7 @@ for t in "${targets[@]}"; do
   lines+=("$(printf '%s (%s): %s [%ds]' "$t" "$(describe "$t")" "$result" $((SECONDS - start)))")
   echo "== ${lines[-1]}"
 done
+if msvc=$(BUILD=$BUILD scripts/check_msvc_syntax.sh 2>&1); then passed=$((passed + 1)); else failed=$((failed + 1)); fi; lines+=("$msvc")
 [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null
 echo
 printf '%s\n' "${lines[@]}"

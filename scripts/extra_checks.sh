@@ -6,9 +6,9 @@
 #             also proves that its failed call leaks nothing; float-cast-
 #             overflow named as well, since GCC's "undefined" leaves out the
 #             check that a value converted to an integer is finite and in
-#             range), and the remapping tests and the field-inversion test of
-#             every vector path and worker count, which run several thread
-#             counts, under
+#             range), and the tests of the threaded plug-ins (the remapping
+#             tests and the field-inversion test of every vector path and
+#             worker count, which run several thread counts) under
 #             ThreadSanitizer;
 #   fuzz      one libFuzzer target per plug-in family, each for a bounded
 #             time, starting from the seed corpus in fuzz/corpus/.
@@ -99,7 +99,7 @@ run_asan_suite() {
   (cd "$ASAN_DIR" && ctest --output-on-failure -j"$JOBS" -R '^(cpp|cases)\.')
 }
 
-run_tsan_remap() {
+run_tsan_threaded_tests() {
   local t
   for t in test_remap test_remap_faults test_dispinvert_paths; do
     "$TSAN_DIR/tests/$t" || return 1
@@ -119,7 +119,7 @@ sanitize() {
   stage tsan-build configure_and_build "$TSAN_DIR" "${SANITIZER_FLAGS[@]}" -DREGKERN_SANITIZE=thread -- \
     test_remap test_remap_faults test_dispinvert_paths
   [ "$result" = ok ] || return
-  stage tsan-remap run_tsan_remap
+  stage tsan-threads run_tsan_threaded_tests
 }
 
 # fuzz_target FAMILY: one bounded run; new inputs go to a scratch corpus in

@@ -234,7 +234,7 @@ for i in "${selected[@]}"; do
       ;;
     *)
       killed=$((killed + 1))
-      failing=$(grep -oE '[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)[^)]*\)' "$log" |
+      failing=$(grep -oE '[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|NUMERICAL|ILLEGAL|BUS|Subprocess aborted|Exception)[^)]*\)' "$log" |
         sed 's/^[0-9]* - //' | paste -sd' ' | cut -c1-70)
       echo "$label killed    ${took}s  by ${failing:-?}"
       ;;

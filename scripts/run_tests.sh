@@ -76,6 +76,8 @@ else
     grep -vE '^ *(Start +[0-9]+:|[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed)' "$ctest_log"
   fi
   echo "== ctest: $((total - bad)) of $total passed ($((SECONDS - start)) s)"
+  # Tests that skip a part say why on a line of their output ("skipped: ...").
+  grep -hE '^skipped: ' "$BUILD/Testing/Temporary/LastTest.log" 2>/dev/null | sort -u | sed 's/^/== /'
 fi
 
 if [ "$mode" = test ] && [ -x scripts/extra_checks.sh ]; then

@@ -111,35 +111,43 @@ TYPED_TEST(VolumeResults, MatchesTheModelBitForBitOnRandomFields)
 // Grids wide enough for whole footprints inside and rows whose length is a
 // multiple of 4096 bytes, which the plug-ins store rotated while they splat;
 // smooth fields with some samples thrown far, across the faces or onto
-// integral positions.
+// integral positions. In double, last, layers of sums larger than the 16 MB
+// pieces the sums come in, so that each layer is a piece of its own, with a
+// kernel that spreads across the two.
 TYPED_TEST(VolumeResults, MatchesTheModelOnLongRows)
 {
     using T = TypeParam;
     std::mt19937 rng(4096);
     const int wide = 4096 / static_cast<int>(sizeof(T));
-    for (const auto& grid : std::vector<std::vector<int>>{{wide, 5, 4}, {37, 6, 5}}) {
-        for (const auto& kdims : std::vector<std::vector<int>>{{3, 3, 3}, {4, 2, 5}}) {
-            SCOPED_TRACE(::testing::Message() << "grid " << grid[0] << "x" << grid[1] << "x"
-                                              << grid[2] << " kernel " << kdims[0] << "x"
-                                              << kdims[1] << "x" << kdims[2]);
-            const int64_t n = count_of(grid);
-            std::vector<std::vector<T>> b(3);
-            for (int a = 0; a < 3; ++a) b[a] = random_component<T>(rng, n, grid[a]);
-            const auto h = random_kernel<T>(rng, count_of(kdims));
-            auto ax = standin::make_filled<T>(grid, b[0]);
-            auto ay = standin::make_filled<T>(grid, b[1]);
-            auto az = standin::make_filled<T>(grid, b[2]);
-            auto ak = standin::make_filled<T>(kdims, h);
-            auto result =
-                this->call(Volume<T>::plugin, 3, {ax.get(), ay.get(), az.get(), ak.get()});
-            ASSERT_TRUE(result.ok) << result.message;
-            const auto expected = reference::invert_volume<T>(
-                b[0], b[1], b[2], grid[0], grid[1], grid[2], h, kdims[0], kdims[1], kdims[2],
-                Volume<T>::i_outermost);
-            EXPECT_TRUE(same_bits(values_of<T>(result.outputs[0]), expected.fx));
-            EXPECT_TRUE(same_bits(values_of<T>(result.outputs[1]), expected.fy));
-            EXPECT_TRUE(same_bits(values_of<T>(result.outputs[2]), expected.fz));
-        }
+    struct Shape {
+        std::vector<int> grid, kdims;
+    };
+    std::vector<Shape> cases = {{{wide, 5, 4}, {3, 3, 3}}, {{wide, 5, 4}, {4, 2, 5}},
+                                {{37, 6, 5}, {3, 3, 3}},   {{37, 6, 5}, {4, 2, 5}}};
+    if (sizeof(T) == 8) cases.push_back({{1024, 600, 2}, {1, 1, 2}});
+    for (const Shape& c : cases) {
+        const std::vector<int>& grid = c.grid;
+        const std::vector<int>& kdims = c.kdims;
+        SCOPED_TRACE(::testing::Message() << "grid " << grid[0] << "x" << grid[1] << "x"
+                                          << grid[2] << " kernel " << kdims[0] << "x"
+                                          << kdims[1] << "x" << kdims[2]);
+        const int64_t n = count_of(grid);
+        std::vector<std::vector<T>> b(3);
+        for (int a = 0; a < 3; ++a) b[a] = random_component<T>(rng, n, grid[a]);
+        const auto h = random_kernel<T>(rng, count_of(kdims));
+        auto ax = standin::make_filled<T>(grid, b[0]);
+        auto ay = standin::make_filled<T>(grid, b[1]);
+        auto az = standin::make_filled<T>(grid, b[2]);
+        auto ak = standin::make_filled<T>(kdims, h);
+        auto result =
+            this->call(Volume<T>::plugin, 3, {ax.get(), ay.get(), az.get(), ak.get()});
+        ASSERT_TRUE(result.ok) << result.message;
+        const auto expected = reference::invert_volume<T>(
+            b[0], b[1], b[2], grid[0], grid[1], grid[2], h, kdims[0], kdims[1], kdims[2],
+            Volume<T>::i_outermost);
+        EXPECT_TRUE(same_bits(values_of<T>(result.outputs[0]), expected.fx));
+        EXPECT_TRUE(same_bits(values_of<T>(result.outputs[1]), expected.fy));
+        EXPECT_TRUE(same_bits(values_of<T>(result.outputs[2]), expected.fz));
     }
 }
 

@@ -1,6 +1,7 @@
 // jointbins_f64 / jointbins_f32: argument checks, non-finite and huge
 // positions, unusable bin counts and oversized inputs. Every call, rejected
 // or not, leaves no host array behind.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "address_limit.h"
 #include "memory.h"
+#include "system_memory.h"
 #include "test_jointbins_support.h"
 
 // Address and thread sanitizers reserve terabytes of address space and fill
@@ -108,8 +110,15 @@ TYPED_TEST(JointbinsFaults, RejectsWrongClassComplexAndSparse)
                            input + " is " + other_name + "; pass " + want + "(" +
                                (single ? "2.5" : name) + ")" + all_single);
         inputs[slot] = integer.get();
+        // the images' integer intensities are scaled as well as converted
+        const std::string converted = want + "(" + name + ")";
+        const std::string scaled = single ? "single(im2double(" + name + "))" : "im2double(" + name + ")";
         this->expect_error(inputs, 3, "badClass",
-                           input + " is int32; pass " + want + "(" + name + ")" + all_single);
+                           input + " is int32; pass " +
+                               (slot < 2 ? scaled + " to scale its intensities to [0 1], or " +
+                                               converted + " to keep them and give the range they span"
+                                         : converted) +
+                               all_single);
         inputs[slot] = complex.get();
         this->expect_error(inputs, 3, "complex",
                            input + " is complex " + want + "; pass real(" + name + ")");
@@ -315,8 +324,13 @@ TYPED_TEST(JointbinsFaults, EqualOrNonFiniteBoundsWarn)
         EXPECT_TRUE(matches(reference(d), call(d)));
         EXPECT_TRUE(testing_support::warned(plugin + ":nonFiniteBounds", b.received + effect));
     }
-    // No sample, nothing to warn about; usable bounds, likewise.
+    // No sample: that alone is said, whatever the bounds; usable bounds:
+    // nothing.
     call(Case<T>{{0, 0}, {}, {0, 0}, {}, nan, 8, 4});
+    EXPECT_TRUE(testing_support::warned(
+        plugin + ":noSamples",
+        "image1 (input 1) is empty (0x0): there are no samples, and every output is NaN (0/0); "
+        "pass images that hold samples"));
     call(row_case<T>({1}, {1}, 0, 8, 4));
     EXPECT_TRUE(testing_support::warned(""));
 }
@@ -371,6 +385,33 @@ TEST(JointbinsMemory, HistogramBeyondAvailableMemoryIsRefused)
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.id, "jointbins_f64:outOfMemory");
     EXPECT_EQ(standin::live_arrays(), live);
+}
+
+// The figure the memory check goes by is the system's own: at least what the
+// system reports available (half of it, as other processes take and give
+// memory meanwhile; a figure in the wrong unit is 1024 times off), and no
+// more than there is.
+TEST(JointbinsMemory, AvailableMemoryAgreesWithTheSystem)
+{
+    const system_memory::Bounds before = system_memory::read();
+    const double figure = regkern::available_memory_bytes();
+    const system_memory::Bounds after = system_memory::read();
+    if (!before.known || !after.known) GTEST_SKIP() << "no reading of the system's own here";
+    EXPECT_GE(figure, 0.5 * std::min(before.at_least, after.at_least));
+    EXPECT_LE(figure, 1.01 * std::max(before.at_most, after.at_most));
+}
+
+// An ordinary large call, whose outputs take 155 MB and whose check asks for
+// twice that, is carried out.
+TEST(JointbinsMemory, HistogramOfAFewHundredMegabytesIsMade)
+{
+    const double bins = 4400, needed = 2.0 * (bins * bins + 2.0 * bins) * sizeof(double);
+    const system_memory::Bounds free_memory = system_memory::read();
+    if (free_memory.known && free_memory.at_least < needed)
+        GTEST_SKIP() << "only " << free_memory.at_least << " bytes available";
+    const standin::CallResult result = call(row_case<double>({0.5, 2.5}, {1.5, 3.5}, 0, 4, bins));
+    ASSERT_TRUE(result.ok) << result.id << ": " << result.message;
+    EXPECT_EQ(result.outputs[0].dims(), (std::vector<int>{4400, 4400}));
 }
 
 #ifndef JOINTBINS_SANITIZED

@@ -58,12 +58,7 @@ jointbins_reference::Histograms<T> reference(const Case<T>& c)
         return jointbins_reference::run_f32(c.image1, second, c.lower, c.upper, c.bin_value);
 }
 
-// Bitwise comparison with the model's values first.
-template <class T>
-::testing::AssertionResult same_bits(const std::vector<T>& expected, const std::vector<T>& actual)
-{
-    return testing_support::same_bits(actual, expected);
-}
+using testing_support::same_bits;
 
 // The three outputs of a successful call equal the model's, bit for bit.
 template <class T>
@@ -71,11 +66,11 @@ template <class T>
                                    const standin::CallResult& result)
 {
     if (!result.ok) return ::testing::AssertionFailure() << result.id << ": " << result.message;
-    ::testing::AssertionResult joint = same_bits(expected.joint, result.outputs[0].values<T>());
+    ::testing::AssertionResult joint = same_bits(result.outputs[0].values<T>(), expected.joint);
     if (!joint) return joint << " (joint histogram)";
-    ::testing::AssertionResult first = same_bits(expected.first, result.outputs[1].values<T>());
+    ::testing::AssertionResult first = same_bits(result.outputs[1].values<T>(), expected.first);
     if (!first) return first << " (output 2)";
-    ::testing::AssertionResult second = same_bits(expected.second, result.outputs[2].values<T>());
+    ::testing::AssertionResult second = same_bits(result.outputs[2].values<T>(), expected.second);
     if (!second) return second << " (output 3)";
     return ::testing::AssertionSuccess();
 }

@@ -1,6 +1,7 @@
 // remap_vol_f32, remap_vol_f64 and remap_plane_f64 against the literal model,
 // across thread counts and block geometries.
 #include <cmath>
+#include <type_traits>
 
 #include "reference/remap_reference.h"
 #include "test_support.h"
@@ -75,6 +76,26 @@ void expect_matches_reference(const std::string& plugin, const RemapCase<T>& c, 
     EXPECT_EQ(standin::live_arrays(), live);
 }
 
+// The case with a bin step of a power of two and its values redrawn, some of
+// them exactly half a step below min or above max: their rounded bin
+// positions are -0.5 and the bin count, one past the last line, which must
+// clamp to the last.
+template <class T>
+void put_values_half_a_step_beyond(RemapCase<T>& c, std::mt19937& rng)
+{
+    const double step = std::ldexp(1.0, pick(rng, -2, 1));
+    c.min = static_cast<T>(pick(rng, -5, 5));
+    c.max = static_cast<T>(c.min + (c.bins - 1) * step);
+    for (std::vector<T>* image : {&c.a, &c.b, &c.c, &c.d}) {
+        for (T& v : *image) {
+            const int bin = pick(rng, -4, static_cast<int>(c.bins) + 3);
+            v = static_cast<T>(bin < 0                        ? c.min - step / 2
+                               : bin >= static_cast<int>(c.bins) ? c.max + step / 2
+                                                                 : c.min + bin * step);
+        }
+    }
+}
+
 template <class T>
 void random_cases_match_reference(const std::string& plugin, int dims, unsigned seed)
 {
@@ -84,6 +105,23 @@ void random_cases_match_reference(const std::string& plugin, int dims, unsigned 
         expect_matches_reference(plugin, c, pick(rng, 1, 4));
         if (::testing::Test::HasFailure()) return;
     }
+    for (int i = 0; i < 10; ++i) {
+        RemapCase<T> c = random_case<T>(rng, dims);
+        put_values_half_a_step_beyond(c, rng);
+        expect_matches_reference(plugin, c, pick(rng, 1, 4));
+    }
+    // The first and last block spans along x reach the ends of the image but
+    // leave a voxel between two spans unmapped (x = 5 in double, 10 in
+    // single), which must read 0; along y and z the spans follow one another.
+    RemapCase<T> gap = random_case<T>(rng, dims);
+    const bool single = std::is_same<T, float>::value;
+    gap.sx = single ? 13 : 8;
+    gap.sy = 5;
+    gap.sz = dims == 3 ? 4 : 1;
+    gap.spacing = static_cast<T>(single ? 1.1 : 1.2);
+    const size_t n = static_cast<size_t>(gap.sx) * gap.sy * gap.sz;
+    for (std::vector<T>* image : {&gap.a, &gap.b, &gap.c, &gap.d}) image->resize(n, gap.max);
+    expect_matches_reference(plugin, gap, 2);
 }
 
 }  // namespace

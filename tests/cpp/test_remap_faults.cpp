@@ -90,8 +90,14 @@ TEST(RemapErrors, ClassComplexAndSparseInputs)
         expect_error("remap_vol_f32", 2,
                      with_input<float>(3, slot, standin::make_filled<double>({1, 2}, {0, 1})),
                      "badClass", input + " is double; pass single(" + name + ")" + all_single);
+        // the images' integer intensities are scaled as well as converted
+        const std::string converted = "double(" + name + ")";
         expect_error("remap_plane_f64", 2, with_input<double>(2, slot, standin::make_scalar<int>(1)),
-                     "badClass", input + " is int32; pass double(" + name + ")");
+                     "badClass",
+                     input + " is int32; pass " +
+                         (slot < 4 ? "im2double(" + name + ") to scale its intensities to [0 1], or " +
+                                         converted + " to keep them and give the range they span"
+                                   : converted));
         expect_error("remap_vol_f64", 2,
                      with_input<double>(3, slot, standin::make_array(mxDOUBLE_CLASS, {1, 1}, mxCOMPLEX)),
                      "complex", input + " is complex double; pass real(" + name + ")");

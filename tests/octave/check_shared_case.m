@@ -4,6 +4,9 @@
 function check_shared_case (file)
   [plugin, inputs, expected] = read_case (file);
   outputs = cell (1, numel (expected));
+  % Some cases pair images of different shapes on purpose (the layout
+  % contract); what counts here are the bits.
+  warning ('off', [plugin ':partnerShape'], 'local');
   [outputs{:}] = feval (plugin, inputs{:});
   for k = 1:numel (expected)
     assert (class (outputs{k}), class (expected{k}));

@@ -30,7 +30,7 @@
 %!      in = {0.2 * P, -0.1 * P, -0.2 * P, 0.1 * P, 3, 1e-3};
 %!      nout = 4;
 %!    otherwise  % jointbins_f64, jointbins_f32
-%!      in = {A, reshape(1 - A, 6, 10), 0, 1, 8};
+%!      in = {A, 1 - A, 0, 1, 8};
 %!      nout = 3;
 %!  end
 %!  if (strcmp (name(end-2:end), 'f32'))
@@ -152,13 +152,19 @@
 
 %!test
 %! % Inputs smaller than the first one are refused; larger ones are read in
-%! % part and accepted, except by the refinement, whose field components
-%! % must all have the grid of the first.
+%! % part and accepted, a partner image of another shape than the first
+%! % with a warning (the field inversion's components have no such warning),
+%! % except by the refinement, whose field components must all have the
+%! % grid of the first.
 %! partners = {2:4, 2:4, 2:4, 2:3, 2:3, 2, 2, 2, 2:6, 2:6, 2:4};
 %! for p = 1:numel (plugins)
 %!   name = plugins{p};
 %!   [in, nout] = valid_call (name);
 %!   [~, good] = try_call (name, in, nout);
+%!   warned = '';
+%!   if (isempty (strfind (name, 'dispinvert')))
+%!     warned = [name ':partnerShape'];
+%!   end
 %!   for slot = partners{p}
 %!     call = in;
 %!     call{slot} = in{slot}(1:end-1);
@@ -170,9 +176,12 @@
 %!       expect_error (name, call, nout, 'sizeMismatch', sprintf ('input %d transposed', slot));
 %!       continue;
 %!     end
+%!     lastwarn ('');
 %!     [id, out] = try_call (name, call, nout);
+%!     [~, warning_id] = lastwarn ();
 %!     assert (id, '', sprintf ('%s, input %d longer', name, slot));
 %!     assert (isequal (out, good), sprintf ('%s, input %d longer', name, slot));
+%!     assert (warning_id, warned, sprintf ('%s, input %d longer', name, slot));
 %!   end
 %! end
 
@@ -224,6 +233,7 @@
 %! assert (fx, zeros (5, 4));
 %! assert (fy, zeros (5, 4));
 %! % no sample: 0 / 0 in every output
+%! warning ('off', 'jointbins_f32:noSamples', 'local');
 %! [j, h1, h2] = jointbins_f32 (single ([]), single ([]), single (0), single (1), single (2));
 %! assert (size (j), [2 2]);
 %! assert (all (isnan ([j(:); h1; h2])));
@@ -283,6 +293,8 @@
 %! % An extent of 2^31 - 1 fits in 32 bits (another extent 0 leaves nothing
 %! % to read); one more does not, where the host's sizes can carry it.
 %! if (sizemax () > intmax ('int32'))
+%!   warning ('off', 'jointbins_f64:noSamples', 'local');
+%!   warning ('off', 'jointbins_f32:noSamples', 'local');
 %!   for p = 1:numel (plugins)
 %!     [in, nout] = valid_call (plugins{p});
 %!     % the refinement's field components all have the grid of the first
@@ -448,7 +460,25 @@
 %!   'dispinvert_refine_plane_f64', {0.3 * P, -0.2 * P, 0 * P, 0 * P, 1, 1e-9}, 'notConverged', ...
 %!     'after 1 step the largest residual |F(q) + b(q + F(q))| is 0.0421 pixel, above tol (input 6) = 1e-09; pass more steps or a larger tolerance';
 %!   'dispinvert_refine_vol_f64', {cat(4, P, P), P, P, P, P, P, 0, 1}, 'extraSlices', ...
-%!     'bx (input 1) has more than one volume: only the first is used; pass a 3-D array'};
+%!     'bx (input 1) has more than one volume: only the first is used; pass a 3-D array';
+%!   'jointbins_f64', {P, 1 - P, 1, 0, 8}, 'reversedBounds', ...
+%!     'lower (input 3) is 1 and upper (input 4) is 0: the bins run downwards and the histograms come out mirrored; pass lower < upper (swap them)';
+%!   'jointbins_f32', {single(zeros (0, 3)), single([]), single(0), single(1), single(8)}, 'noSamples', ...
+%!     'image1 (input 1) is empty (0x3): there are no samples, and every output is NaN (0/0); pass images that hold samples';
+%!   % images of integer intensities against [0 1] (double (imread (...))),
+%!   % with a background at 0 that is in range
+%!   'remap_plane_f64', [{round(255 * P)}, r(2:6), {ones(3)}, r(8)], 'outOfRange', ...
+%!     ['A (input 1) has 85 % of its finite values (0 to 255) outside range (input 5), [0 1], where they count in the edge bins; ' ...
+%!      'scale the images to it (im2double(A) for integer intensities, e.g. from imread) or pass an interval that spans them, [0 255]'];
+%!   'jointbins_f32', {single(P), single(3 * P - 1), single(0), single(1), single(8)}, 'outOfBounds', ...
+%!     ['image2 (input 2) has 55 % of its finite values (-1 to 2) outside [lower, upper] = [0, 1], where they count in the edge bins; ' ...
+%!      'scale the images to it (single(im2double(image2)) for integer intensities, e.g. from imread) or pass an interval that spans them, lower = -1, upper = 2'];
+%!   'remap_vol_f64', {P, P', P, P, [0 1], 8, ones(3), 2}, 'partnerShape', ...
+%!     ['B (input 2) is 4x5 but A (input 1) is 5x4: its elements pair with A''s in column-major order, so the images do not line up; ' ...
+%!      'pass it with the extents of A (a transposed image: its transpose)'];
+%!   'jointbins_f64', {P, [P(:); P(:)], 0, 1, 8}, 'partnerShape', ...
+%!     ['image2 (input 2) is 40x1 but image1 (input 1) is 5x4: its elements pair with image1''s in column-major order, so the images do not line up; ' ...
+%!      'pass it with the extents of image1 (a transposed image: its transpose)']};
 %! for k = 1:rows (cases)
 %!   [name, in, condition, body] = cases{k, :};
 %!   [valid, nout] = valid_call (name);

@@ -126,10 +126,14 @@
 %! for k = 1:numel (names)
 %!   [~, ~, ~, documented] = help_parts (names{k});
 %!   code = strjoin (cellfun (@fileread, family_headers (root, names{k}), 'UniformOutput', false));
-%!   issued = regexp (code, 'warn\(warnings,\s*"(\w+)"', 'tokens');
+%!   issued = regexp (code, 'warn(?:_outside)?\(warnings,\s*"(\w+)"', 'tokens');
 %!   issued = cellfun (@(t) t{1}, issued, 'UniformOutput', false);
-%!   if (! isempty (strfind (code, 'warn_extra_slices (')) || ! isempty (strfind (code, 'warn_extra_slices(')))
-%!     issued{end+1} = 'extraSlices';
+%!   % the foundation's warnings a family issues through its helpers
+%!   helpers = {'warn_extra_slices', 'extraSlices'; 'warn_partner_shape', 'partnerShape'};
+%!   for h = 1:rows (helpers)
+%!     if (! isempty (regexp (code, [helpers{h, 1} '\s*\('], 'once')))
+%!       issued{end+1} = helpers{h, 2};
+%!     end
 %!   end
 %!   assert (sort (documented), sort (unique (issued)), names{k});
 %! end

@@ -16,6 +16,30 @@
 %! assert (h2, [0; 0.25; 0.25; 0.5]);
 
 %!test
+%! % mutual information, worked by hand: the example above pairs bins
+%! % {1,2} x {2,3} (0.125 each, marginals 0.25) and (4,4) (0.5, marginals 0.5),
+%! % 4 * 0.125 * log (0.125 / 0.25^2) + 0.5 * log (0.5 / 0.5^2) = log 2
+%! [j, h1, h2] = jointbins_f64 ([1 6.5], [3 8], 0, 8, 4);
+%! assert (mutual_information (j, h1, h2), log (2), eps);
+%! assert (mutual_information (j, h1, h2, 'bits'), 1, eps);
+%! [j, h1, h2] = jointbins_f32 (single ([1 6.5]), single ([3 8]), single (0), single (8), single (4));
+%! assert (mutual_information (j, h1, h2, 'bits'), 1, 1e-6);
+%! % unequal marginals; counts give what shares give; a NaN pair lowers nothing
+%! joint = [1 1; 0 2];
+%! expected = 0.25 * log (0.25 / (0.5 * 0.25)) + 0.25 * log (0.25 / (0.5 * 0.75)) + 0.5 * log (0.5 / (0.5 * 0.75));
+%! assert (mutual_information (joint, [2; 2], [1; 3]), expected, 4 * eps);
+%! [j, h1, h2] = jointbins_f64 ([0 0 1 1 NaN], [0 1 1 1 0], 0, 2, 2);
+%! assert (mutual_information (j, h1, h2), expected, 4 * eps);
+%! % independent images: 0; empty images (NaN histograms): NaN
+%! assert (mutual_information (ones (3) / 9, ones (3, 1) / 3, ones (1, 3) / 3), 0, 4 * eps);
+%! assert (isnan (mutual_information (NaN (2), NaN (2, 1), NaN (2, 1))));
+%!error id=mutual_information:sizeMismatch mutual_information (ones (2, 3), [1 1], [1 1 1])
+%!error id=mutual_information:sizeMismatch mutual_information (ones (2), [1 1], [1 1 1])
+%!error id=mutual_information:badClass mutual_information (uint8 (ones (2)), [1 1], [1 1])
+%!error id=mutual_information:badUnit mutual_information (ones (2), [1 1], [1 1], 'bans')
+%!error id=mutual_information:nrhs mutual_information (ones (2), [1 1])
+
+%!test
 %! [j, h1, h2] = jointbins_f32 (single ([1 6.5]), single ([3 8]), single (0), single (8), single (4));
 %! assert (class (j), 'single');
 %! assert (class (h1), 'single');
@@ -37,6 +61,15 @@
 %! assert (sum (j, 1)', h2, 1e-12);
 %! [j2, g1, g2] = jointbins_f64 (a(:)', b(:), 0, 10, 6.5);
 %! assert (isequal (j, j2) && isequal (h1, g1) && isequal (h2, g2));
+%! % the first call paired images of different shapes: a warning, which the
+%! % vectors of the second (one length, either orientation) do not raise
+%! lastwarn ('');
+%! [j, h1, h2] = jointbins_f64 (a, b, 0, 10, 6.5);
+%! [~, id] = lastwarn ();
+%! assert (id, 'jointbins_f64:partnerShape');
+%! lastwarn ('');
+%! [j2, g1, g2] = jointbins_f64 (a(:)', b(:), 0, 10, 6.5);
+%! assert (lastwarn (), '');
 
 %!test
 %! % the single-precision result is close to the double one
@@ -55,8 +88,11 @@
 %! assert (sum (j(:)), 2/3, 1e-15);
 
 %!test
-%! % an empty first image counts no sample: 0/0 everywhere
+%! % an empty first image counts no sample: 0/0 everywhere, with a warning
+%! lastwarn ('');
 %! [j, h1, h2] = jointbins_f64 (zeros (0, 3), [], 0, 1, 3);
+%! [~, id] = lastwarn ();
+%! assert (id, 'jointbins_f64:noSamples');
 %! assert (size (j), [3 3]);
 %! assert (all (isnan ([j(:); h1; h2])));
 

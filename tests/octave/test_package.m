@@ -110,6 +110,7 @@
 %!   assert (h1', [0.25 0.25 0 0.5]);
 %!   assert (h2', [0 0.25 0.25 0.5]);
 %!   assert (find (joint)', [5 6 9 10 16]);
+%!   assert (mutual_information (joint, h1, h2, 'bits'), 1, eps);
 %! unwind_protect_cleanup
 %!   pkg ('unload', 'regkern');
 %!   pkg ('prefix', old_prefix, old_archprefix);

@@ -1,4 +1,4 @@
-% demo  regkern on synthetic data: remapping, joint histograms and field
+% regkern_demo  regkern on synthetic data: remapping, joint histograms and field
 % inversion, in 3-D and in 2-D.
 %
 % Run by "make demo" (octave-cli in the build folder, no display needed),
@@ -7,33 +7,8 @@
 % and writes its figures as PNG files to <build>/demo/ (or to the folder
 % that the environment variable REGKERN_DEMO_DIR names).
 
-here = fileparts (mfilename ('fullpath'));
-% This folder holds the helpers; its demo.m shadows the host's own "demo".
-state = warning ('off', 'all');
-addpath (here);
-warning (state);
-root = fileparts (here);
-if (exist (fullfile (pwd (), 'octave'), 'dir'))
-  build = pwd ();
-else
-  build = fullfile (root, 'build');
-end
-if (exist ('jointbins_f64', 'file') ~= 3)
-  addpath (fullfile (build, 'octave'));
-  if (exist ('jointbins_f64', 'file') ~= 3)
-    addpath (fullfile (build, 'mex'));     % build_mex's default folder
-  end
-end
-if (exist ('jointbins_f64', 'file') ~= 3)
-  error ('demo:notBuilt', 'the plug-ins are not built: run "make build" or build_mex first');
-end
-out_dir = getenv ('REGKERN_DEMO_DIR');     % where the tests want the figures
-if (isempty (out_dir))
-  out_dir = fullfile (build, 'demo');
-end
-if (~exist (out_dir, 'dir'))
-  mkdir (out_dir);
-end
+addpath (fileparts (mfilename ('fullpath')));   % the demo's helpers
+out_dir = demo_setup ();
 
 demo_start = tic;
 report = @(name, what, seconds) fprintf ('  %-21s %-44s %7.3f s\n', name, what, seconds);
@@ -109,7 +84,9 @@ for k = 1:2
     F_vol = F;
   end
 end
-limit = 3;
+% The colour scale fits the slice shown, in steps of a quarter voxel.
+shown = [b{1}(:, :, mid), F_vol{1}(:, :, mid)];
+limit = ceil (4 * max (abs (shown(:)))) / 4;
 f = demo_figure (10, 7.6);
 x = 1:vol_size(1);
 y = 1:vol_size(2);

@@ -1,0 +1,159 @@
+// Which warnings each plug-in raises: every call of the table must raise
+// exactly its set of identifiers, no fewer (a call with two mistakes warns
+// about both) and no others (a call that is no mistake stays quiet).
+//
+// A row is a plug-in, the inputs that differ from a sound call of it, and the
+// conditions expected; a new warning is a new row (or a condition added to
+// the rows whose call now raises it).
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// An input replaced: its dimensions and values, repeated cyclically to fill
+// them. The class is the plug-in's element type.
+struct Replaced {
+    int slot;  // 0-based
+    std::vector<int> dims;
+    std::vector<double> values;
+};
+
+struct Row {
+    const char* plugin;
+    const char* call;  // what is unusual about it
+    std::vector<Replaced> inputs;
+    std::vector<std::string> conditions;  // sorted; empty: no warning
+};
+
+bool single_precision(const std::string& plugin)
+{
+    return plugin.compare(plugin.size() - 3, 3, "f32") == 0;
+}
+
+standin::Array array_of(const std::string& plugin, const std::vector<int>& dims,
+                        const std::vector<double>& values)
+{
+    const bool single = single_precision(plugin);
+    standin::Array array = standin::make_array(single ? mxSINGLE_CLASS : mxDOUBLE_CLASS, dims);
+    for (size_t i = 0; i < array.numel() && !values.empty(); ++i) {
+        const double v = values[i % values.size()];
+        if (single)
+            array.data<float>()[i] = static_cast<float>(v);
+        else
+            array.data<double>()[i] = v;
+    }
+    return array;
+}
+
+// Intensities strictly inside the range [0, 1] of every sound call, and
+// displacements of a few points.
+const std::vector<double> image = {0.1, 0.7, 0.3, 0.9, 0.5};
+const std::vector<double> field = {0.25, -1.5, 0.0, 2.0, -0.75};
+
+// A sound call of each plug-in: values inside the range and bounds, partners
+// of image A's extents, nonzero weights and kernel.
+std::vector<Replaced> sound_call(const std::string& plugin)
+{
+    if (plugin == "remap_plane_f64")
+        return {{0, {6, 5}, image}, {1, {6, 5}, image}, {2, {6, 5}, image}, {3, {6, 5}, image},
+                {4, {1, 2}, {0, 1}},  {5, {1, 1}, {8}},   {6, {3, 3}, {1}},   {7, {1, 1}, {2}}};
+    if (plugin.rfind("remap_vol", 0) == 0)
+        return {{0, {6, 5, 4}, image}, {1, {6, 5, 4}, image}, {2, {6, 5, 4}, image},
+                {3, {6, 5, 4}, image}, {4, {1, 2}, {0, 1}},    {5, {1, 1}, {8}},
+                {6, {3, 3, 3}, {1}},   {7, {1, 1}, {2}}};
+    if (plugin == "dispinvert_plane_f64")
+        return {{0, {5, 4}, field}, {1, {5, 4}, field}, {2, {2, 2}, {1}}};
+    if (plugin.rfind("dispinvert_vol", 0) == 0)
+        return {{0, {5, 4, 3}, field}, {1, {5, 4, 3}, field}, {2, {5, 4, 3}, field},
+                {3, {2, 2, 2}, {1}}};
+    return {{0, {1, 20}, image}, {1, {1, 20}, image}, {2, {1, 1}, {0}}, {3, {1, 1}, {1}},
+            {4, {1, 1}, {8}}};
+}
+
+int output_count(const std::string& plugin)
+{
+    if (plugin.rfind("jointbins", 0) == 0) return 3;
+    return plugin == "dispinvert_vol_f64" || plugin == "dispinvert_vol_f32" ? 3 : 2;
+}
+
+const Row rows[] = {
+    // Sound calls raise nothing.
+    {"remap_vol_f64", "sound", {}, {}},
+    {"remap_vol_f32", "sound", {}, {}},
+    {"remap_plane_f64", "sound", {}, {}},
+    {"dispinvert_vol_f64", "sound", {}, {}},
+    {"dispinvert_vol_f32", "sound", {}, {}},
+    {"dispinvert_plane_f64", "sound", {}, {}},
+    {"jointbins_f64", "sound", {}, {}},
+    {"jointbins_f32", "sound", {}, {}},
+
+    // Weights or a kernel that are all negative still gather and spread.
+    {"remap_vol_f64", "negative weights", {{6, {3, 3, 3}, {-1, -0.5}}}, {}},
+    {"remap_vol_f32", "negative weights", {{6, {3, 3, 3}, {-1}}}, {}},
+    {"remap_plane_f64", "negative weights", {{6, {3, 3}, {-2}}}, {}},
+    {"dispinvert_vol_f64", "negative kernel", {{3, {2, 2, 2}, {-1}}}, {}},
+    {"dispinvert_plane_f64", "negative kernel", {{2, {2, 2}, {-0.5}}}, {}},
+
+    // Reversed bounds are not equal bounds.
+    {"jointbins_f64", "reversed bounds", {{2, {1, 1}, {1}}, {3, {1, 1}, {0}}}, {}},
+    {"jointbins_f32", "reversed bounds", {{2, {1, 1}, {1}}, {3, {1, 1}, {0}}}, {}},
+
+    // One mistake.
+    {"remap_vol_f32", "zero weights", {{6, {3, 3, 3}, {0}}}, {"zeroWeights"}},
+    {"remap_vol_f64", "a 4-D weights", {{6, {3, 3, 3, 2}, {1}}}, {"extraSlices"}},
+    {"dispinvert_vol_f32", "zero kernel", {{3, {2, 2, 2}, {0}}}, {"zeroKernel"}},
+    {"jointbins_f64", "equal bounds", {{2, {1, 1}, {0.5}}, {3, {1, 1}, {0.5}}}, {"equalBounds"}},
+    {"jointbins_f32", "infinite bound", {{3, {1, 1}, {INFINITY}}}, {"nonFiniteBounds"}},
+
+    // Two mistakes in one call: both are reported.
+    {"remap_plane_f64",
+     "3-D images and zero weights",
+     {{0, {6, 5, 2}, image}, {1, {6, 5, 2}, image}, {2, {6, 5, 2}, image}, {3, {6, 5, 2}, image},
+      {6, {3, 3}, {0}}},
+     {"extraSlices", "zeroWeights"}},
+    {"remap_vol_f32",
+     "4-D weights, all zero",
+     {{6, {3, 3, 3, 2}, {0}}},
+     {"extraSlices", "zeroWeights"}},
+    {"dispinvert_plane_f64",
+     "3-D field and zero kernel",
+     {{0, {5, 4, 2}, field}, {1, {5, 4, 2}, field}, {2, {2, 2}, {0}}},
+     {"extraSlices", "zeroKernel"}},
+    {"dispinvert_vol_f64",
+     "4-D kernel, all zero",
+     {{3, {2, 2, 2, 3}, {0}}},
+     {"extraSlices", "zeroKernel"}},
+};
+
+TEST(Warnings, EachCallRaisesExactlyItsSet)
+{
+    standin::set_thread_count(2);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.plugin) + ", " + row.call);
+        std::vector<Replaced> spec = sound_call(row.plugin);
+        for (const Replaced& r : row.inputs) spec[r.slot] = r;
+        Inputs in;
+        for (const Replaced& r : spec) in.add(array_of(row.plugin, r.dims, r.values));
+
+        standin::reset_warnings();
+        const standin::CallResult result = call(row.plugin, output_count(row.plugin), in);
+        ASSERT_TRUE(result.ok) << result.id << ": " << result.message;
+        std::vector<std::string> raised;
+        for (const standin::Warning& w : standin::warnings()) {
+            const std::string prefix = std::string(row.plugin) + ":";
+            EXPECT_EQ(w.id.compare(0, prefix.size(), prefix), 0) << w.id;
+            EXPECT_FALSE(w.message.empty()) << w.id;
+            raised.push_back(w.id.substr(std::min(prefix.size(), w.id.size())));
+        }
+        std::sort(raised.begin(), raised.end());
+        EXPECT_EQ(raised, row.conditions);
+    }
+    standin::reset_warnings();
+}
+
+}  // namespace
