@@ -99,9 +99,9 @@ const Row rows[] = {
     {"dispinvert_vol_f64", "negative kernel", {{3, {2, 2, 2}, {-1}}}, {}},
     {"dispinvert_plane_f64", "negative kernel", {{2, {2, 2}, {-0.5}}}, {}},
 
-    // Reversed bounds are not equal bounds.
-    {"jointbins_f64", "reversed bounds", {{2, {1, 1}, {1}}, {3, {1, 1}, {0}}}, {}},
-    {"jointbins_f32", "reversed bounds", {{2, {1, 1}, {1}}, {3, {1, 1}, {0}}}, {}},
+    // Partners that are vectors of the first input's length, in the other
+    // orientation, line up all the same.
+    {"jointbins_f64", "row and column", {{1, {20, 1}, image}}, {}},
 
     // One mistake.
     {"remap_vol_f32", "zero weights", {{6, {3, 3, 3}, {0}}}, {"zeroWeights"}},
@@ -109,6 +109,16 @@ const Row rows[] = {
     {"dispinvert_vol_f32", "zero kernel", {{3, {2, 2, 2}, {0}}}, {"zeroKernel"}},
     {"jointbins_f64", "equal bounds", {{2, {1, 1}, {0.5}}, {3, {1, 1}, {0.5}}}, {"equalBounds"}},
     {"jointbins_f32", "infinite bound", {{3, {1, 1}, {INFINITY}}}, {"nonFiniteBounds"}},
+    // Reversed bounds are not equal bounds, nor samples outside them.
+    {"jointbins_f64", "reversed bounds", {{2, {1, 1}, {1}}, {3, {1, 1}, {0}}}, {"reversedBounds"}},
+    {"jointbins_f32", "reversed bounds", {{2, {1, 1}, {1}}, {3, {1, 1}, {0}}}, {"reversedBounds"}},
+    // No samples: nothing else is said, not even about the bounds.
+    {"jointbins_f64", "empty images, equal bounds",
+     {{0, {0, 0}, {}}, {1, {0, 0}, {}}, {2, {1, 1}, {0.5}}, {3, {1, 1}, {0.5}}}, {"noSamples"}},
+    {"jointbins_f32", "most samples above upper", {{1, {1, 20}, {-5, 7, 9}}}, {"outOfBounds"}},
+    {"jointbins_f64", "image2 of other extents", {{1, {4, 5}, image}}, {"partnerShape"}},
+    {"remap_vol_f64", "integer intensities against [0 1]", {{0, {6, 5, 4}, {2, 3, 200}}}, {"outOfRange"}},
+    {"remap_vol_f32", "B transposed", {{1, {5, 6, 4}, image}}, {"partnerShape"}},
 
     // Two mistakes in one call: both are reported.
     {"remap_plane_f64",
@@ -128,6 +138,10 @@ const Row rows[] = {
      "4-D kernel, all zero",
      {{3, {2, 2, 2, 3}, {0}}},
      {"extraSlices", "zeroKernel"}},
+    {"remap_plane_f64",
+     "C transposed, D out of range",
+     {{2, {5, 6}, image}, {3, {6, 5}, {2, 3, 200}}},
+     {"outOfRange", "partnerShape"}},
 };
 
 TEST(Warnings, EachCallRaisesExactlyItsSet)
