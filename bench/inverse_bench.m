@@ -223,7 +223,7 @@ for k = 1:routes * have_refine
     sprintf("- max r over the interior at most 1e-3: %.2e: %s", a.r_max, verdict (a.r_max <= 1e-3)), ...
     sprintf("- at most 1/100 of the toolkit's time, both on 2 threads: %.1f ms against %.1f ms, 1/%.0f: %s",
             1e3 * total(2), 1e3 * t100, t100 / total(2), verdict (total(2) <= t100 / 100)), ...
-    sprintf("- refinement at 2 threads at least 1.8x its speed at 1: %.1f ms against %.1f ms, %.2fx: %s",
+    sprintf("- refinement at 2 threads at least 1.8x its speed at 1: %.1f ms against %.1f ms, %.3fx: %s",
             1e3 * m(2, k, 2), 1e3 * m(1, k, 2), speedup, verdict (speedup >= 1.8))};
 endfor
 if (have_refine)
