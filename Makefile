@@ -5,7 +5,8 @@
 #   make check           build everything and run the fast suite (C++ and Octave)
 #   make test            build everything and run the whole test suite, the
 #                        sanitizer builds and fuzzing included
-#   make bench           time the plug-ins against the literal algorithm
+#   make bench           time the plug-ins against the literal algorithm (and
+#                        the field inverse against an image toolkit's)
 #   make python          build the Python module into build/python
 #   make package         Octave package tarball in build/
 #   make check-sanitize  the C++ suite under ASan+UBSan, the threaded plug-ins
@@ -26,6 +27,8 @@ DEB_PACKAGES += python3-dev pybind11-dev python3-pybind11 python3-numpy python3-
 DEB_PACKAGES += python3-venv python3-setuptools python3-wheel python3-distributed
 DEB_EXTRA := clang libclang-rt-14-dev
 DEMO_DATA := insighttoolkit5-examples
+# the image toolkit whose iterative inverse `make bench` compares with (bench only)
+DEB_BENCH := libinsighttoolkit5-dev
 
 MAKEFLAGS += --no-print-directory
 
@@ -70,6 +73,7 @@ package:
 
 # The Octave comparisons use the Octave MEX files of the main build.
 bench: build deps-extra
+	@scripts/ensure_packages.sh $(DEB_BENCH) || echo "No image toolkit: the inverse bench runs without it."
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DREGKERN_BENCH=ON -DREGKERN_TESTS=OFF -DREGKERN_OCTAVE=OFF
 	cmake --build $(BUILD)-bench -j$(JOBS)
 	scripts/run_bench.sh $(BUILD)-bench $(BUILD)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # run_bench.sh BENCH_BUILD [MAIN_BUILD]: runs every benchmark program (the
 # stand-in host against the literal models), bench/octave_bench.m (the
-# Octave MEX files of MAIN_BUILD from octave-cli) and bench/python_bench.py
-# (the Python module of MAIN_BUILD), and gathers their tables
-# into MAIN_BUILD/bench/results.md. BENCH_SIZE=quick halves the edges of
+# Octave MEX files of MAIN_BUILD from octave-cli), bench/inverse_bench.m (the
+# field inverse against the image toolkit's) and bench/python_bench.py (the
+# Python module of MAIN_BUILD), and gathers their tables into
+# MAIN_BUILD/bench/results.md. BENCH_SIZE=quick halves the edges of
 # every workload (a check that everything runs, not figures to quote).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,6 +30,12 @@ if command -v octave-cli >/dev/null && [ -d "$main/octave" ] && [ -d "$build/lit
   (cd "$root/bench" && MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=4294967296 \
      octave-cli --no-gui --norc --quiet --no-window-system \
        octave_bench.m "$main/octave" "$build/literal" "$out" "${BENCH_SIZE:-full}") || status=1
+  # Inverse fields: splatting and refinement against the image toolkit's
+  # iterative inverse (bench/itk_invert, built when the toolkit is installed).
+  echo "== inverse_bench.m"
+  (cd "$root/bench" && MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=4294967296 \
+     octave-cli --no-gui --norc --quiet --no-window-system \
+       inverse_bench.m "$main/octave" "$build/bench/itk_invert" "$out" "${BENCH_SIZE:-full}") || status=1
 else
   echo "octave-cli, $main/octave or $build/literal missing: no Octave timings" >&2
   status=1
