@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "indexing.h"
+#include "memory.h"
 #include "plain_array.h"
 #include "remap_block.h"
 #include "remap_geometry.h"
@@ -267,6 +268,13 @@ void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxe
 
 // Checks a call of the D-dimensional remapping on its REMAP_INPUTS inputs
 // (of element type T, in call order) and plans it.
+// Bytes of the two histograms one remapping worker gathers into.
+template <class T>
+double remap_worker_histogram_bytes(int32_t bins)
+{
+    return 2.0 * static_cast<double>(bins) * static_cast<double>(bins) * sizeof(T);
+}
+
 template <class T, int D>
 RemapPlan<T> check_remap(const PlainArray* in, GatewayWarnings& warnings)
 {
@@ -310,6 +318,16 @@ RemapPlan<T> check_remap(const PlainArray* in, GatewayWarnings& warnings)
         plan.blocks *= plan.grid_size[axis];
         if (plan.blocks > INT32_MAX) fail_tiny_spacing(s.spacing);
     }
+    // Each worker gathers into two bins x bins histograms of its own: at the
+    // largest bin counts one worker's alone can exceed the machine's memory,
+    // and pages promised but not there would end the host session when the
+    // histograms are cleared. The run takes no more workers than fit.
+    if (plan.blocks > 0)
+        require_available_memory(remap_worker_histogram_bytes<T>(s.nb) +
+                                     2.0 * static_cast<double>(voxels) * sizeof(T),
+                                 "the outputs and one worker's two " + std::to_string(s.nb) + " x " +
+                                     std::to_string(s.nb) + " histograms",
+                                 "pass fewer bins");
     warn_remap_call<T, D>(in, s, voxels, warnings);
 
     // The outputs take image A's own extents (a volume's first three, a

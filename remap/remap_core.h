@@ -4,6 +4,7 @@
 // ends (host_args.h for the MEX hosts).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -90,7 +91,13 @@ void run_remap_layers(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_
     }
     s.slab_axis = dims - 1;
     const int32_t layers = s.span_count[s.slab_axis];
-    const int32_t workers = worker_count(host_threads, layers);
+    int32_t workers = worker_count(host_threads, layers);
+    // No more workers than the machine has memory for (the check made sure
+    // of one); every worker count gives the same bits.
+    const double available = available_memory_bytes();
+    const double per_worker = remap_worker_histogram_bytes<T>(s.nb);
+    if (available >= 0 && workers * per_worker > available)
+        workers = std::max<int32_t>(1, static_cast<int32_t>(available / per_worker));
     choose_binned_layout(s);
     std::vector<T> bin_value(static_cast<size_t>(s.nb));
     for (int32_t bin = 0; bin < s.nb; ++bin) bin_value[bin] = bin_intensity(bin, s);

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "address_limit.h"
+#include "memory.h"
 #include "reference/remap_reference.h"
 #include "test_support.h"
 
@@ -278,6 +279,26 @@ TEST(RemapFaults, OutOfRangeAndNaNValues)
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(r.outputs[0].values<double>(), std::vector<double>({5, 5}));
     EXPECT_TRUE(same_bits(r.outputs[0].values<double>(), reference::remap(c).out_a));
+}
+
+// One worker's histograms beyond the machine's memory are refused before any
+// output is made (a promise of pages that are not there would end the host
+// session when the histograms are cleared).
+TEST(RemapFaults, HistogramsBeyondAvailableMemoryAreRefused)
+{
+    const double available = regkern::available_memory_bytes();
+    ASSERT_GT(available, 0) << "available memory unknown: impossible sizes would not be refused";
+    const double bins = 46340;
+    if (2.0 * bins * bins * sizeof(double) <= available)
+        GTEST_SKIP() << "this machine has room for two " << bins << "^2 histograms";
+    Inputs in = valid_inputs<double>(3);
+    in.arrays[5] = standin::make_scalar<double>(bins);
+    const long live = standin::live_arrays();
+    const standin::CallResult r = call("remap_vol_f64", 2, in);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.id, "remap_vol_f64:outOfMemory");
+    EXPECT_NE(r.message.find("histograms"), std::string::npos) << r.message;
+    EXPECT_EQ(standin::live_arrays(), live);
 }
 
 // Scratch that cannot be had, and threads that cannot be started, fail the
