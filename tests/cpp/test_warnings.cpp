@@ -149,10 +149,10 @@ TEST(Warnings, EachCallRaisesExactlyItsSet)
     standin::set_thread_count(2);
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.plugin) + ", " + row.call);
-        std::vector<Replaced> spec = sound_call(row.plugin);
-        for (const Replaced& r : row.inputs) spec[r.slot] = r;
+        std::vector<Replaced> call_inputs = sound_call(row.plugin);
+        for (const Replaced& r : row.inputs) call_inputs[r.slot] = r;
         Inputs in;
-        for (const Replaced& r : spec) in.add(array_of(row.plugin, r.dims, r.values));
+        for (const Replaced& r : call_inputs) in.add(array_of(row.plugin, r.dims, r.values));
 
         standin::reset_warnings();
         const standin::CallResult result = call(row.plugin, output_count(row.plugin), in);
