@@ -55,6 +55,11 @@
 
 namespace regkern {
 
+// The step a pass takes: the plain fixed-point step F_new(q) = -b(q + F(q)),
+// or a Newton step on F(q) + b(q + F(q)) = 0 (a faster method; the plug-ins
+// keep the fixed point, whose bits callers may rely on).
+enum class RefinementMethod { fixed_point, newton };
+
 // What a refinement reads and writes.
 template <class T, int N>
 struct FieldRefinement {
@@ -65,6 +70,7 @@ struct FieldRefinement {
     double tolerance;                  // stop once the largest residual is at most this
     std::array<T*, N> forward;         // the refined field (may not alias the inputs)
     T* residual;                       // r of the refined field, or nullptr
+    RefinementMethod method = RefinementMethod::fixed_point;
 };
 
 // How a refinement ended.
