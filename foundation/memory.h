@@ -13,7 +13,9 @@ namespace regkern {
 // Bytes the system reports as available to a new allocation (Linux:
 // MemAvailable plus free swap; Windows: what can still be committed; macOS:
 // free and reclaimable pages plus free swap); a negative value when it cannot
-// tell. Defined in memory.cpp, the only system-specific code here.
+// tell. Defined in memory.cpp, the only system-specific code here. The
+// environment variable REGKERN_AVAILABLE_MEMORY (bytes) lowers the figure,
+// for the tests (docs/development.md).
 double available_memory_bytes();
 
 // Fails with outOfMemory when `bytes` exceed what the system has available;

@@ -2,7 +2,9 @@
 # Mutation check: is the code held by the tests? Applies each small mutation
 # of a list (default scripts/mutations.txt) to the source tree, one at a time,
 # rebuilds what the mutation's tests need (incrementally, in its own build
-# directory, stand-in host only unless a test is an Octave one), runs those
+# directory, stand-in host only unless a test is an Octave or Python one:
+# the Python module is rebuilt and the package's .py files copied again, so
+# a fault in the Python layer is caught like any other), runs those
 # ctest entries and restores the file. A mutation the tests notice (a failing
 # test, a timeout or a crash) is killed; one they do not notice survived and
 # marks behaviour no test holds.
@@ -137,18 +139,25 @@ mutate() {
 
 # ---- the build -----------------------------------------------------------------
 
-need_octave=0
+# The Python tests replay calls the Octave suite writes (their fixtures), so
+# a python.* entry needs the Octave plug-ins as well as the module.
+need_octave=0 need_python=0
 for i in "${selected[@]}"; do
   [[ ${tests[$i]} == *octave* ]] && need_octave=1
+  [[ ${tests[$i]} == *python* ]] && need_octave=1 need_python=1
 done
-octave_option=OFF
+octave_option=OFF python_option=OFF
 [ $need_octave -eq 1 ] && octave_option=ON
+[ $need_python -eq 1 ] && python_option=ON
 
-echo "== configuring $DIR (Octave plug-ins: $octave_option)"
+echo "== configuring $DIR (Octave plug-ins: $octave_option, Python module: $python_option)"
 # Built with the check that a value converted to an integer is finite and in
 # range: a dropped guard whose undefined conversion happens to give a
 # harmless value on this processor is then caught too.
+# REGKERN_PYTHON is given, not left to follow REGKERN_OCTAVE: its default
+# applies only on the first configure of the directory.
 if ! cmake -S . -B "$DIR" -DCMAKE_BUILD_TYPE=Release -DREGKERN_OCTAVE=$octave_option \
+  -DREGKERN_PYTHON=$python_option \
   -DREGKERN_SANITIZE=float-cast-overflow \
   >"$LOGS/configure.log" 2>&1; then
   tail -n 30 "$LOGS/configure.log"
@@ -157,13 +166,16 @@ fi
 
 # targets_for REGEX: the build targets behind the ctest entries REGEX selects
 # (a GoogleTest program per cpp.* entry; the Octave plug-ins and the shared
-# case writers for octave.* entries).
+# case writers for octave.* entries; for python.* entries the module with
+# the package's .py files copied beside it, regkern_python, and the Octave
+# side whose suites write the calls the Python tests replay).
 targets_for() {
   local name targets=()
   while read -r name; do
     case $name in
       cpp.*|cases.*) targets+=("${name#*.}") ;;
       octave.*) targets+=(octave_plugins shared_cases_remap shared_cases_dispinvert shared_cases_jointbins) ;;
+      python.*) targets+=(regkern_python octave_plugins shared_cases_remap shared_cases_dispinvert shared_cases_jointbins) ;;
     esac
   done < <(cd "$DIR" && ctest -N -R "$1" | sed -n 's/^ *Test *#[0-9]*: //p')
   printf '%s\n' "${targets[@]}" | sort -u

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -55,5 +56,30 @@ inline Bounds read()
 #endif
     return b;
 }
+
+// Makes the plug-ins' memory checks (foundation/memory.cpp) see at most
+// `bytes` available while the object lives: REGKERN_AVAILABLE_MEMORY.
+struct AvailableMemory {
+    explicit AvailableMemory(double bytes)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.0f", bytes);
+#if defined(_WIN32)
+        _putenv_s("REGKERN_AVAILABLE_MEMORY", text);
+#else
+        setenv("REGKERN_AVAILABLE_MEMORY", text, 1);
+#endif
+    }
+    ~AvailableMemory()
+    {
+#if defined(_WIN32)
+        _putenv_s("REGKERN_AVAILABLE_MEMORY", "");
+#else
+        unsetenv("REGKERN_AVAILABLE_MEMORY");
+#endif
+    }
+    AvailableMemory(const AvailableMemory&) = delete;
+    AvailableMemory& operator=(const AvailableMemory&) = delete;
+};
 
 }  // namespace system_memory

@@ -5,6 +5,7 @@
 
 #include "reference/remap_reference.h"
 #include "test_support.h"
+#include "worker_threads.h"
 
 using namespace testing_support;
 using reference::RemapCase;
@@ -152,6 +153,30 @@ TEST(Remap, EveryThreadCountGivesTheSameOutputs)
     }
     RemapCase<float> f = random_case<float>(rng, 3);
     for (double threads : counts) expect_matches_reference("remap_vol_f32", f, threads);
+}
+
+// Every family splits its layers with share_start: with millions of layers
+// and a thousand workers (t x layers beyond 32 bits) each worker still takes
+// the floor or the ceiling of layers / workers, and the shares tile the
+// layers in order.
+TEST(Remap, SharesOfMillionsOfLayersTileThem)
+{
+    for (int32_t layers : {1000, 3000017, 2147483647})
+        for (int32_t workers : {7, 1000, 1024}) {
+            SCOPED_TRACE(std::to_string(layers) + " layers over " + std::to_string(workers));
+            const int32_t least = layers / workers;
+            int32_t end = 0, uneven = 0;
+            ASSERT_EQ(regkern::share_start(0, workers, layers), 0);
+            for (int32_t t = 0; t < workers; ++t) {
+                const int32_t next = regkern::share_start(t + 1, workers, layers);
+                const int64_t share = static_cast<int64_t>(next) - end;
+                if (share != least) ASSERT_EQ(share, least + 1) << "worker " << t;
+                uneven += share != least;
+                end = next;
+            }
+            EXPECT_EQ(end, layers);
+            EXPECT_EQ(uneven, layers % workers);
+        }
 }
 
 // 61 block rows over 7 workers, and other uneven splits of the plane.

@@ -7,6 +7,7 @@
 #include "address_limit.h"
 #include "memory.h"
 #include "reference/remap_reference.h"
+#include "system_memory.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -283,22 +284,50 @@ TEST(RemapFaults, OutOfRangeAndNaNValues)
 
 // One worker's histograms beyond the machine's memory are refused before any
 // output is made (a promise of pages that are not there would end the host
-// session when the histograms are cleared).
+// session when the histograms are cleared). The memory the check sees is
+// set (REGKERN_AVAILABLE_MEMORY), so that every machine meets the check.
 TEST(RemapFaults, HistogramsBeyondAvailableMemoryAreRefused)
 {
-    const double available = regkern::available_memory_bytes();
-    ASSERT_GT(available, 0) << "available memory unknown: impossible sizes would not be refused";
-    const double bins = 46340;
-    if (2.0 * bins * bins * sizeof(double) <= available)
-        GTEST_SKIP() << "this machine has room for two " << bins << "^2 histograms";
+    const system_memory::AvailableMemory limit(16e9);
     Inputs in = valid_inputs<double>(3);
-    in.arrays[5] = standin::make_scalar<double>(bins);
+    in.arrays[5] = standin::make_scalar<double>(46340);
     const long live = standin::live_arrays();
     const standin::CallResult r = call("remap_vol_f64", 2, in);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.id, "remap_vol_f64:outOfMemory");
     EXPECT_NE(r.message.find("histograms"), std::string::npos) << r.message;
     EXPECT_EQ(standin::live_arrays(), live);
+}
+
+// The check counts the outputs and one worker's two bins x bins histograms
+// of the element type: exactly that much memory is enough, a byte less is
+// refused.
+template <class T>
+void expect_memory_needed(const std::string& plugin)
+{
+    SCOPED_TRACE(plugin);
+    const int bins = 512;
+    Inputs in = valid_inputs<T>(3);
+    in.arrays[5] = standin::make_scalar<T>(static_cast<T>(bins));
+    const double needed = (2.0 * bins * bins + 2.0 * 24) * sizeof(T);
+    {
+        const system_memory::AvailableMemory limit(needed);
+        const standin::CallResult r = call(plugin, 2, in);
+        EXPECT_TRUE(r.ok) << r.id << ": " << r.message;
+    }
+    const system_memory::AvailableMemory limit(needed - 1);
+    const long live = standin::live_arrays();
+    const standin::CallResult r = call(plugin, 2, in);
+    EXPECT_EQ(r.id, plugin + ":outOfMemory");
+    EXPECT_NE(r.message.find("one worker's two 512 x 512 histograms"), std::string::npos)
+        << r.message;
+    EXPECT_EQ(standin::live_arrays(), live);
+}
+
+TEST(RemapFaults, MemoryForOneWorkerIsEnough)
+{
+    expect_memory_needed<double>("remap_vol_f64");
+    expect_memory_needed<float>("remap_vol_f32");
 }
 
 // Scratch that cannot be had, and threads that cannot be started, fail the
@@ -343,5 +372,45 @@ TEST(RemapFaults, FailedScratchAllocationIsAnError)
 TEST(RemapFaults, FailedThreadStartIsAnError)
 {
     expect_error_with_limited_memory(8, 4, 2L << 20, "threadStart");
+}
+
+namespace {
+
+// In a child: a call asking for 8 workers, with memory available for two
+// workers' histograms and address space for four, must run on at most
+// four (no scratch allocation fails) and give the bits of one worker.
+void run_with_memory_for_two_workers()
+{
+    Inputs in = valid_inputs<double>(3);
+    std::vector<double> values(480);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i * 7 % 11) / 10;
+    for (int k = 0; k < 4; ++k) in.arrays[k] = standin::make_filled<double>({4, 3, 40}, values);
+    in.arrays[5] = standin::make_scalar<double>(1024);
+    standin::set_thread_count(1);
+    const standin::CallResult alone = call("remap_vol_f64", 2, in);
+    if (!alone.ok) std::_Exit(3);
+    const double per_worker = 2.0 * 1024 * 1024 * sizeof(double);
+    const system_memory::AvailableMemory limit(2.5 * per_worker);
+    standin::set_thread_count(8);
+    if (!address_limit::cap(address_limit::in_use() + static_cast<long long>(4 * per_worker)))
+        std::_Exit(2);
+    const standin::CallResult capped = call("remap_vol_f64", 2, in);
+    if (!capped.ok) std::fprintf(stderr, "failed: %s %s\n", capped.id.c_str(), capped.message.c_str());
+    const bool same = capped.ok &&
+                      same_bits(capped.outputs[0].values<double>(), alone.outputs[0].values<double>()) &&
+                      same_bits(capped.outputs[1].values<double>(), alone.outputs[1].values<double>());
+    std::_Exit(same ? 0 : 1);
+}
+
+}  // namespace
+
+// Workers whose histograms together exceed the memory available are not
+// all started: fewer run, with the same bits.
+TEST(RemapFaults, WorkersAreCappedByAvailableMemory)
+{
+    const std::string why = address_limit::unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
+    call("remap_vol_f64", 2, valid_inputs<double>(3));  // load the plug-in first
+    EXPECT_EXIT(run_with_memory_for_two_workers(), ::testing::ExitedWithCode(0), "");
 }
 #endif

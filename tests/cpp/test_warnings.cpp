@@ -50,6 +50,14 @@ standin::Array array_of(const std::string& plugin, const std::vector<int>& dims,
     return array;
 }
 
+// counts[k] copies of values[k], in turn: a census of known shares.
+std::vector<double> runs(const std::vector<double>& values, const std::vector<int>& counts)
+{
+    std::vector<double> out;
+    for (size_t k = 0; k < values.size(); ++k) out.insert(out.end(), counts[k], values[k]);
+    return out;
+}
+
 // Intensities strictly inside the range [0, 1] of every sound call, and
 // displacements of a few points.
 const std::vector<double> image = {0.1, 0.7, 0.3, 0.9, 0.5};
@@ -119,6 +127,26 @@ const Row rows[] = {
     {"jointbins_f64", "image2 of other extents", {{1, {4, 5}, image}}, {"partnerShape"}},
     {"remap_vol_f64", "integer intensities against [0 1]", {{0, {6, 5, 4}, {2, 3, 200}}}, {"outOfRange"}},
     {"remap_vol_f32", "B transposed", {{1, {5, 6, 4}, image}}, {"partnerShape"}},
+    {"jointbins_f64", "image2 with a slice more than image1",
+     {{0, {4, 5}, image}, {1, {4, 5, 2}, image}}, {"partnerShape"}},
+
+    // Mostly outside means more than half of the finite values: exactly half
+    // is no mistake; NaN counts on neither side.
+    {"remap_plane_f64", "half of A outside the range", {{0, {6, 5}, {0.5, 2}}}, {}},
+    {"remap_plane_f64", "15 of A's 28 finite values outside, 2 NaN",
+     {{0, {6, 5}, runs({NAN, 2, 0.5}, {2, 15, 13})}}, {"outOfRange"}},
+    {"jointbins_f32", "half of image2 above upper", {{1, {1, 20}, {2, 0.5}}}, {}},
+    {"jointbins_f64", "10 of image1's 18 finite samples above upper, 2 NaN",
+     {{0, {1, 20}, runs({NAN, 2, 0.5}, {2, 10, 8})}}, {"outOfBounds"}},
+    // A sample equal to upper lies inside the bounds, also where its bin
+    // position rounds just above the last bin (7.000000000000001, and
+    // 10.000001 in single precision).
+    {"jointbins_f64", "every sample at upper, positions rounded above the bins",
+     {{0, {1, 20}, {0.7}}, {1, {1, 20}, {0.7}}, {2, {1, 1}, {0.1}}, {3, {1, 1}, {0.7}}, {4, {1, 1}, {7}}},
+     {}},
+    {"jointbins_f32", "every sample at upper, positions rounded above the bins",
+     {{0, {1, 20}, {0.7}}, {1, {1, 20}, {0.7}}, {2, {1, 1}, {0.1}}, {3, {1, 1}, {0.7}}, {4, {1, 1}, {10}}},
+     {}},
 
     // Two mistakes in one call: both are reported.
     {"remap_plane_f64",
@@ -167,6 +195,35 @@ TEST(Warnings, EachCallRaisesExactlyItsSet)
         std::sort(raised.begin(), raised.end());
         EXPECT_EQ(raised, row.conditions);
     }
+    standin::reset_warnings();
+}
+
+// The common call remap(A, D, A, D): the census counts each image once and
+// the warning names each once, under the first input that passed it.
+TEST(Warnings, ImagePassedTwiceIsNamedOnce)
+{
+    const standin::Array a = array_of("remap_plane_f64", {6, 5}, {0.5, 2, 3});
+    const standin::Array d = array_of("remap_plane_f64", {6, 5}, {0.5, -1, -2});
+    Inputs settings;
+    for (const Replaced& r : sound_call("remap_plane_f64"))
+        if (r.slot >= 4) settings.add(array_of("remap_plane_f64", r.dims, r.values));
+    std::vector<const mxArray*> in = {a.get(), d.get(), a.get(), d.get()};
+    for (const mxArray* p : settings.pointers()) in.push_back(p);
+    standin::reset_warnings();
+    const standin::CallResult result = standin::call("remap_plane_f64", 2, in);
+    ASSERT_TRUE(result.ok) << result.id << ": " << result.message;
+    ASSERT_EQ(standin::warning_count(), 1);
+    const standin::Warning w = standin::last_warning();
+    EXPECT_EQ(w.id, "remap_plane_f64:outOfRange");
+    const auto times = [&w](const std::string& name) {
+        int n = 0;
+        for (size_t at = w.message.find(name); at != std::string::npos; at = w.message.find(name, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(times("A (input 1) has 66 %"), 1) << w.message;
+    EXPECT_EQ(times("B (input 2) 66 %"), 1) << w.message;
+    EXPECT_EQ(times("(input 3)") + times("(input 4)"), 0) << w.message;
     standin::reset_warnings();
 }
 
