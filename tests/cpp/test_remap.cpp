@@ -170,7 +170,9 @@ TEST(Remap, SharesOfMillionsOfLayersTileThem)
             for (int32_t t = 0; t < workers; ++t) {
                 const int32_t next = regkern::share_start(t + 1, workers, layers);
                 const int64_t share = static_cast<int64_t>(next) - end;
-                if (share != least) ASSERT_EQ(share, least + 1) << "worker " << t;
+                if (share != least) {
+                    ASSERT_EQ(share, least + 1) << "worker " << t;
+                }
                 uneven += share != least;
                 end = next;
             }

@@ -133,6 +133,8 @@ const Row rows[] = {
     // Mostly outside means more than half of the finite values: exactly half
     // is no mistake; NaN counts on neither side.
     {"remap_plane_f64", "half of A outside the range", {{0, {6, 5}, {0.5, 2}}}, {}},
+    {"remap_plane_f64", "14 of A's 28 finite values outside, 2 NaN",
+     {{0, {6, 5}, runs({NAN, 2, 0.5}, {2, 14, 14})}}, {}},
     {"remap_plane_f64", "15 of A's 28 finite values outside, 2 NaN",
      {{0, {6, 5}, runs({NAN, 2, 0.5}, {2, 15, 13})}}, {"outOfRange"}},
     {"jointbins_f32", "half of image2 above upper", {{1, {1, 20}, {2, 0.5}}}, {}},
