@@ -26,7 +26,6 @@ t1 = double (imread (fullfile (data_dir, names{1}))) / 255;   % im2double of uin
 pd = double (imread (fullfile (data_dir, names{2}))) / 255;
 correlation = @(a, b) sum ((a(:) - mean (a(:))) .* (b(:) - mean (b(:)))) / ...
               sqrt (sum ((a(:) - mean (a(:))) .^ 2) * sum ((b(:) - mean (b(:))) .^ 2));
-remap = @(a, b, bins, w, spacing) remap_plane_f64 (a, b, a, b, [0 1], bins, w, spacing);
 
 % A Gaussian window of the flat one's extent, sigma a quarter of it.
 extent = 21;
@@ -40,10 +39,10 @@ rows = {'T1 remapped, correlation with PD', 'PD remapped, correlation with T1', 
 table = zeros (3, 3);
 all_bins = [16 32 64];
 for k = 1:3
-  [t1_as_pd, pd_as_t1] = remap (t1, pd, all_bins(k), ones (extent), 7);
+  [t1_as_pd, pd_as_t1] = remap_plane_f64 (t1, pd, t1, pd, [0 1], all_bins(k), ones (extent), 7);
   table(1, k) = correlation (t1_as_pd, pd);
   table(2, k) = correlation (pd_as_t1, t1);
-  t1_as_pd = remap (t1, pd, all_bins(k), gaussian, 7);
+  [t1_as_pd, ~] = remap_plane_f64 (t1, pd, t1, pd, [0 1], all_bins(k), gaussian, 7);
   table(3, k) = correlation (t1_as_pd, pd);
 end
 for r = 1:3
@@ -57,8 +56,10 @@ fprintf ('spacing 7, 32 bins, flat window           | %s\n', ...
          strjoin (arrayfun (@(w) sprintf ('%d x %d', w, w), windows, 'UniformOutput', false), ' | '));
 gap = zeros (2, numel (windows));
 for k = 1:numel (windows)
-  gap(1, k) = correlation (remap (t1, pd, 32, ones (windows(k)), 7), pd);
-  gap(2, k) = correlation (remap (t1, shifted, 32, ones (windows(k)), 7), shifted);
+  [t1_as_pd, ~] = remap_plane_f64 (t1, pd, t1, pd, [0 1], 32, ones (windows(k)), 7);
+  gap(1, k) = correlation (t1_as_pd, pd);
+  [t1_as_shifted, ~] = remap_plane_f64 (t1, shifted, t1, shifted, [0 1], 32, ones (windows(k)), 7);
+  gap(2, k) = correlation (t1_as_shifted, shifted);
 end
 fprintf ('  %-40s %s\n', 'T1 remapped vs PD, aligned', sprintf ('%.3f ', gap(1, :)));
 fprintf ('  %-40s %s\n', 'T1 remapped vs PD, PD shifted', sprintf ('%.3f ', gap(2, :)));
@@ -66,6 +67,10 @@ fprintf ('  %-40s %s\n', 'the gap', sprintf ('%.3f ', gap(1, :) - gap(2, :)));
 
 % Spacings from 3 to 11, the window three block edges wide.
 spacings = 3:2:11;
-aligned = arrayfun (@(s) correlation (remap (t1, pd, 32, ones (3 * s), s), pd), spacings);
+aligned = zeros (size (spacings));
+for k = 1:numel (spacings)
+  [t1_as_pd, ~] = remap_plane_f64 (t1, pd, t1, pd, [0 1], 32, ones (3 * spacings(k)), spacings(k));
+  aligned(k) = correlation (t1_as_pd, pd);
+end
 fprintf ('spacing %s, window 3 x spacing, 32 bins: aligned correlation %s\n', ...
          mat2str (spacings), sprintf ('%.3f ', aligned));

@@ -206,13 +206,15 @@ void warn_sliver(GatewayWarnings& warnings, const char* condition,
         std::snprintf(share, sizeof share, "%.2g", 100.0 * image.share);
         if (k > 0) message += k + 1 == images.size() ? " and " : ", ";
         message += label(image.name) + (k == 0 ? " spans " : " ") + share + " %" +
-                   (k == 0 ? " of " + interval : std::string()) + " (" +
+                   (k == 0 ? " of " + interval + " (values from " : " (") +
                    value_text(image.least, as_single) + " to " +
                    value_text(image.greatest, as_single) + ")";
     }
-    message += std::string(": ") + (images.size() == 1 ? "its" : "their") +
-               " samples fall in a sliver of the bins and the results are nearly constant; pass " +
-               fitting + ", or scale the images to the interval";
+    const bool one = images.size() == 1;
+    message += std::string(": ") + (one ? "its" : "their") +
+               " samples fall in a sliver of the bins and the results are nearly constant; " +
+               (fitting.empty() ? std::string("scale ") + (one ? "it" : "them") + " to the interval"
+                                : "pass " + fitting + ", or scale the images to the interval");
     warn(warnings, condition, message);
 }
 

@@ -199,7 +199,9 @@ struct SliverImage {
 
 // Warns `condition` that the listed images fill a sliver of `interval`
 // (e.g. "range (input 5), [0 255]") with the share and extremes of each,
-// and `fitting` (e.g. "a range that fits them, [0 1]") as the fix.
+// and `fitting` (e.g. "a range that fits them, [0 1]") as the fix; an
+// empty `fitting` (the images together span the interval already: one of
+// them is on another scale) leaves the fix to scaling them.
 void warn_sliver(GatewayWarnings& warnings, const char* condition,
                  const std::vector<SliverImage>& images, const std::string& interval,
                  const std::string& fitting, bool as_single);

@@ -196,9 +196,11 @@ void warn_jointbins_census(const JointbinsInputs<T>& in, const JointbinsTally& t
         fit_least = std::fmin(fit_least, a);
         fit_greatest = std::fmax(fit_greatest, b);
     }
+    const bool spans = fit_least <= lo && fit_greatest >= hi;
     warn_sliver(warnings, "narrowData", sliver, bounds,
-                "bounds that fit the images, lower = " + value_text(fit_least, single) +
-                    ", upper = " + value_text(fit_greatest, single),
+                spans ? std::string()
+                      : "bounds that fit the images, lower = " + value_text(fit_least, single) +
+                            ", upper = " + value_text(fit_greatest, single),
                 single);
 }
 

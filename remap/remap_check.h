@@ -249,9 +249,11 @@ void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWar
         fit_least = std::fmin(fit_least, a);
         fit_greatest = std::fmax(fit_greatest, b);
     }
+    const bool spans = fit_least <= lo && fit_greatest >= hi;
     warn_sliver(warnings, "narrowData", sliver, range,
-                "a range that fits the images, [" + value_text(fit_least, single) + " " +
-                    value_text(fit_greatest, single) + "]",
+                spans ? std::string()
+                      : "a range that fits the images, [" + value_text(fit_least, single) + " " +
+                            value_text(fit_greatest, single) + "]",
                 single);
 }
 

@@ -27,7 +27,8 @@ full): settings are real numbers, a range is two of them; a bool, a
 string, None or a masked array that hides elements is refused with
 TypeError (identifier "<plug-in>:badClass"), complex values anywhere with
 the condition "complex"; a window or kernel with fewer axes than the image
-(np.ones(21) for a plane) with ValueError ("<plug-in>:missingAxes").
+(np.ones(21) for a plane: a 1-D one for an image of two or more axes)
+with ValueError ("<plug-in>:missingAxes").
 Messages write arrays and intervals as NumPy does (np.ones((9, 9)), (0, 1)).
 
 Every function takes ``threads`` (default: the cores this process may use);
@@ -143,8 +144,9 @@ def remap_vol(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
                    the message gives their least and greatest value and a
                    range that fits. An image of one value is left alone.
 
-    ValueError missingAxes: weights of more than one element with fewer axes
-    than A (np.ones(9) for a volume is a 9 x 1 x 1 window, never meant).
+    ValueError missingAxes: 1-D weights of more than one element for an A of
+    two or more axes (np.ones(9) would be a 9 x 1 x 1 window, never meant;
+    a 2-D window for a volume is one slice deep, as in Octave).
 
     Example:
       x, y, z = np.meshgrid(np.arange(1, 25), np.arange(1, 25), np.arange(1, 17),
@@ -195,7 +197,7 @@ def remap_plane(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
     """
     plugin, arrays = _front.prepare("remap_plane", ("f64",), _REMAP_NAMES,
                                     (A, B, C, D, range, bins, weights, spacing),
-                                    _REMAP_SETTINGS, windows=(6,))
+                                    _REMAP_SETTINGS, windows=(6,), dims=2)
     return _front.run(plugin, arrays, threads)
 
 
@@ -244,8 +246,8 @@ def dispinvert_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, H: ArrayLike,
     "H (input 4)"):
       TypeError    badClass, complex
       ValueError   sizeMismatch (by or bz smaller than the grid, or H smaller
-                   than its first three axes give), tooLarge, missingAxes (H
-                   of more than one element with fewer axes than bx)
+                   than its first three axes give), tooLarge, missingAxes (a 1-D
+                   H of more than one element for a bx of 2 or more axes)
       MemoryError  outOfMemory (the per-voxel weight sums)
       RuntimeError threadStart
 
@@ -296,7 +298,7 @@ def dispinvert_plane(bx: np.ndarray, by: np.ndarray, H: ArrayLike,
       Fx, Fy = regkern.dispinvert_plane(bx, np.zeros((8, 8), order="F"), 1)
     """
     plugin, arrays = _front.prepare("dispinvert_plane", ("f64",), ("bx", "by", "H"),
-                                    (bx, by, H), (), windows=(2,))
+                                    (bx, by, H), (), windows=(2,), dims=2)
     return _front.run(plugin, arrays, threads)
 
 

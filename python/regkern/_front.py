@@ -23,9 +23,11 @@ The rule for every argument of every function:
     (badClass): the kernels would read the hidden values. Pass
     a.filled(np.nan) (a NaN counts nowhere) or index the images with the
     mask. A masked array that hides nothing is read as its data.
-  - a window or kernel of more than one element with fewer axes than the
-    image or field (np.ones(21) for a plane, read as a 21 x 1 column) is
-    refused with ValueError and the condition missingAxes.
+  - a 1-D window or kernel of more than one element for an image or field
+    of two or more axes (np.ones(21) for a plane, read as a 21 x 1 column;
+    Octave's ones(21) is 21 x 21) is refused with ValueError and the
+    condition missingAxes. A 2-D window for a volume is one slice deep, as
+    in Octave.
 """
 from __future__ import annotations
 
@@ -73,9 +75,8 @@ _OCTAVE_NOTATION = [
     (re.compile(r"(?<![\w.])ones\(([\d, ]+)\)"), r"np.ones((\1))"),
     # the scaling of integer intensities
     (re.compile(r"single\(im2double\((\w+)\)\)"),
-     r"skimage.util.img_as_float32(\1), or \1 / np.float32(255) for 8-bit ones"),
-    (re.compile(r"(?<![\w.])im2double\((\w+)\)"),
-     r"skimage.util.img_as_float(\1), or \1 / 255.0 for 8-bit ones"),
+     r"skimage.util.img_as_float32(\1) or \1 / np.float32(255)"),
+    (re.compile(r"(?<![\w.])im2double\((\w+)\)"), r"skimage.util.img_as_float(\1) or \1 / 255.0"),
     # intervals: [min max], [0 1], [lower, upper] = [0, 1]
     (re.compile(r"\[min max\]"), "(min, max)"),
     (re.compile(r"\[lower, upper\] = \[(" + _NUMBER + r"), (" + _NUMBER + r")\]"),
@@ -159,7 +160,7 @@ def _refuse_unreadable(value: Any, names: Sequence[str], k: int, plugin: str,
                      f"{label} is bool ({value!r}); pass {wanted} (True is not taken for 1)")
     if array.dtype.kind in "US":
         raise _error(TypeError, plugin, "badClass",
-                     f"{label} holds strings ({value!r}); pass {wanted}, not strings")
+                     f"{label} holds strings, {value!r}; pass {wanted}, not strings")
 
 
 def _as_data_array(value: Any, names: Sequence[str], k: int, plugin: str) -> np.ndarray:
@@ -215,7 +216,7 @@ def _described(value: Any, array: np.ndarray) -> str:
 
 def prepare(family: str, precisions: Sequence[str], names: Sequence[str],
             values: Sequence[Any], settings: Sequence[int],
-            windows: Sequence[int] = ()) -> Tuple[str, list]:
+            windows: Sequence[int] = (), dims: int = 3) -> Tuple[str, list]:
     """The plug-in a call runs (family + suffix) and its inputs, each an
     aligned Fortran-ordered ndarray of the plug-in's dtype.
 
@@ -223,7 +224,10 @@ def prepare(family: str, precisions: Sequence[str], names: Sequence[str],
     have it too. Settings (the indices in `settings`: range, bins, bounds,
     spacing) and Python numbers are converted to it, as the plug-ins' users
     write single(8) in Octave. The arrays at the indices in `windows`
-    (weights, kernel) may not have fewer axes than the first input."""
+    (weights, kernel) may not be 1-D when the first input has two or more
+    of the `dims` axes the plug-in reads: a 2-D window for a volume is a
+    window one slice deep, as in Octave, but a 1-D one can only be a slip
+    for a square or cube (np.ones(21) for Octave's ones(21))."""
     first_value = values[0]
     if _is_number(first_value) and not isinstance(first_value, np.generic):
         first_value = np.float64(first_value)  # a NumPy scalar keeps its own dtype
@@ -241,6 +245,7 @@ def prepare(family: str, precisions: Sequence[str], names: Sequence[str],
     plugin = family + "_" + suffix
     dtype = first.dtype
     arrays = [_fortran(first)]
+    axes = min(first.ndim, dims)
     for k, value in enumerate(values[1:], start=1):
         if k in settings:
             arrays.append(_fortran(_setting(value, names, k, plugin, dtype)))
@@ -254,13 +259,13 @@ def prepare(family: str, precisions: Sequence[str], names: Sequence[str],
                          f"{_label(names, k)} is {_described(value, array)} while "
                          f"{_label(names, 0)} is {dtype}; pass "
                          f"{_conversion(names, k, value, _TYPE_NAME[suffix])}")
-        if k in windows and array.size > 1 and array.ndim < first.ndim:
-            shape = (array.shape + (1,) * first.ndim)[:first.ndim] if array.ndim else ()
+        if k in windows and array.size > 1 and array.ndim == 1 and axes > 1:
+            shape = (array.shape + (1,) * axes)[:axes]
             raise _error(ValueError, plugin, "missingAxes",
                          f"{_label(names, k)} has shape {array.shape}, fewer axes than "
                          f"{_label(names, 0)}'s {first.shape}: it would be read as "
-                         f"{shape}; pass {names[k]} with {first.ndim} axes, e.g. "
-                         f"np.ones({(array.shape[0],) * first.ndim}) for a cube window, or "
+                         f"{shape}; pass {names[k]} with {axes} axes, e.g. "
+                         f"np.ones({(array.shape[0],) * axes}) for a cube window, or "
                          f"{names[k]}.reshape({shape}) for what it is read as")
         arrays.append(_fortran(array))
     return plugin, arrays
