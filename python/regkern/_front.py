@@ -130,6 +130,9 @@ def _refuse_unreadable(value: Any, names: Sequence[str], k: int, plugin: str,
                        setting: bool) -> None:
     """Refuses what no rule converts to numbers: bools, strings, None,
     complex values and masked arrays that hide elements."""
+    # The calls that pass: plain float arrays and Python numbers, at once.
+    if (type(value) is np.ndarray and value.dtype.kind == "f") or type(value) in (int, float):
+        return
     label = _label(names, k)
     wanted = "numbers" if setting and names[k] == "range" else "a number" if setting else \
         "a NumPy array of floating-point numbers"
@@ -151,7 +154,7 @@ def _refuse_unreadable(value: Any, names: Sequence[str], k: int, plugin: str,
         except Exception:
             raise _error(TypeError, plugin, "badClass",
                          f"{label} is {type(value).__name__}; pass {wanted}") from None
-    if np.issubdtype(array.dtype, np.complexfloating):
+    if array.dtype.kind == "c":
         raise _error(TypeError, plugin, "complex",
                      f"{label} is {array.dtype}; pass {names[k]}.real")
     # A bool array as an image or window gets the dtype's advice (astype).
