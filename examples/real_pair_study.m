@@ -24,6 +24,11 @@ if (~exist (fullfile (data_dir, names{1}), 'file') || ~exist (fullfile (data_dir
 end
 t1 = double (imread (fullfile (data_dir, names{1}))) / 255;   % im2double of uint8
 pd = double (imread (fullfile (data_dir, names{2}))) / 255;
+% The background: the share of T1's pixels at its most common grey level.
+levels = unique (t1(:));
+counts = arrayfun (@(v) sum (t1(:) == v), levels);
+fprintf ('background: %.0f %% of T1''s pixels at one grey level (%d)\n', ...
+         100 * max (counts) / numel (t1), round (255 * levels(counts == max (counts))));
 correlation = @(a, b) sum ((a(:) - mean (a(:))) .* (b(:) - mean (b(:)))) / ...
               sqrt (sum ((a(:) - mean (a(:))) .^ 2) * sum ((b(:) - mean (b(:))) .^ 2));
 
