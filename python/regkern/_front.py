@@ -142,11 +142,13 @@ def _refuse_unreadable(value: Any, names: Sequence[str], k: int, plugin: str,
         raise _error(TypeError, plugin, "badClass",
                      f"{label} is the {type(value).__name__} {value!r}; pass {wanted}, "
                      f"not a string")
-    if isinstance(value, np.ma.MaskedArray) and np.ma.getmaskarray(value).any():
+    hidden = int(np.ma.count_masked(value)) if isinstance(value, np.ma.MaskedArray) else 0
+    if hidden:
         raise _error(TypeError, plugin, "badClass",
-                     f"{label} is a masked array whose mask hides {int(np.ma.count_masked(value))} "
-                     f"elements, which the kernels would read; pass {names[k]}.filled(np.nan) "
-                     f"(a NaN counts nowhere), or index the images with the mask")
+                     f"{label} is a masked array whose mask hides {hidden} "
+                     f"element{'s' * (hidden > 1)}, which the kernels would read; pass "
+                     f"{names[k]}.filled(np.nan) (a NaN counts nowhere), or index the images "
+                     f"with the mask")
     array = value if isinstance(value, np.ndarray) else None
     if array is None:
         try:

@@ -119,7 +119,7 @@ PYTHON_ONLY = [
      "lower (input 3) is complex128; pass lower.real"),
     # a mask the kernels would not see
     ("jointbins", {"image1": MASKED}, TypeError, "jointbins_f64:badClass",
-     "image1 (input 1) is a masked array whose mask hides 1 elements, which the kernels would "
+     "image1 (input 1) is a masked array whose mask hides 1 element, which the kernels would "
      "read; pass image1.filled(np.nan) (a NaN counts nowhere), or index the images with the mask"),
     # a 1-D window for a plane is a column in the kernels' reading
     ("remap_plane", {"weights": np.ones(21)}, ValueError, "remap_plane_f64:missingAxes",
