@@ -44,8 +44,9 @@ static_assert(std::is_trivially_destructible<InversionPlan<float, 3>>::value &&
               "a plan must survive the host's error exit");
 
 // Calls that are carried out but can only be a mistake: inputs with slices
-// beyond the N extents read, and a kernel that spreads nothing (every output
-// is then 0).
+// beyond the N extents read, field components laid out otherwise than bx
+// (most often a transposed one), and a kernel that spreads nothing (every
+// output is then 0).
 template <class T, int N>
 void warn_inversion_call(const PlainArray* in, int32_t grid_count, int32_t kernel_count,
                          const T* kernel, GatewayWarnings& warnings)
@@ -56,6 +57,17 @@ void warn_inversion_call(const PlainArray* in, int32_t grid_count, int32_t kerne
         if (has_unread_slices(in[a], N, a == N ? kernel_count : grid_count))
             sliced.push_back(names[a]);
     warn_extra_slices(warnings, sliced, N);
+
+    // A component of other extents than bx (by', [by; by]) is read in bx's
+    // layout all the same: its displacements land on the wrong points.
+    std::vector<InputName> misshapen;
+    std::vector<const PlainArray*> arrays;
+    for (int a = 1; a < N; ++a) {
+        if (grid_count == 0 || same_layout(in[0], in[a], N)) continue;
+        misshapen.push_back(names[a]);
+        arrays.push_back(&in[a]);
+    }
+    warn_partner_shape(warnings, in[0], names[0], misshapen, arrays, "component");
 
     if (grid_count > 0 && all_zero(kernel, kernel_count))
         warn(warnings, "zeroKernel",
@@ -87,8 +99,10 @@ InversionPlan<T, N> check_inversion(const PlainArray* in, GatewayWarnings& warni
     for (int a = 1; a < N; ++a) check_min_elements(in[a], grid_count, names[a], per);
     warn_inversion_call<T, N>(in, grid_count, kernel_count, job.kernel, warnings);
 
-    OutputShape shape = {N, {0, 0, 0}};
-    for (int a = 0; a < N; ++a) shape.extent[a] = job.grid[a];
+    // The outputs take bx's own extents (a volume's first three, a plane's
+    // first two), as the remapping's take A's: a 2-D bx gives 2-D outputs.
+    OutputShape shape = {in[0].ndims < N ? static_cast<int>(in[0].ndims) : N, {0, 0, 0}};
+    for (int a = 0; a < shape.ndims; ++a) shape.extent[a] = job.grid[a];
     for (int a = 0; a < N; ++a) plan.output[a] = shape;
     plan.zero_fill = kernel_count == 0;
     return plan;

@@ -125,8 +125,11 @@ RefinementPlan<T, N> check_refinement(const PlainArray* in, GatewayWarnings& war
                              "the refined field with its residual and scratch",
                              "free memory or refine a smaller field");
 
-    OutputShape field = {N, {0, 0, 0}};
-    for (int a = 0; a < N; ++a) field.extent[a] = job.grid[a];
+    // The field and its residual take bx's own extents, up to N of them, as
+    // every plug-in's outputs take its first input's: a 2-D bx gives 2-D
+    // outputs.
+    OutputShape field = {in[0].ndims < N ? static_cast<int>(in[0].ndims) : N, {0, 0, 0}};
+    for (int a = 0; a < field.ndims; ++a) field.extent[a] = job.grid[a];
     for (int a = 0; a <= N; ++a) plan.output[a] = field;
     plan.output[N + 1] = OutputShape{2, {1, 1, 0}};
     plan.zero_fill = false;  // the run writes every element

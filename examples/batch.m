@@ -21,6 +21,12 @@
 % current parallel pool (Parallel Computing Toolbox; without it parfor runs
 % serially). Each worker sets maxNumCompThreads to 1: the processes, not
 % the plug-ins' threads, then share the cores.
+%
+% The cohort is not examples/batch.py's: this one is made from the demo's
+% phantom and field (demo_phantom, demo_field), which batch.py does not
+% port; it has its own phantom, field, block size and kernel. Both show
+% the same thing (processes of one thread give the serial loop's bits),
+% not the same numbers.
 function results = batch (subjects, processes, vol_size)
   if (nargin < 1)
     subjects = 8;

@@ -12,6 +12,13 @@ On a cluster, start `dask scheduler` on one machine and `dask worker
 tcp://head:8786 --nthreads 1` on each machine (regkern installed on every
 one; this file is sent to the workers). The results are the same, bit for
 bit, however the subjects are shared.
+
+The cohort is not examples/batch.m's: that one builds its subjects from the
+Octave demo's phantom and field (examples/demo_phantom.m, demo_field.m),
+which are not ported here. This one has a phantom of nested shells, a sine
+field, blocks of 6 voxels and a 3x3x3 splatting kernel. Both show the same
+thing (processes of one thread each give the serial loop's bits), not the
+same numbers.
 """
 from __future__ import annotations
 

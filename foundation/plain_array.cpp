@@ -194,9 +194,33 @@ void warn_outside(GatewayWarnings& warnings, const char* condition,
     warn(warnings, condition, message);
 }
 
+void warn_sliver(GatewayWarnings& warnings, const char* condition,
+                 const std::vector<SliverImage>& images, const std::string& interval,
+                 const std::string& fitting, bool as_single)
+{
+    if (images.empty()) return;
+    std::string message;
+    for (size_t k = 0; k < images.size(); ++k) {
+        const SliverImage& image = images[k];
+        char share[32];
+        std::snprintf(share, sizeof share, "%.2g", 100.0 * image.share);
+        if (k > 0) message += k + 1 == images.size() ? " and " : ", ";
+        message += label(image.name) + (k == 0 ? " spans " : " ") + share + " %" +
+                   (k == 0 ? " of " + interval + " (values from " : " (") +
+                   value_text(image.least, as_single) + " to " +
+                   value_text(image.greatest, as_single) + ")";
+    }
+    const bool one = images.size() == 1;
+    message += std::string(": ") + (one ? "its" : "their") +
+               " samples fall in a sliver of the bins and the results are nearly constant; " +
+               (fitting.empty() ? std::string("scale ") + (one ? "it" : "them") + " to the interval"
+                                : "pass " + fitting + ", or scale the images to the interval");
+    warn(warnings, condition, message);
+}
+
 void warn_partner_shape(GatewayWarnings& warnings, const PlainArray& first, InputName first_name,
                         const std::vector<InputName>& partners,
-                        const std::vector<const PlainArray*>& arrays)
+                        const std::vector<const PlainArray*>& arrays, const char* kind)
 {
     if (partners.empty()) return;
     const bool one = partners.size() == 1;
@@ -212,9 +236,9 @@ void warn_partner_shape(GatewayWarnings& warnings, const PlainArray& first, Inpu
          image_list(partners) + (one ? " is " : " are ") + sizes + " but " + label(first_name) +
              " is " + size_text(first) + ": " + (one ? "its" : "their") +
              " elements pair with " + first_name.name +
-             "'s in column-major order, so the images do not line up; pass " +
-             (one ? "it" : "them") + " with the extents of " + first_name.name +
-             " (a transposed image: its transpose)");
+             "'s in column-major order, so the " + kind + "s do not line up; pass " +
+             (one ? "it" : "them") + " with the extents of " + first_name.name + " (a transposed " +
+             kind + ": its transpose)");
 }
 
 bool same_layout(const PlainArray& first, const PlainArray& partner, int n)

@@ -170,10 +170,11 @@ bool same_layout(const PlainArray& first, const PlainArray& partner, int n);
 
 // Warns (partnerShape) that the partners, which hold enough elements, have
 // other extents than the first input: their elements are then paired with
-// the wrong ones, most often a transposed image. arrays[k] is partners[k]'s.
+// the wrong ones, most often a transposed image. arrays[k] is partners[k]'s;
+// `kind` names what they are ("image", or "component" of a field).
 void warn_partner_shape(GatewayWarnings& warnings, const PlainArray& first, InputName first_name,
                         const std::vector<InputName>& partners,
-                        const std::vector<const PlainArray*>& arrays);
+                        const std::vector<const PlainArray*>& arrays, const char* kind = "image");
 
 // "A (input 1), B (input 2) and D (input 4)".
 std::string image_list(const std::vector<InputName>& names);

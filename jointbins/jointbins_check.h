@@ -65,8 +65,17 @@ int32_t jointbins_bin_count(T bin_value)
     return to_int(value);
 }
 
+// More cells than this many per sample, with more than many_bins bins,
+// leave nearly every cell empty while the outputs and their clearing cost
+// far more than the samples (30000 bins for 56797 samples: 7.2 GB for a
+// histogram of one sample in 15846 cells). A sound call has a dozen
+// samples or more per bin of each image; below many_bins bins the outputs
+// are small (8 MB of double) whatever the samples.
+constexpr int32_t many_bins = 1024;
+constexpr double cells_per_sample = 100;
+
 // Calls that are carried out but can only be a mistake: no samples (every
-// output is 0/0), image2 laid out otherwise than image1 (most often a
+// output is 0/0), bins x bins cells far beyond the samples, image2 laid out otherwise than image1 (most often a
 // transposed image), bounds that are not finite (every sample then adds
 // nothing, or all land in one bin), equal (every sample lands in an edge bin
 // or adds nothing) or reversed (the histograms come out mirrored).
@@ -81,6 +90,20 @@ void warn_jointbins_call(const PlainArray* inputs, const JointbinsInputs<T>& in,
                  "): there are no samples, and every output is NaN (0/0); pass images that "
                  "hold samples");
         return;
+    }
+    const double cells = static_cast<double>(in.bins) * in.bins;
+    if (in.bins > many_bins && cells > cells_per_sample * in.count) {
+        char text[96];
+        const double bytes = (cells + 2.0 * in.bins) * sizeof(T);
+        std::snprintf(text, sizeof text, "%.0f to 1, so nearly every cell stays empty while the outputs take %.2g %s",
+                      cells / in.count, bytes >= 1e9 ? bytes / 1e9 : bytes / 1e6, bytes >= 1e9 ? "GB" : "MB");
+        warn(warnings, "manyBins",
+             label(names[IN_BIN_COUNT]) + " is " + value_text(in.bin_value) + ": its " +
+                 std::to_string(in.bins) + " x " + std::to_string(in.bins) +
+                 " cells outnumber the " + std::to_string(in.count) + " samples " + text +
+                 "; pass fewer bins, at most " +
+                 std::to_string(static_cast<long long>(std::sqrt(static_cast<double>(in.count)))) +
+                 " (no more cells than samples)");
     }
     const int64_t axes = std::max(inputs[IN_FIRST].ndims, inputs[IN_SECOND].ndims);
     if (!same_layout(inputs[IN_FIRST], inputs[IN_SECOND], static_cast<int>(axes)))
@@ -110,33 +133,75 @@ void warn_jointbins_call(const PlainArray* inputs, const JointbinsInputs<T>& in,
     }
 }
 
-// After the accumulation: images mostly outside sound bounds, from the
-// samples the accumulation counted while clamping them.
+// Whether the weight of a histogram of `bins` cells lies within few enough
+// adjacent cells that its image may fill a sliver of the bounds: an image
+// whose clamped values span less than sliver_share of them reaches at most
+// bins * sliver_share + 2 cells. Reading the histogram costs nothing beside
+// the accumulation; the image itself is read again only when this holds.
 template <class T>
-void warn_jointbins_outside(const JointbinsInputs<T>& in, const JointbinsTally& tally,
-                            GatewayWarnings& warnings)
+bool few_cells_filled(const T* histogram, int32_t bins)
+{
+    int32_t first = 0, last = bins - 1;
+    while (first < bins && !(histogram[first] != 0)) ++first;
+    if (first == bins) return false;  // every sample NaN
+    while (!(histogram[last] != 0)) --last;
+    return last - first + 1 <= bins * sliver_share + 2;
+}
+
+// After the accumulation: images mostly outside sound bounds, from the
+// samples the accumulation counted while clamping them (outOfBounds), and
+// images that fill a sliver of them (narrowData), from the histograms.
+template <class T>
+void warn_jointbins_census(const JointbinsInputs<T>& in, const JointbinsTally& tally,
+                           const T* const (&histograms)[2], GatewayWarnings& warnings)
 {
     if (in.count == 0 || !std::isfinite(in.lower) || !std::isfinite(in.upper) ||
         !(in.lower < in.upper))
         return;
     std::vector<OutsideImage> outside;
+    std::vector<SliverImage> sliver;
     double least = in.lower, greatest = in.upper;
+    const double lo = static_cast<double>(in.lower), hi = static_cast<double>(in.upper);
     const T* const data[2] = {in.first, in.second};
     for (int k = 0; k < 2; ++k) {
         OutsideImage image = {jointbins_input_names[k],
                               RangeCensus{in.count - tally.not_finite[k], tally.outside[k]}, 0, 0};
-        if (!mostly_outside(image.census)) continue;
-        finite_extremes(data[k], in.count, image.least, image.greatest);
-        least = std::fmin(least, image.least);
-        greatest = std::fmax(greatest, image.greatest);
-        outside.push_back(image);
+        if (mostly_outside(image.census)) {
+            finite_extremes(data[k], in.count, image.least, image.greatest);
+            least = std::fmin(least, image.least);
+            greatest = std::fmax(greatest, image.greatest);
+            outside.push_back(image);
+            continue;
+        }
+        if (!few_cells_filled(histograms[k], in.bins)) continue;
+        const ValueSpread<T> spread = value_spread(data[k], in.count, in.lower, in.upper);
+        if (!fills_sliver(spread.least, spread.greatest, lo, hi)) continue;
+        SliverImage thin = {jointbins_input_names[k],
+                            clamped_span(spread.least, spread.greatest, lo, hi) / (hi - lo), 0, 0};
+        finite_extremes(data[k], in.count, thin.least, thin.greatest);
+        sliver.push_back(thin);
     }
-    if (outside.empty()) return;
     const bool single = sizeof(T) == sizeof(float);
-    warn_outside(warnings, "outOfBounds", outside,
-                 "[lower, upper] = [" + value_text(in.lower) + ", " + value_text(in.upper) + "]",
-                 "lower = " + value_text(least, single) + ", upper = " + value_text(greatest, single),
-                 single);
+    const std::string bounds =
+        "[lower, upper] = [" + value_text(in.lower) + ", " + value_text(in.upper) + "]";
+    if (!outside.empty())
+        warn_outside(warnings, "outOfBounds", outside, bounds,
+                     "lower = " + value_text(least, single) + ", upper = " + value_text(greatest, single),
+                     single);
+    if (sliver.empty()) return;
+    double fit_least = INFINITY, fit_greatest = -INFINITY;
+    for (int k = 0; k < 2; ++k) {
+        double a, b;
+        finite_extremes(data[k], in.count, a, b);
+        fit_least = std::fmin(fit_least, a);
+        fit_greatest = std::fmax(fit_greatest, b);
+    }
+    const bool spans = fit_least <= lo && fit_greatest >= hi;
+    warn_sliver(warnings, "narrowData", sliver, bounds,
+                spans ? std::string()
+                      : "bounds that fit the images, lower = " + value_text(fit_least, single) +
+                            ", upper = " + value_text(fit_greatest, single),
+                single);
 }
 
 // Checks a call of the joint histogram on its JOINTBINS_INPUTS inputs (of

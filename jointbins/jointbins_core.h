@@ -13,7 +13,8 @@ namespace regkern {
 // calling thread, whatever host_threads says: every cell takes its
 // additions in sample order, and the samples cannot be split among workers
 // without splitting those sums. The pass also counts the samples outside
-// the bounds, for the warning that most of an image lies there.
+// the bounds, for the warning that most of an image lies there; the
+// histograms show whether an image fills only a sliver of the bounds.
 template <class T>
 void run_jointbins(const JointbinsPlan<T>& plan, T* joint, T* first, T* second, double host_threads,
                    GatewayWarnings& warnings)
@@ -21,7 +22,8 @@ void run_jointbins(const JointbinsPlan<T>& plan, T* joint, T* first, T* second, 
     (void)host_threads;
     JointbinsTally tally = {static_cast<double>(plan.in.bin_value) * (1.0 + 0x1p-20), {0, 0}, {0, 0}};
     jointbins_accumulate(plan.in, JointbinsOutputs<T>{joint, first, second, &tally});
-    warn_jointbins_outside(plan.in, tally, warnings);
+    const T* const histograms[2] = {first, second};
+    warn_jointbins_census(plan.in, tally, histograms, warnings);
 }
 
 // A joint-histogram plug-in for the front ends.

@@ -53,6 +53,10 @@ function varargout = dispinvert_plane_f64 (varargin)
 %   out all the same, with the results it gives without the warning.
 %   Silence one with warning ('off', 'dispinvert_plane_f64:<condition>').
 %     zeroKernel    H is empty or all zero: every output is 0
+%     partnerShape  by has other extents than bx although it holds
+%                   enough elements (a transposed component, by', or
+%                   [by; by]): it is read in bx's layout, so its
+%                   displacements land on the wrong points
 %     extraSlices   bx, by or H has more than one slice: only the first
 %                   slice of each is used
 %

@@ -57,6 +57,10 @@ function varargout = dispinvert_vol_f32 (varargin)
 %   out all the same, with the results it gives without the warning.
 %   Silence one with warning ('off', 'dispinvert_vol_f32:<condition>').
 %     zeroKernel    H is empty or all zero: every output is 0
+%     partnerShape  by or bz has other extents than bx although it holds
+%                   enough elements (a transposed component, by', or
+%                   [by; by]): it is read in bx's layout, so its
+%                   displacements land on the wrong points
 %     extraSlices   bx, by, bz or H holds more than one volume (an extent
 %                   beyond the third above 1): only the first volume of
 %                   each is used

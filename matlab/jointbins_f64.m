@@ -71,6 +71,16 @@ function varargout = jointbins_f64 (varargin)
 %     outOfBounds   more than half of the finite values of image1 or image2
 %                   lie outside [lower, upper] (e.g. integer intensities
 %                   0..255 against [0, 1]): they count in the edge bins
+%     narrowData    the values of image1 or image2, each clamped to
+%                   [lower, upper], span more than nothing but less than
+%                   1/32 of it (e.g. images scaled to [0 1] with upper =
+%                   255): nearly every sample lands in one cell; the
+%                   message gives the least and greatest value, bounds
+%                   that fit
+%     manyBins      more than 1024 bins and more than 100 cells (bins^2)
+%                   per sample: nearly every cell stays empty while the
+%                   outputs take gigabytes; the message gives at most
+%                   sqrt(N) bins
 %
 %   Example:
 %     image1 = [1 6.5];  image2 = [3 8];

@@ -23,13 +23,15 @@ function mi = mutual_information (joint, h1, h2, unit)
 %     unit     'nats' (default, natural logarithm) or 'bits' (base 2)
 %
 %   Output: a double scalar; NaN when a histogram holds NaN (jointbins of
-%   empty images) or sums to zero.
+%   empty images).
 %
 %   Errors: identifier mutual_information:<condition>.
 %     nrhs          not 3 or 4 inputs
 %     badClass      joint, h1 or h2 is not a real double or single array
 %     sizeMismatch  joint is not square, or h1 or h2 has not one element
 %                   per row of joint
+%     badHistogram  joint, h1 or h2 has a negative element or sums to 0
+%                   (no samples): no mutual information is defined
 %     badUnit       unit is neither 'nats' nor 'bits'
 %
 %   Example:
@@ -66,13 +68,26 @@ function mi = mutual_information (joint, h1, h2, unit)
   else
     error ('mutual_information:badUnit', 'unit (input 4) must be ''nats'' or ''bits''');
   end
-  p = double (joint) / sum (double (joint(:)));
-  p1 = double (h1(:)) / sum (double (h1(:)));
-  p2 = double (h2(:)) / sum (double (h2(:)));
-  if (any (isnan ([p(:); p1; p2])))
+  if (any (isnan ([double(joint(:)); double(h1(:)); double(h2(:))])))
     mi = NaN;
     return;
   end
+  for k = 1:3
+    h = double (inputs{k}(:));
+    negative = sum (h < 0);
+    if (negative > 0)
+      error ('mutual_information:badHistogram', ...
+             '%s has %d negative element%s (least %g); pass a histogram: counts or shares, none below 0', ...
+             names{k}, negative, repmat ('s', 1, negative > 1), min (h));
+    elseif (~(sum (h) > 0))
+      error ('mutual_information:badHistogram', ...
+             '%s sums to 0: it holds no sample; pass the histogram of images that hold samples', names{k});
+    end
+  end
+  % each by its own sum: counts and shares alike
+  p = double (joint) / sum (double (joint(:)));
+  p1 = double (h1(:)) / sum (double (h1(:)));
+  p2 = double (h2(:)) / sum (double (h2(:)));
   [i, j] = find (p > 0);
   cells = p(p > 0);
   mi = sum (cells .* log (cells ./ (p1(i) .* p2(j)))) / base;

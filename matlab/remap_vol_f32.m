@@ -77,6 +77,13 @@ function varargout = remap_vol_f32 (varargin)
 %     outOfRange    more than half of the finite values of A, B, C or D
 %                   lie outside range (e.g. integer intensities 0..255
 %                   against [0 1]): they all count in the edge bins
+%     narrowData    the values of A, B, C or D, each clamped to range,
+%                   span more than nothing but less than 1/32 of it (e.g.
+%                   images scaled to [0 1] against [0 255]): they fall in
+%                   a sliver of the bins and the outputs are nearly
+%                   constant; the message gives the least and greatest
+%                   value and a range that fits (an image of one value is
+%                   left alone)
 %
 %   Example:
 %     [x, y, z] = ndgrid (1:24, 1:24, 1:16);

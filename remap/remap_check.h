@@ -71,7 +71,9 @@ RemapSettings<T> read_remap_settings(const PlainArray* in)
     const InputName range_name = remap_input_names[IN_RANGE];
     const T* range = data_of<T>(in[IN_RANGE]);
     const uint64_t range_count = in[IN_RANGE].count;
-    if (range_count < 2)
+    // [min max] and nothing else: a third element can only be a mistake
+    // (a bin count or spacing slipped into the range).
+    if (range_count != 2)
         fail("badRange", label(range_name) + " has " + std::to_string(range_count) +
                              (range_count == 1 ? " element" : " elements") +
                              "; pass two, [min max], e.g. [0 1]");
@@ -163,21 +165,22 @@ bool blocks_cover_image(const RemapShared<T>& s, const int32_t (&grid_size)[3], 
 }
 
 // Images that lie mostly outside the range (integer intensities against
-// [0 1], say): every such voxel counts in an edge bin and maps to the same
-// level. One pass over each distinct image, shared among the call's
-// workers, before the remapping starts; a second, on the calling thread,
-// only for an image that warns.
+// [0 1], say: outOfRange), or that fill a sliver of it (images scaled to
+// [0 1] against [0 255]: narrowData): either way every voxel maps to one
+// or two levels. One pass over each distinct image, shared among the
+// call's workers, before the remapping starts; a second, on the calling
+// thread, only for an image that warns.
 template <class T>
 struct CensusTask {
     const T* images[4];
     int count;          // distinct images
     int64_t begin, end;  // this worker's voxels
     T lo, hi;
-    int64_t* inside;    // per distinct image
+    ValueSpread<T>* spread;  // per distinct image
 };
 
 template <class T>
-void warn_remap_outside(const RemapPlan<T>& plan, double host_threads, GatewayWarnings& warnings)
+void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWarnings& warnings)
 {
     const RemapShared<T>& s = plan.shared;
     const int64_t voxels =
@@ -197,45 +200,68 @@ void warn_remap_outside(const RemapPlan<T>& plan, double host_threads, GatewayWa
     shape.hi = plan.range_max;
     // A worker per million voxels at most: smaller images are not worth a thread.
     const int32_t workers = worker_count(host_threads, voxels / (1 << 20) + 1);
-    std::vector<int64_t> inside(static_cast<size_t>(workers) * 4, 0);
+    std::vector<ValueSpread<T>> spread(static_cast<size_t>(workers) * 4);
     std::vector<CensusTask<T>> tasks(workers, shape);
     for (int32_t t = 0; t < workers; ++t) {
         tasks[t].begin = voxels * t / workers;
         tasks[t].end = voxels * (t + 1) / workers;
-        tasks[t].inside = &inside[static_cast<size_t>(t) * 4];
+        tasks[t].spread = &spread[static_cast<size_t>(t) * 4];
     }
     run_workers(tasks, [](const CensusTask<T>* task) {
         for (int i = 0; i < task->count; ++i)
-            task->inside[i] = count_inside(task->images[i] + task->begin, task->end - task->begin,
+            task->spread[i] = value_spread(task->images[i] + task->begin, task->end - task->begin,
                                            task->lo, task->hi);
     });
 
     std::vector<OutsideImage> outside;
+    std::vector<SliverImage> sliver;
     double least = s.min, greatest = plan.range_max;
+    const double lo = static_cast<double>(s.min), hi = static_cast<double>(plan.range_max);
     for (int i = 0; i < shape.count; ++i) {
-        int64_t held = 0;
-        for (int32_t t = 0; t < workers; ++t) held += inside[static_cast<size_t>(t) * 4 + i];
+        ValueSpread<T> whole = spread[i];
+        for (int32_t t = 1; t < workers; ++t) merge_spread(whole, spread[static_cast<size_t>(t) * 4 + i]);
         OutsideImage image = {remap_input_names[input[i]], RangeCensus{}, 0, 0};
-        if (!mostly_outside(shape.images[i], voxels, held, image.census)) continue;
-        finite_extremes(shape.images[i], voxels, image.least, image.greatest);
-        least = std::fmin(least, image.least);
-        greatest = std::fmax(greatest, image.greatest);
-        outside.push_back(image);
+        if (mostly_outside(shape.images[i], voxels, whole.inside, image.census)) {
+            finite_extremes(shape.images[i], voxels, image.least, image.greatest);
+            least = std::fmin(least, image.least);
+            greatest = std::fmax(greatest, image.greatest);
+            outside.push_back(image);
+        } else if (fills_sliver(whole.least, whole.greatest, lo, hi)) {
+            SliverImage thin = {remap_input_names[input[i]],
+                                clamped_span(whole.least, whole.greatest, lo, hi) / (hi - lo), 0, 0};
+            finite_extremes(shape.images[i], voxels, thin.least, thin.greatest);
+            sliver.push_back(thin);
+        }
     }
-    if (outside.empty()) return;
     const bool single = sizeof(T) == sizeof(float);
-    warn_outside(warnings, "outOfRange", outside,
-                 label(remap_input_names[IN_RANGE]) + ", [" + value_text(s.min) + " " +
-                     value_text(plan.range_max) + "]",
-                 "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
-                 single);
+    const std::string range = label(remap_input_names[IN_RANGE]) + ", [" + value_text(s.min) +
+                              " " + value_text(plan.range_max) + "]";
+    if (!outside.empty())
+        warn_outside(warnings, "outOfRange", outside, range,
+                     "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
+                     single);
+    if (sliver.empty()) return;
+    // The one range serves all four images: the fix spans every one of them.
+    double fit_least = INFINITY, fit_greatest = -INFINITY;
+    for (int i = 0; i < shape.count; ++i) {
+        double a, b;
+        finite_extremes(shape.images[i], voxels, a, b);
+        fit_least = std::fmin(fit_least, a);
+        fit_greatest = std::fmax(fit_greatest, b);
+    }
+    const bool spans = fit_least <= lo && fit_greatest >= hi;
+    warn_sliver(warnings, "narrowData", sliver, range,
+                spans ? std::string()
+                      : "a range that fits the images, [" + value_text(fit_least, single) + " " +
+                            value_text(fit_greatest, single) + "]",
+                single);
 }
 
 // Calls that are carried out but can only be a mistake: inputs with slices
 // beyond the D extents read, partners laid out otherwise than A (most often
 // a transposed image), and window weights that gather nothing (every voxel
-// then maps to min). Images mostly outside the range: warn_remap_outside,
-// in the run.
+// then maps to min). Images mostly outside the range, or filling a sliver
+// of it: warn_remap_census, in the run.
 template <class T, int D>
 void warn_remap_call(const PlainArray* in, const RemapShared<T>& s, int64_t voxels,
                      GatewayWarnings& warnings)

@@ -120,14 +120,14 @@ void run_remap_layers(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_
 // Fills the outputs of a planned call (each as many elements as the plan's
 // output shape, zero-filled when plan.zero_fill says so) on up to
 // host_threads threads (the host's "maxNumCompThreads"; worker_count), after
-// the census of the images against the range (outOfRange). Throws a
+// the census of the images against the range (outOfRange, narrowData). Throws a
 // Failure: outOfMemory, threadStart.
 template <class T>
 void run_remap(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_threads,
                GatewayWarnings& warnings)
 {
     try {
-        warn_remap_outside(plan, host_threads, warnings);
+        warn_remap_census(plan, host_threads, warnings);
         run_remap_layers(plan, out_a, out_b, host_threads);
     } catch (...) {
         rethrow_as_failure();

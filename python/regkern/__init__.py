@@ -11,13 +11,25 @@ and MATLAB:
     dispinvert_refine_plane       exact inverse
     invert_field                  the inverse in one call: splat, then refine
     jointbins                     joint intensity histogram of two images
+    mutual_information            mutual information from jointbins' outputs
 
 Axes are as in Octave: a[x, y, z], x the first index, displacements in voxels
 along those axes. Fortran-ordered arrays are read without a copy; any other
 layout is copied once (pass ``a.T`` for an array another library returns in
 [z, y, x] order). The dtype of the first input chooses the arithmetic
 (float64, or float32 where the toolbox has it); outputs are new
-Fortran-ordered arrays of that dtype.
+Fortran-ordered arrays of that dtype, shaped as the first input's first
+two or three axes: a 2-D array given to a volume function (remap_vol,
+dispinvert_vol, the refinement) is one slice deep and gives 2-D outputs.
+
+Arguments follow one rule in every function (regkern._front says it in
+full): settings are real numbers, a range is two of them; a bool, a
+string, None or a masked array that hides elements is refused with
+TypeError (identifier "<plug-in>:badClass"), complex values anywhere with
+the condition "complex"; a window or kernel with fewer axes than the image
+(np.ones(21) for a plane: a 1-D one for an image of two or more axes)
+with ValueError ("<plug-in>:missingAxes").
+Messages write arrays and intervals as NumPy does (np.ones((9, 9)), (0, 1)).
 
 Every function takes ``threads`` (default: the cores this process may use);
 the result does not depend on it. The interpreter lock is released while the
@@ -25,7 +37,8 @@ kernel runs. A refused call raises TypeError (dtype), ValueError (values and
 shapes), MemoryError (outOfMemory) or RuntimeError (threadStart), with the
 plug-ins' message; the exception's ``identifier`` is the plug-in's,
 e.g. "remap_vol_f64:badBins". Calls that can only be a mistake are carried
-out with a RegkernWarning.
+out with a RegkernWarning, attributed to the caller's line (warning
+filters by module and ``-W error`` apply).
 """
 from typing import Optional, Sequence, Tuple, Union
 
@@ -36,7 +49,21 @@ from ._front import RegkernWarning
 
 __all__ = ["remap_vol", "remap_plane", "dispinvert_vol", "dispinvert_plane",
            "dispinvert_refine_vol", "dispinvert_refine_plane", "invert_field", "jointbins",
-           "RegkernWarning"]
+           "mutual_information", "RegkernWarning", "__version__"]
+
+
+def _version() -> str:
+    # One version, package/DESCRIPTION's: the build writes it beside the
+    # module (build/python/regkern/_version.py), pip into the metadata.
+    try:
+        from ._version import version
+        return version
+    except ImportError:
+        from importlib.metadata import version as installed
+        return installed("regkern")
+
+
+__version__ = _version()
 
 ArrayLike = Union[np.ndarray, float, Sequence[float]]
 Number = Union[float, int]
@@ -110,6 +137,16 @@ def remap_vol(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
                    up (most often a transposed image)
       outOfRange   more than half of the finite values of A, B, C or D lie
                    outside range: they all count in the edge bins
+      narrowData   the values of A, B, C or D, each clamped to range, span
+                   more than nothing but less than 1/32 of it (images
+                   scaled to (0, 1) against (0, 255)): they fall in a
+                   sliver of the bins and the outputs are nearly constant;
+                   the message gives their least and greatest value and a
+                   range that fits. An image of one value is left alone.
+
+    ValueError missingAxes: 1-D weights of more than one element for an A of
+    two or more axes (np.ones(9) would be a 9 x 1 x 1 window, never meant;
+    a 2-D window for a volume is one slice deep, as in Octave).
 
     Example:
       x, y, z = np.meshgrid(np.arange(1, 25), np.arange(1, 25), np.arange(1, 17),
@@ -121,7 +158,7 @@ def remap_vol(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
     """
     plugin, arrays = _front.prepare("remap_vol", ("f64", "f32"), _REMAP_NAMES,
                                     (A, B, C, D, range, bins, weights, spacing),
-                                    _REMAP_SETTINGS)
+                                    _REMAP_SETTINGS, windows=(6,))
     return _front.run(plugin, arrays, threads)
 
 
@@ -144,10 +181,13 @@ def remap_plane(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
     Errors and warnings: as remap_vol, with identifiers
     "remap_plane_f64:<condition>":
       TypeError    badClass, complex
-      ValueError   sizeMismatch, badRange, badBins, badSpacing, empty, tooLarge
+      ValueError   sizeMismatch, badRange, badBins, badSpacing, empty, tooLarge,
+                   missingAxes (a 1-D weights, np.ones(21): pass
+                   np.ones((21, 21)))
       MemoryError  outOfMemory
       RuntimeError threadStart
-      RegkernWarning  zeroWeights, extraSlices, partnerShape, outOfRange
+      RegkernWarning  zeroWeights, extraSlices, partnerShape, outOfRange,
+                      narrowData
 
     Example:
       x, y = np.meshgrid(np.arange(1, 65), np.arange(1, 49), indexing="ij")
@@ -157,7 +197,7 @@ def remap_plane(A: np.ndarray, B: np.ndarray, C: np.ndarray, D: np.ndarray,
     """
     plugin, arrays = _front.prepare("remap_plane", ("f64",), _REMAP_NAMES,
                                     (A, B, C, D, range, bins, weights, spacing),
-                                    _REMAP_SETTINGS)
+                                    _REMAP_SETTINGS, windows=(6,), dims=2)
     return _front.run(plugin, arrays, threads)
 
 
@@ -194,7 +234,8 @@ def dispinvert_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, H: ArrayLike,
                a zero extent gives F = 0.
       threads  worker threads (default: the cores this process may use).
 
-    Outputs: new Fortran-ordered arrays of bx's dtype, shape (sx, sy, sz).
+    Outputs: new Fortran-ordered arrays of bx's dtype and of bx's shape (its
+    first three axes; a 2-D bx gives 2-D outputs).
       Fx, Fy, Fz  forward displacement along x, y and z, in voxels.
 
     Shares that land outside the grid are dropped. A voxel whose splat point
@@ -205,7 +246,8 @@ def dispinvert_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, H: ArrayLike,
     "H (input 4)"):
       TypeError    badClass, complex
       ValueError   sizeMismatch (by or bz smaller than the grid, or H smaller
-                   than its first three axes give), tooLarge
+                   than its first three axes give), tooLarge, missingAxes (a 1-D
+                   H of more than one element for a bx of 2 or more axes)
       MemoryError  outOfMemory (the per-voxel weight sums)
       RuntimeError threadStart
 
@@ -213,6 +255,9 @@ def dispinvert_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, H: ArrayLike,
       zeroKernel   H is empty or all zero: every output is 0
       extraSlices  bx, by, bz or H holds more than one volume: only the first
                    is used
+      partnerShape by or bz has other extents than bx although it holds
+                   enough elements (by.T, np.concatenate((by, by))): read in
+                   bx's layout, its displacements land on the wrong points
 
     Example:
       bx = np.full((8, 8, 8), 2.0, order="F")    # every voxel looks 2 along x
@@ -221,7 +266,7 @@ def dispinvert_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, H: ArrayLike,
       Fx[:, 3, 3]                                # 0 0 -2 -2 -2 -2 -2 -2 (-2/(1+1e-8))
     """
     plugin, arrays = _front.prepare("dispinvert_vol", ("f64", "f32"), ("bx", "by", "bz", "H"),
-                                    (bx, by, bz, H), ())
+                                    (bx, by, bz, H), (), windows=(3,))
     return _front.run(plugin, arrays, threads)
 
 
@@ -243,17 +288,17 @@ def dispinvert_plane(bx: np.ndarray, by: np.ndarray, H: ArrayLike,
     Errors and warnings: as dispinvert_vol, with identifiers
     "dispinvert_plane_f64:<condition>" and H named "H (input 3)":
       TypeError    badClass, complex
-      ValueError   sizeMismatch, tooLarge
+      ValueError   sizeMismatch, tooLarge, missingAxes
       MemoryError  outOfMemory
       RuntimeError threadStart
-      RegkernWarning  zeroKernel, extraSlices
+      RegkernWarning  zeroKernel, extraSlices, partnerShape
 
     Example:
       bx = np.full((8, 8), 2.0, order="F")
       Fx, Fy = regkern.dispinvert_plane(bx, np.zeros((8, 8), order="F"), 1)
     """
     plugin, arrays = _front.prepare("dispinvert_plane", ("f64",), ("bx", "by", "H"),
-                                    (bx, by, H), ())
+                                    (bx, by, H), (), windows=(2,), dims=2)
     return _front.run(plugin, arrays, threads)
 
 
@@ -293,8 +338,9 @@ def dispinvert_refine_vol(bx: np.ndarray, by: np.ndarray, bz: np.ndarray, Fx0: n
       threads        worker threads (default: the cores this process may use).
 
     Outputs: Fx, Fy, Fz (the refined field) and r (its residual at every
-    voxel), new Fortran-ordered arrays of bx's dtype and the grid's shape;
-    done, the number of steps taken.
+    voxel), new Fortran-ordered arrays of bx's dtype and of bx's shape (its
+    first three axes; a 2-D bx gives 2-D outputs); done, the number of steps
+    taken (an int).
 
     Errors (``identifier`` "dispinvert_refine_vol_f64:<condition>" or
     "..._f32:<condition>"):
@@ -469,6 +515,15 @@ def jointbins(image1: np.ndarray, image2: np.ndarray, lower: Number, upper: Numb
                        holds enough elements (most often a transposed image)
       outOfBounds      more than half of the finite values of image1 or
                        image2 lie outside [lower, upper]
+      narrowData       the values of image1 or image2, each clamped to
+                       [lower, upper], span more than nothing but less than
+                       1/32 of it (images scaled to (0, 1) with upper = 255):
+                       nearly every sample lands in one cell; the message
+                       gives a lower and upper that fit
+      manyBins         more than 1024 bins and more than 100 cells
+                       (bins x bins) per sample: nearly every cell stays
+                       empty while the outputs take gigabytes; the message
+                       gives at most sqrt(N) bins
 
     Example:
       joint, h1, h2 = regkern.jointbins(np.array([1, 6.5]), np.array([3.0, 8]), 0, 8, 4)
@@ -479,3 +534,97 @@ def jointbins(image1: np.ndarray, image2: np.ndarray, lower: Number, upper: Numb
                                     ("image1", "image2", "lower", "upper", "bins"),
                                     (image1, image2, lower, upper, bins), (2, 3, 4))
     return _front.run(plugin, arrays, threads)
+
+
+def _mi_error(kind: type, condition: str, message: str) -> Exception:
+    error = kind(message)
+    error.identifier, error.condition = "mutual_information:" + condition, condition
+    return error
+
+
+def mutual_information(joint: ArrayLike, h1: Optional[ArrayLike] = None,
+                       h2: Optional[ArrayLike] = None, base: str = "e") -> float:
+    """Mutual information of two images from their joint histogram.
+
+    mi = mutual_information(joint, h1=None, h2=None, base="e")
+
+    The mutual information of the two images jointbins binned, from the
+    three histograms it returns (as Octave's mutual_information):
+
+      mi = sum over the cells with joint[i, j] > 0 of
+           joint[i, j] * log(joint[i, j] / (h1[i] * h2[j]))
+
+    Each histogram is first divided by its own sum, so counts work as well
+    as shares, and samples a NaN left out of the histograms (they still
+    count in jointbins' N) do not lower the result. 0 when the images are
+    independent, up to log(B) when one determines the other.
+
+    Inputs:
+      joint   (B, B), non-negative: joint[i, j] for image1 in bin i and
+              image2 in bin j (jointbins' first output)
+      h1, h2  B elements each, non-negative: the histograms of image1 and
+              image2 (jointbins' second and third output); None takes
+              joint's row or column sums
+      base    "e" (natural logarithm: nats, the default) or "bits" (base 2)
+
+    Output: a float; NaN when a histogram holds NaN (jointbins of empty
+    images).
+
+    Errors (``identifier`` "mutual_information:<condition>"):
+      TypeError    badClass (not real numbers: complex, bool, strings)
+      ValueError   sizeMismatch (joint not square, or h1 or h2 not of B
+                   elements), badHistogram (a negative element, or a
+                   histogram that sums to 0), badUnit (base neither "e" nor
+                   "bits")
+
+    Example:
+      joint, h1, h2 = regkern.jointbins(np.array([1, 6.5]), np.array([3.0, 8]), 0, 8, 4)
+      regkern.mutual_information(joint, h1, h2)           # log(2) = 0.6931
+      regkern.mutual_information(joint, h1, h2, "bits")   # 1.0
+    """
+    names = ("joint (input 1)", "h1 (input 2)", "h2 (input 3)")
+    arrays = []
+    for name, value in zip(names, (joint, h1, h2)):
+        if value is None:
+            arrays.append(None)
+            continue
+        array = value if isinstance(value, np.ndarray) else np.asarray(value)
+        if (array.dtype == np.bool_ or not np.issubdtype(array.dtype, np.number)
+                or np.issubdtype(array.dtype, np.complexfloating)):
+            raise _mi_error(TypeError, "badClass",
+                            f"{name} is {array.dtype}; pass the real outputs of jointbins")
+        arrays.append(array.astype(np.float64))
+    p = arrays[0]
+    if p.ndim != 2 or p.shape[0] != p.shape[1]:
+        raise _mi_error(ValueError, "sizeMismatch",
+                        f"joint (input 1) has shape {p.shape}; pass jointbins' (B, B) joint "
+                        f"histogram")
+    bins = p.shape[0]
+    p1 = p.sum(axis=1) if arrays[1] is None else arrays[1].reshape(-1)
+    p2 = p.sum(axis=0) if arrays[2] is None else arrays[2].reshape(-1)
+    if p1.size != bins or p2.size != bins:
+        raise _mi_error(ValueError, "sizeMismatch",
+                        f"joint (input 1) has shape {p.shape}, h1 (input 2) {p1.size} and h2 "
+                        f"(input 3) {p2.size} elements; pass the three outputs of one "
+                        f"jointbins call ((B, B), B and B)")
+    if base not in ("e", "bits"):
+        raise _mi_error(ValueError, "badUnit", f"base (input 4) is {base!r}; pass 'e' or 'bits'")
+    histograms = (p, p1, p2)
+    if any(np.isnan(h).any() for h in histograms):
+        return float("nan")
+    for name, h in zip(names, histograms):
+        negative = int((h < 0).sum())
+        if negative:
+            raise _mi_error(ValueError, "badHistogram",
+                            f"{name} has {negative} negative element{'s' * (negative > 1)} "
+                            f"(least {h.min():g}); pass a histogram: counts or shares, none "
+                            f"below 0")
+        if not h.sum() > 0:
+            raise _mi_error(ValueError, "badHistogram",
+                            f"{name} sums to 0: it holds no sample; pass the histogram of "
+                            f"images that hold samples")
+    p, p1, p2 = (h / h.sum() for h in histograms)
+    i, j = np.nonzero(p.T)[::-1]  # column-major order, as Octave's find
+    cells = p[i, j]
+    mi = float(np.sum(cells * np.log(cells / (p1[i] * p2[j]))))
+    return mi / np.log(2) if base == "bits" else mi

@@ -229,10 +229,16 @@ TEST_F(Arguments, ExtraDimensionsAndLongerComponentsAreAccepted)
     standin::reset_warnings();
     auto result = call("dispinvert_vol_f64", 3, {ax.get(), ay.get(), az.get(), ak.get()});
     ASSERT_TRUE(result.ok) << result.message;
-    // Carried out with a warning: a longer by of two dimensions is no mistake.
-    EXPECT_TRUE(testing_support::warned(
-        "dispinvert_vol_f64:extraSlices",
-        "bx (input 1) has more than one volume: only the first is used; pass a 3-D array"));
+    // Carried out with warnings: bx's second volume is not read, and by, a
+    // column, is read in bx's layout (partnerShape); a longer by is no
+    // mistake in itself.
+    const std::vector<standin::Warning> raised = standin::warnings();
+    ASSERT_EQ(raised.size(), 2u);
+    EXPECT_EQ(raised[0].id, "dispinvert_vol_f64:extraSlices");
+    EXPECT_EQ(raised[0].message,
+              "bx (input 1) has more than one volume: only the first is used; pass a 3-D array");
+    EXPECT_EQ(raised[1].id, "dispinvert_vol_f64:partnerShape");
+    standin::reset_warnings();
     EXPECT_EQ(result.outputs[0].dims(), (std::vector<int>{3, 3, 2}));
     const auto expected = reference::invert_volume<double>(first(bx, 18), first(by, 18), bz, 3,
                                                            3, 2, h, 2, 2, 2, false);

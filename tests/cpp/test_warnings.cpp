@@ -150,6 +150,28 @@ const Row rows[] = {
      {{0, {1, 20}, {0.7}}, {1, {1, 20}, {0.7}}, {2, {1, 1}, {0.1}}, {3, {1, 1}, {0.7}}, {4, {1, 1}, {10}}},
      {}},
 
+    // Images that fill a sliver of the range or bounds (less than 1/32 of
+    // it, each value clamped to it), and the calls just short of that.
+    {"remap_vol_f64", "images in [0 1] against [0 255]", {{4, {1, 2}, {0, 255}}}, {"narrowData"}},
+    {"remap_plane_f64", "D spans 1 % of the range", {{3, {6, 5}, {0.5, 0.51}}}, {"narrowData"}},
+    {"remap_vol_f32", "D spans 4 % of the range", {{3, {6, 5, 4}, {0.5, 0.54}}}, {}},
+    {"remap_vol_f64", "A of one value", {{0, {6, 5, 4}, {0.5}}}, {}},
+    {"remap_plane_f64", "D below the range but for a sliver",
+     {{3, {6, 5}, {-3, -2, 0.01}}}, {"outOfRange"}},
+    {"jointbins_f64", "images in [0 1], upper 255", {{3, {1, 1}, {255}}}, {"narrowData"}},
+    {"jointbins_f32", "image2 spans 2 % of the bounds", {{1, {1, 20}, {0.3, 0.32}}}, {"narrowData"}},
+    {"jointbins_f64", "a binary image2", {{1, {1, 20}, {0, 1}}}, {}},
+    {"jointbins_f64", "image2 spans 4 % of the bounds", {{1, {1, 20}, {0.3, 0.34}}}, {}},
+    // bins x bins far beyond the samples, and the calls short of it.
+    {"jointbins_f64", "2000 bins for 20 samples", {{4, {1, 1}, {2000}}}, {"manyBins"}},
+    {"jointbins_f32", "1024 bins for 20 samples", {{4, {1, 1}, {1024}}}, {}},
+    {"jointbins_f64", "1100 bins for 20000 samples",
+     {{0, {100, 200}, image}, {1, {100, 200}, image}, {4, {1, 1}, {1100}}}, {}},
+    // Field components of other extents than bx.
+    {"dispinvert_plane_f64", "by transposed", {{1, {4, 5}, field}}, {"partnerShape"}},
+    {"dispinvert_vol_f64", "[by; by]", {{1, {10, 4, 3}, field}}, {"partnerShape"}},
+    {"dispinvert_vol_f32", "bz a column of the grid's length", {{2, {60, 1}, field}}, {"partnerShape"}},
+
     // Two mistakes in one call: both are reported.
     {"remap_plane_f64",
      "3-D images and zero weights",

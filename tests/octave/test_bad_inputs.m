@@ -152,19 +152,15 @@
 
 %!test
 %! % Inputs smaller than the first one are refused; larger ones are read in
-%! % part and accepted, a partner image of another shape than the first
-%! % with a warning (the field inversion's components have no such warning),
-%! % except by the refinement, whose field components must all have the
-%! % grid of the first.
+%! % part and accepted, a partner image or field component of another shape
+%! % than the first with a warning, except by the refinement, whose field
+%! % components must all have the grid of the first.
 %! partners = {2:4, 2:4, 2:4, 2:3, 2:3, 2, 2, 2, 2:6, 2:6, 2:4};
 %! for p = 1:numel (plugins)
 %!   name = plugins{p};
 %!   [in, nout] = valid_call (name);
 %!   [~, good] = try_call (name, in, nout);
-%!   warned = '';
-%!   if (isempty (strfind (name, 'dispinvert')))
-%!     warned = [name ':partnerShape'];
-%!   end
+%!   warned = [name ':partnerShape'];
 %!   for slot = partners{p}
 %!     call = in;
 %!     call{slot} = in{slot}(1:end-1);
@@ -490,7 +486,22 @@
 %!      'pass it with the extents of A (a transposed image: its transpose)'];
 %!   'jointbins_f64', {P, [P(:); P(:)], 0, 1, 8}, 'partnerShape', ...
 %!     ['image2 (input 2) is 40x1 but image1 (input 1) is 5x4: its elements pair with image1''s in column-major order, so the images do not line up; ' ...
-%!      'pass it with the extents of image1 (a transposed image: its transpose)']};
+%!      'pass it with the extents of image1 (a transposed image: its transpose)'];
+%!   'dispinvert_plane_f64', {P, P', 1}, 'partnerShape', ...
+%!     ['by (input 2) is 4x5 but bx (input 1) is 5x4: its elements pair with bx''s in column-major order, so the components do not line up; ' ...
+%!      'pass it with the extents of bx (a transposed component: its transpose)'];
+%!   % one image on another scale than the others, and images in [0 1]
+%!   % against bounds for 0..255
+%!   'remap_plane_f64', [r(1:3), {0.5 + 0.01 * P}, r(5:6), {ones(3)}, r(8)], 'narrowData', ...
+%!     ['D (input 4) spans 1 % of range (input 5), [0 1] (values from 0.5 to 0.51): its samples fall in a sliver of the bins ' ...
+%!      'and the results are nearly constant; scale it to the interval'];
+%!   'jointbins_f64', {P, 1 - P, 0, 255, 8}, 'narrowData', ...
+%!     ['image1 (input 1) spans 0.39 % of [lower, upper] = [0, 255] (values from 0 to 1) and image2 (input 2) 0.39 % (0 to 1): ' ...
+%!      'their samples fall in a sliver of the bins and the results are nearly constant; pass bounds that fit the images, ' ...
+%!      'lower = 0, upper = 1, or scale the images to the interval'];
+%!   'jointbins_f32', {single(P), single(1 - P), single(0), single(1), single(1100)}, 'manyBins', ...
+%!     ['bins (input 5) is 1100: its 1100 x 1100 cells outnumber the 20 samples 60500 to 1, so nearly every cell stays empty ' ...
+%!      'while the outputs take 4.8 MB; pass fewer bins, at most 4 (no more cells than samples)']};
 %! for k = 1:rows (cases)
 %!   [name, in, condition, body] = cases{k, :};
 %!   [valid, nout] = valid_call (name);

@@ -88,3 +88,16 @@
 %!     rmdir (out, 's');
 %!   end
 %! end_unwind_protect
+
+%!testif ; real_pair_data ()
+%! % docs/real_data.md's tables are what examples/real_pair_study.m prints:
+%! % every figure of its output (a correlation, a gap, a share) is on the page
+%! root = getenv ('REGKERN_SOURCE_DIR');
+%! lastwarn ('');
+%! report = evalc ('run (fullfile (root, ''examples'', ''real_pair_study.m''))');
+%! assert (lastwarn (), '');
+%! page = fileread (fullfile (root, 'docs', 'real_data.md'));
+%! figures = unique (regexp (report, '\d+\.\d{3}|\d+ %', 'match'));
+%! assert (numel (figures) > 15, report);
+%! missing = figures(cellfun (@isempty, cellfun (@(f) strfind (page, f), figures, 'UniformOutput', false)));
+%! assert (isempty (missing), ['not in docs/real_data.md: ' strjoin(missing, ', ')]);

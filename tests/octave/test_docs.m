@@ -1,5 +1,5 @@
 % The documentation: every relative link in README.md and docs/*.md points
-% at a file that exists, and the help files of each precision pair are the
+% at a file that exists, README's examples run as pasted, and the help files of each precision pair are the
 % expansion of their one template (scripts/gen_help.sh).
 
 %!test
@@ -30,3 +30,16 @@
 %! if (status != 0)
 %!   error ('%s', output);
 %! end
+
+%!test
+%! % README's Octave examples run as pasted, in order in one workspace (the
+%! % inversion's refinement uses the splat's field), without a warning; the
+%! % build_mex block compiles and is left to test_build_mex
+%! root = getenv ('REGKERN_SOURCE_DIR');
+%! blocks = regexp (fileread (fullfile (root, 'README.md')), '```matlab\n(.*?)```', 'tokens');
+%! blocks = cellfun (@(b) b{1}, blocks, 'UniformOutput', false);
+%! blocks = blocks(cellfun (@isempty, strfind (blocks, 'build_mex')));
+%! assert (numel (blocks) >= 4);
+%! lastwarn ('');
+%! evalc (strjoin (blocks, "\n"));
+%! assert (lastwarn (), '');

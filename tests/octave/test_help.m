@@ -126,7 +126,7 @@
 %! for k = 1:numel (names)
 %!   [~, ~, ~, documented] = help_parts (names{k});
 %!   code = strjoin (cellfun (@fileread, family_headers (root, names{k}), 'UniformOutput', false));
-%!   issued = regexp (code, 'warn(?:_outside)?\(warnings,\s*"(\w+)"', 'tokens');
+%!   issued = regexp (code, 'warn(?:_outside|_sliver)?\(warnings,\s*"(\w+)"', 'tokens');
 %!   issued = cellfun (@(t) t{1}, issued, 'UniformOutput', false);
 %!   % the foundation's warnings a family issues through its helpers
 %!   helpers = {'warn_extra_slices', 'extraSlices'; 'warn_partner_shape', 'partnerShape'};

@@ -28,6 +28,9 @@
 %! joint = [1 1; 0 2];
 %! expected = 0.25 * log (0.25 / (0.5 * 0.25)) + 0.25 * log (0.25 / (0.5 * 0.75)) + 0.5 * log (0.5 / (0.5 * 0.75));
 %! assert (mutual_information (joint, [2; 2], [1; 3]), expected, 4 * eps);
+%! % marginals of other sums than joint's and each other's: each by its own
+%! assert (mutual_information (joint, [0.5; 0.5], [10; 30]), expected, 4 * eps);
+%! assert (mutual_information (joint / 4, [2; 2], [0.25; 0.75]), expected, 4 * eps);
 %! [j, h1, h2] = jointbins_f64 ([0 0 1 1 NaN], [0 1 1 1 0], 0, 2, 2);
 %! assert (mutual_information (j, h1, h2), expected, 4 * eps);
 %! % independent images: 0; empty images (NaN histograms): NaN
@@ -38,6 +41,9 @@
 %!error id=mutual_information:badClass mutual_information (uint8 (ones (2)), [1 1], [1 1])
 %!error id=mutual_information:badUnit mutual_information (ones (2), [1 1], [1 1], 'bans')
 %!error id=mutual_information:nrhs mutual_information (ones (2), [1 1])
+%!error <joint \(input 1\) has 2 negative elements \(least -1\)> mutual_information (-eye (2), [1 1], [1 1])
+%!error id=mutual_information:badHistogram mutual_information (eye (2), [1 -1], [1 1])
+%!error <h2 \(input 3\) sums to 0: it holds no sample> mutual_information (eye (2), [1 1], [0 0])
 
 %!test
 %! [j, h1, h2] = jointbins_f32 (single ([1 6.5]), single ([3 8]), single (0), single (8), single (4));

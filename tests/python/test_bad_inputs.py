@@ -4,16 +4,23 @@ and message here, mapped to Python's exceptions and RegkernWarning; what
 only Python can pass wrong (dtypes, layouts, the threads keyword) is
 refused with a TypeError or ValueError that says how to fix the call; and
 no input crashes the interpreter."""
+import os
+import re
 import warnings
+from pathlib import Path
 
 import numpy as np
 import pytest
 
 import regkern
+import shared_cases
+from regkern._front import python_text
 from shared_cases import call, read_cases, same_results
 
 OCTAVE = read_cases("octave_refusals")
 EXCEPTIONS = {"outOfMemory": MemoryError, "threadStart": RuntimeError}
+# What Python's messages never say: Octave's calls and intervals.
+OCTAVE_NOTATION = re.compile(r"im2double|(?<![\w.])ones\(|single\(|double\(|\[-?\d[^\]]* -?\d[^\]]*\]|\bInf\b|\bNaN\b")
 
 
 @pytest.mark.parametrize("case", OCTAVE, ids=[c.name for c in OCTAVE])
@@ -24,11 +31,16 @@ def test_the_octave_suites_calls(case):
     if not case.outputs:  # refused
         with pytest.raises(EXCEPTIONS.get(case.condition, ValueError)) as caught:
             call(case)
-        assert (caught.value.identifier, str(caught.value)) == (identifier, case.message)
+        assert (caught.value.identifier, str(caught.value)) == (identifier,
+                                                                 python_text(case.message))
+        assert not OCTAVE_NOTATION.search(str(caught.value)), str(caught.value)
         return
     with pytest.warns(regkern.RegkernWarning) as record:
         outputs = call(case)
-    assert [(w.message.identifier, str(w.message)) for w in record] == [(identifier, case.message)]
+    assert [(w.message.identifier, str(w.message)) for w in record] == [
+        (identifier, python_text(case.message))]
+    assert not OCTAVE_NOTATION.search(str(record[0].message)), str(record[0].message)
+    assert record[0].filename == shared_cases.__file__  # the caller's line, not regkern's
     same_results(case.outputs, outputs)
     # a warning turned into an error fails the call
     with warnings.catch_warnings():
@@ -41,17 +53,25 @@ def test_both_suites_cover_every_condition():
     conditions = {c.condition for c in OCTAVE}
     assert conditions >= {"sizeMismatch", "empty", "badRange", "badBins", "badSpacing",
                           "tooLarge", "zeroWeights", "zeroKernel", "extraSlices",
-                          "nonFiniteBounds", "equalBounds"}
+                          "nonFiniteBounds", "equalBounds", "narrowData", "manyBins",
+                          "partnerShape"}
 
 
 F = np.ones((4, 3, 2), order="F")
 P = np.ones((4, 3), order="F")
 CALLS = {
-    "remap_vol": lambda A=F, B=F, weights=F: regkern.remap_vol(A, B, F, F, (0, 1), 8, weights, 2),
-    "remap_plane": lambda A=P, B=P: regkern.remap_plane(A, B, P, P, (0, 1), 8, P, 2),
-    "dispinvert_vol": lambda bx=F, H=1: regkern.dispinvert_vol(bx, F, F, H),
-    "jointbins": lambda image1=F, bins=8: regkern.jointbins(image1, F, 0, 1, bins),
+    "remap_vol": lambda A=F, B=F, weights=F, range=(0, 1), bins=8:
+        regkern.remap_vol(A, B, F, F, range, bins, weights, 2),
+    "remap_plane": lambda A=P, B=P, weights=P: regkern.remap_plane(A, B, P, P, (0, 1), 8, weights, 2),
+    "dispinvert_vol": lambda bx=F, bz=F, H=1: regkern.dispinvert_vol(bx, F, bz, H),
+    "dispinvert_refine_plane": lambda steps=2, tol=1e-3:
+        regkern.dispinvert_refine_plane(P, P, P, P, steps, tol),
+    "jointbins": lambda image1=F, lower=0, bins=8: regkern.jointbins(image1, F, lower, 1, bins),
+    "mutual_information": lambda joint=np.eye(2), h1=None, base="e":
+        regkern.mutual_information(joint, h1, None, base),
 }
+MASKED = np.ma.masked_array(F, mask=F > 2)
+MASKED[0, 0, 0] = np.ma.masked
 # (call, arguments, exception, identifier, message)
 PYTHON_ONLY = [
     ("remap_vol", {"A": F.astype(np.int16)}, TypeError, "remap_vol_f64:badClass",
@@ -66,11 +86,59 @@ PYTHON_ONLY = [
     ("dispinvert_vol", {"bx": F + 1j}, TypeError, "dispinvert_vol_f64:complex",
      "bx (input 1) is complex128; pass bx.real"),
     ("dispinvert_vol", {"H": "1"}, TypeError, "dispinvert_vol_f64:badClass",
-     "H (input 4) is <U1 while bx (input 1) is float64; pass H.astype(np.float64)"),
+     "H (input 4) is the str '1'; pass a NumPy array of floating-point numbers, not a string"),
     ("jointbins", {"bins": "eight"}, TypeError, "jointbins_f64:badClass",
-     "bins (input 5) is str; pass a number (or a sequence of numbers)"),
+     "bins (input 5) is the str 'eight'; pass a number, not a string"),
     ("jointbins", {"image1": [1, 2]}, TypeError, "jointbins_f64:badClass",
-     "image1 (input 1) is int64; pass image1.astype(np.float64) or image1.astype(np.float32)"),
+     "image1 (input 1) is a list of int64 values; pass np.asarray(image1, dtype=np.float64) "
+     "or np.asarray(image1, dtype=np.float32)"),
+    # settings: numbers, never strings, bools or None; a range is two of them
+    ("remap_vol", {"bins": "32"}, TypeError, "remap_vol_f64:badClass",
+     "bins (input 6) is the str '32'; pass a number, not a string"),
+    ("remap_vol", {"range": ("0", "1")}, TypeError, "remap_vol_f64:badClass",
+     "range (input 5) holds strings, ('0', '1'); pass numbers, not strings"),
+    ("dispinvert_refine_plane", {"tol": "1e-4"}, TypeError, "dispinvert_refine_plane_f64:badClass",
+     "tol (input 6) is the str '1e-4'; pass a number, not a string"),
+    ("remap_vol", {"range": (0, 1, 2)}, ValueError, "remap_vol_f64:badRange",
+     "range (input 5) has 3 elements; pass two, (min, max), e.g. (0, 1)"),
+    ("remap_vol", {"bins": [8, 9]}, TypeError, "remap_vol_f64:badClass",
+     "bins (input 6) holds 2 numbers; pass one number"),
+    ("jointbins", {"bins": True}, TypeError, "jointbins_f64:badClass",
+     "bins (input 5) is bool (True); pass a number (True is not taken for 1)"),
+    ("dispinvert_vol", {"H": True}, TypeError, "dispinvert_vol_f64:badClass",
+     "H (input 4) is bool (True); pass a NumPy array of floating-point numbers (True is not "
+     "taken for 1)"),
+    ("dispinvert_refine_plane", {"steps": None}, TypeError, "dispinvert_refine_plane_f64:badClass",
+     "steps (input 5) is None; pass a number"),
+    # complex values in any position
+    ("remap_vol", {"B": F + 1j}, TypeError, "remap_vol_f64:complex",
+     "B (input 2) is complex128; pass B.real"),
+    ("dispinvert_vol", {"H": np.ones(2) * 1j}, TypeError, "dispinvert_vol_f64:complex",
+     "H (input 4) is complex128; pass H.real"),
+    ("jointbins", {"lower": 0j}, TypeError, "jointbins_f64:complex",
+     "lower (input 3) is complex128; pass lower.real"),
+    # a mask the kernels would not see
+    ("jointbins", {"image1": MASKED}, TypeError, "jointbins_f64:badClass",
+     "image1 (input 1) is a masked array whose mask hides 1 element, which the kernels would "
+     "read; pass image1.filled(np.nan) (a NaN counts nowhere), or index the images with the mask"),
+    # a 1-D window for a plane is a column in the kernels' reading
+    ("remap_plane", {"weights": np.ones(21)}, ValueError, "remap_plane_f64:missingAxes",
+     "weights (input 7) has shape (21,), fewer axes than A (input 1)'s (4, 3): it would be "
+     "read as (21, 1); pass weights with 2 axes, e.g. np.ones((21, 21)) for a cube window, or "
+     "weights.reshape((21, 1)) for what it is read as"),
+    # mutual_information: histograms, counts or shares
+    ("mutual_information", {"joint": -np.eye(2)}, ValueError, "mutual_information:badHistogram",
+     "joint (input 1) has 2 negative elements (least -1); pass a histogram: counts or shares, "
+     "none below 0"),
+    ("mutual_information", {"joint": np.zeros((2, 2))}, ValueError,
+     "mutual_information:badHistogram",
+     "joint (input 1) sums to 0: it holds no sample; pass the histogram of images that hold "
+     "samples"),
+    ("mutual_information", {"h1": [1, 2, 3]}, ValueError, "mutual_information:sizeMismatch",
+     "joint (input 1) has shape (2, 2), h1 (input 2) 3 and h2 (input 3) 2 elements; pass the "
+     "three outputs of one jointbins call ((B, B), B and B)"),
+    ("mutual_information", {"base": 2}, ValueError, "mutual_information:badUnit",
+     "base (input 4) is 2; pass 'e' or 'bits'"),
 ]
 
 
@@ -84,9 +152,63 @@ def test_what_only_python_can_pass_wrong(name, arguments, kind, identifier, mess
 def test_threads_keyword():
     good = regkern.jointbins(F, F, 0, 1, 8, threads=3)
     same_results(list(good), regkern.jointbins(F, F, 0, 1, 8))
-    for threads, kind in ((0, ValueError), (-2, ValueError), (1.5, TypeError), (True, TypeError)):
-        with pytest.raises(kind, match="threads is"):
+    same_results(list(good), regkern.jointbins(F, F, 0, 1, 8, threads=3.0))  # whole
+    for threads, kind, condition in ((0, ValueError, "badThreads"), (-2, ValueError, "badThreads"),
+                                     (2.5, ValueError, "badThreads"), (True, TypeError, "badClass"),
+                                     ("2", TypeError, "badClass")):
+        with pytest.raises(kind, match="threads is") as caught:
             regkern.dispinvert_vol(F, F, F, 1, threads=threads)
+        assert caught.value.identifier == "dispinvert_vol_f64:" + condition
+
+
+def test_layouts_shapes_and_warnings_as_python_has_them():
+    # an unaligned Fortran-ordered array (at an odd offset) is copied, not refused
+    raw = np.arange(1, 25, dtype=np.float64) / 25
+    odd = np.frombuffer(b"\0" + raw.tobytes(), np.float64, 24, 1).reshape((4, 3, 2), order="F")
+    assert odd.flags.f_contiguous and not odd.flags.aligned
+    same_results(list(regkern.jointbins(raw.reshape((4, 3, 2), order="F"), F, 0, 1, 8)),
+                 regkern.jointbins(odd, F, 0, 1, 8))
+    # a masked array that hides nothing is its data
+    same_results(list(regkern.jointbins(F, F, 0, 1, 8)),
+                 regkern.jointbins(np.ma.masked_array(F), F, 0, 1, 8))
+    # 2-D input to every volume function: outputs of the input's shape
+    o = np.zeros((4, 3))
+    assert {a.shape for a in regkern.remap_vol(P, P, P, P, (0, 1), 8, np.ones((3, 3)), 2)} == {(4, 3)}
+    assert {a.shape for a in regkern.dispinvert_vol(P, o, o, 1)} == {(4, 3)}
+    *field, done = regkern.dispinvert_refine_vol(P, o, o, o, o, o, 1, 0.0)
+    assert {a.shape for a in field} == {(4, 3)} and type(done) is int
+    # a warning names the caller's line, so -W error and filters by module apply,
+    # also from inside invert_field
+    with warnings.catch_warnings(record=True) as record:
+        warnings.simplefilter("always")
+        regkern.dispinvert_plane(P, P.T, 1)
+        regkern.invert_field((0.3 * np.sin(np.arange(4.0))[:, None] * P, 0 * P), steps=1,
+                             tolerance=1e-12)
+    assert [w.message.condition for w in record] == ["partnerShape", "notConverged"]
+    assert {w.filename for w in record} == {__file__}
+    with warnings.catch_warnings():
+        warnings.filterwarnings("error", category=regkern.RegkernWarning, module=__name__)
+        with pytest.raises(regkern.RegkernWarning):
+            regkern.remap_plane(P, P, P, P, (0, 1), 8, 0 * P, 2)
+
+
+def test_mutual_information_as_octave_computes_it():
+    joint, h1, h2 = regkern.jointbins(np.array([1, 6.5]), np.array([3.0, 8]), 0, 8, 4)
+    assert regkern.mutual_information(joint, h1, h2) == pytest.approx(np.log(2), abs=1e-15)
+    assert regkern.mutual_information(joint, h1, h2, "bits") == pytest.approx(1, abs=1e-15)
+    # counts with marginals of other sums: each histogram by its own sum
+    counts = np.array([[3.0, 1.0], [0.0, 4.0]])
+    shares = counts / 8
+    expected = sum(p * np.log(p / (shares.sum(1)[i] * shares.sum(0)[j]))
+                   for (i, j), p in np.ndenumerate(shares) if p > 0)
+    for h1, h2 in ((counts.sum(1), shares.sum(0)), (10 * shares.sum(1), None), (None, None)):
+        assert regkern.mutual_information(counts, h1, h2) == pytest.approx(expected, rel=1e-14)
+    assert np.isnan(regkern.mutual_information(np.full((2, 2), np.nan)))
+
+
+def test_version_is_the_packages():
+    description = Path(os.environ["REGKERN_SOURCE_DIR"], "package", "DESCRIPTION").read_text()
+    assert f"Version: {regkern.__version__}\n" in description
 
 
 def test_odd_shapes_are_refused_or_computed_never_crash():
