@@ -564,4 +564,36 @@ TEST(Regions, JointHistogramChunksCombineWithinTheBound)
     expect_jointbins_chunks_combine<double>(0, 5, false, rng);
 }
 
+
+// Region arguments that cannot describe a box of the grid are refused before
+// anything is read, whichever family asks.
+TEST(Regions, RegionArgumentsOutsideTheGridAreRefused)
+{
+    using V = std::vector<int64_t>;
+    struct Bad {
+        V grid, origin, lo, hi;
+    };
+    const Bad table[] = {
+        {{4, 4}, {0, 0}, {0, 0}, {4, 4}},                       // two axes for a volume
+        {{4, 4, 4}, {0, 0, 0}, {0, 0, 0}, {4, 5, 4}},           // hi beyond the grid
+        {{4, 4, 4}, {0, 0, 0}, {3, 0, 0}, {2, 4, 4}},           // lo above hi
+        {{4, 4, 4}, {0, -1, 0}, {0, 0, 0}, {4, 4, 4}},          // origin before the grid
+        {{4, 4, int64_t{1} << 31}, {0, 0, 0}, {0, 0, 0}, {1, 1, 1}},  // extent beyond int32
+        {{1 << 20, 1 << 20, 4}, {0, 0, 0}, {0, 0, 0}, {1 << 16, 1 << 16, 1}},  // 2^32 points
+    };
+    for (const Bad& bad : table) {
+        try {
+            regkern::check_grid_region<3>(bad.grid, bad.origin, bad.lo, bad.hi);
+            ADD_FAILURE() << "taken: hi " << bad.hi[0] << ", " << bad.hi[1];
+        } catch (const regkern::Failure& failure) {
+            EXPECT_STREQ(failure.condition, "regionArguments");
+        }
+    }
+    // Inputs reaching past the grid's far face.
+    const auto region = regkern::check_grid_region<3>({4, 4, 4}, {0, 0, 2}, {0, 0, 2}, {4, 4, 3});
+    EXPECT_THROW(regkern::check_region_covered<3>(region, {4, 4, 3}, {0, 0, 0}, {0, 0, 0}),
+                 regkern::Failure);
+    EXPECT_NO_THROW(regkern::check_region_covered<3>(region, {4, 4, 2}, {0, 0, 0}, {0, 0, 9}));
+}
+
 }  // namespace
