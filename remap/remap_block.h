@@ -266,13 +266,13 @@ void finish_block(const RemapTask<T>& task, const AxisSpan (&span)[3], const Tou
 {
     const RemapShared<T>& s = *task.shared;
     const int32_t hx = s.held_size[0], hy = s.held_size[1];
-    const int32_t ox = s.box_size[0], oy = s.box_size[1];
+    const int32_t box_x = s.box_size[0], box_y = s.box_size[1];
     for (int32_t z = span[2].lo; z <= span[2].write_hi; ++z) {
         for (int32_t y = span[1].lo; y <= span[1].write_hi; ++y) {
             // Rows of the held images and of the box, at whole-grid x.
             const int32_t held = linear_index_3d(0, y - s.held_origin[1], z - s.held_origin[2], hx, hy) -
                                  s.held_origin[0];
-            const int32_t out = linear_index_3d(0, y - s.box_lo[1], z - s.box_lo[2], ox, oy) -
+            const int32_t out = linear_index_3d(0, y - s.box_lo[1], z - s.box_lo[2], box_x, box_y) -
                                 s.box_lo[0];
             for (int32_t x = span[0].lo; x <= span[0].write_hi; ++x) {
                 s.out_a[out + x] = map_value(s.image_a[held + x], task.hist_ad, task.mode_a, box_ad, s);
