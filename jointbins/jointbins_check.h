@@ -148,6 +148,32 @@ bool few_cells_filled(const T* histogram, int32_t bins)
     return last - first + 1 <= bins * sliver_share + 2;
 }
 
+// Images mostly outside sound bounds: `count` samples per image, `census`
+// the finite ones and those outside, per image, and `extremes(k, least,
+// greatest)` image k's finite extremes (asked only for an image mostly
+// outside). A chunked call sums the census over its chunks.
+template <class T, class Extremes>
+void warn_jointbins_outside_census(T lower, T upper, int64_t count, const RangeCensus* census,
+                                   Extremes extremes, GatewayWarnings& warnings)
+{
+    if (count == 0 || !std::isfinite(lower) || !std::isfinite(upper) || !(lower < upper)) return;
+    std::vector<OutsideImage> outside;
+    double least = lower, greatest = upper;
+    for (int k = 0; k < 2; ++k) {
+        OutsideImage image = {jointbins_input_names[k], census[k], 0, 0};
+        if (!mostly_outside(image.census)) continue;
+        extremes(k, image.least, image.greatest);
+        least = std::fmin(least, image.least);
+        greatest = std::fmax(greatest, image.greatest);
+        outside.push_back(image);
+    }
+    const bool single = sizeof(T) == sizeof(float);
+    warn_outside(warnings, "outOfBounds", outside,
+                 "[lower, upper] = [" + value_text(lower) + ", " + value_text(upper) + "]",
+                 "lower = " + value_text(least, single) + ", upper = " + value_text(greatest, single),
+                 single);
+}
+
 // After the accumulation: images mostly outside sound bounds, from the
 // samples the accumulation counted while clamping them (outOfBounds), and
 // images that fill a sliver of them (narrowData), from the histograms.
@@ -158,22 +184,20 @@ void warn_jointbins_census(const JointbinsInputs<T>& in, const JointbinsTally& t
     if (in.count == 0 || !std::isfinite(in.lower) || !std::isfinite(in.upper) ||
         !(in.lower < in.upper))
         return;
-    std::vector<OutsideImage> outside;
-    std::vector<SliverImage> sliver;
-    double least = in.lower, greatest = in.upper;
-    const double lo = static_cast<double>(in.lower), hi = static_cast<double>(in.upper);
+    const RangeCensus census[2] = {{in.count - tally.not_finite[0], tally.outside[0]},
+                                   {in.count - tally.not_finite[1], tally.outside[1]}};
     const T* const data[2] = {in.first, in.second};
+    warn_jointbins_outside_census(
+        in.lower, in.upper, in.count, census,
+        [&](int k, double& least, double& greatest) {
+            finite_extremes(data[k], in.count, least, greatest);
+        },
+        warnings);
+
+    std::vector<SliverImage> sliver;
+    const double lo = static_cast<double>(in.lower), hi = static_cast<double>(in.upper);
     for (int k = 0; k < 2; ++k) {
-        OutsideImage image = {jointbins_input_names[k],
-                              RangeCensus{in.count - tally.not_finite[k], tally.outside[k]}, 0, 0};
-        if (mostly_outside(image.census)) {
-            finite_extremes(data[k], in.count, image.least, image.greatest);
-            least = std::fmin(least, image.least);
-            greatest = std::fmax(greatest, image.greatest);
-            outside.push_back(image);
-            continue;
-        }
-        if (!few_cells_filled(histograms[k], in.bins)) continue;
+        if (mostly_outside(census[k]) || !few_cells_filled(histograms[k], in.bins)) continue;
         const ValueSpread<T> spread = value_spread(data[k], in.count, in.lower, in.upper);
         if (!fills_sliver(spread.least, spread.greatest, lo, hi)) continue;
         SliverImage thin = {jointbins_input_names[k],
@@ -181,14 +205,8 @@ void warn_jointbins_census(const JointbinsInputs<T>& in, const JointbinsTally& t
         finite_extremes(data[k], in.count, thin.least, thin.greatest);
         sliver.push_back(thin);
     }
-    const bool single = sizeof(T) == sizeof(float);
-    const std::string bounds =
-        "[lower, upper] = [" + value_text(in.lower) + ", " + value_text(in.upper) + "]";
-    if (!outside.empty())
-        warn_outside(warnings, "outOfBounds", outside, bounds,
-                     "lower = " + value_text(least, single) + ", upper = " + value_text(greatest, single),
-                     single);
     if (sliver.empty()) return;
+    const bool single = sizeof(T) == sizeof(float);
     double fit_least = INFINITY, fit_greatest = -INFINITY;
     for (int k = 0; k < 2; ++k) {
         double a, b;
@@ -197,7 +215,8 @@ void warn_jointbins_census(const JointbinsInputs<T>& in, const JointbinsTally& t
         fit_greatest = std::fmax(fit_greatest, b);
     }
     const bool spans = fit_least <= lo && fit_greatest >= hi;
-    warn_sliver(warnings, "narrowData", sliver, bounds,
+    warn_sliver(warnings, "narrowData", sliver,
+                "[lower, upper] = [" + value_text(in.lower) + ", " + value_text(in.upper) + "]",
                 spans ? std::string()
                       : "bounds that fit the images, lower = " + value_text(fit_least, single) +
                             ", upper = " + value_text(fit_greatest, single),

@@ -179,6 +179,26 @@ struct CensusTask {
     ValueSpread<T>* spread;  // per distinct image
 };
 
+// The warning about the images (in input order) mostly outside [min, max]:
+// from the census of the whole images, or of a chunked call's chunks summed.
+template <class T>
+void warn_remap_outside_images(T min, T max, const std::vector<OutsideImage>& outside,
+                               GatewayWarnings& warnings)
+{
+    if (outside.empty()) return;
+    double least = min, greatest = max;
+    for (const OutsideImage& image : outside) {
+        least = std::fmin(least, image.least);
+        greatest = std::fmax(greatest, image.greatest);
+    }
+    const bool single = sizeof(T) == sizeof(float);
+    warn_outside(warnings, "outOfRange", outside,
+                 label(remap_input_names[IN_RANGE]) + ", [" + value_text(min) + " " +
+                     value_text(max) + "]",
+                 "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
+                 single);
+}
+
 template <class T>
 void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWarnings& warnings)
 {
@@ -215,7 +235,6 @@ void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWar
 
     std::vector<OutsideImage> outside;
     std::vector<SliverImage> sliver;
-    double least = s.min, greatest = plan.range_max;
     const double lo = static_cast<double>(s.min), hi = static_cast<double>(plan.range_max);
     for (int i = 0; i < shape.count; ++i) {
         ValueSpread<T> whole = spread[i];
@@ -223,8 +242,6 @@ void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWar
         OutsideImage image = {remap_input_names[input[i]], RangeCensus{}, 0, 0};
         if (mostly_outside(shape.images[i], voxels, whole.inside, image.census)) {
             finite_extremes(shape.images[i], voxels, image.least, image.greatest);
-            least = std::fmin(least, image.least);
-            greatest = std::fmax(greatest, image.greatest);
             outside.push_back(image);
         } else if (fills_sliver(whole.least, whole.greatest, lo, hi)) {
             SliverImage thin = {remap_input_names[input[i]],
@@ -233,13 +250,10 @@ void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWar
             sliver.push_back(thin);
         }
     }
+    warn_remap_outside_images(s.min, plan.range_max, outside, warnings);
     const bool single = sizeof(T) == sizeof(float);
     const std::string range = label(remap_input_names[IN_RANGE]) + ", [" + value_text(s.min) +
                               " " + value_text(plan.range_max) + "]";
-    if (!outside.empty())
-        warn_outside(warnings, "outOfRange", outside, range,
-                     "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
-                     single);
     if (sliver.empty()) return;
     // The one range serves all four images: the fix spans every one of them.
     double fit_least = INFINITY, fit_greatest = -INFINITY;
@@ -321,6 +335,7 @@ RemapPlan<T> check_remap(const PlainArray* in, GatewayWarnings& warnings)
         s.image_size[axis] = axis < D ? image[axis] : 1;
         s.window_size[axis] = axis < D ? window[axis] : 1;
         s.half_window[axis] = (s.window_size[axis] - 1) / 2;
+        s.held_size[axis] = s.box_size[axis] = s.image_size[axis];
         voxels *= s.image_size[axis];
     }
     const std::string per = std::string("one per ") + (D == 2 ? "pixel" : "voxel") + " of " +
