@@ -62,6 +62,12 @@ function varargout = dispinvert_refine_vol_f32 (varargin)
 %     badSteps      steps is not a whole number from 0 to 1000
 %     badTolerance  tol is NaN, infinite or negative
 %     outOfMemory   no memory for the outputs and the scratch fields
+%     badRegion     (never from this plug-in: Python's chunked refinement,
+%                   one pass over a box) the box or b's part lies outside
+%                   the whole grid, or b's part misses part of the box
+%     haloTooThin   (never from this plug-in: as badRegion) a point reads
+%                   b outside the part given; give it a halo of
+%                   ceil(max |F|) + 1 points around the box
 %     notBuilt      (from this file) the compiled plug-in is not on the path
 %
 %   Warnings: identifier dispinvert_refine_vol_f32:<condition>; the call is
