@@ -68,7 +68,7 @@ struct FieldRefinement {
     std::array<const T*, N> start;     // the starting forward field
     int32_t steps;                     // at most this many steps
     double tolerance;                  // stop once the largest residual is at most this
-    std::array<T*, N> forward;         // the refined field (may not alias the inputs)
+    std::array<T*, N> forward;         // the refined field (may be start itself, no other input)
     T* residual;                       // r of the refined field, or nullptr
     RefinementMethod method = RefinementMethod::fixed_point;
 };
@@ -398,11 +398,16 @@ RefinementOutcome refine_field(const FieldRefinement<T, N>& job, int32_t workers
         slabs[t].path = path;
     }
 
+    // A start field that is the output itself (invert_field refines its
+    // splat in place; each point reads only its own value before writing
+    // it): the first pass writes the spare, so that the start is still there
+    // when that pass already meets the tolerance.
+    const bool in_place = job.start[0] == job.forward[0];
     std::array<const T*, N> current = job.start;
     double previous = 0.0;
     for (int32_t k = 0;; ++k) {
         const bool last_allowed = k == job.steps;
-        std::array<T*, N> next = k % 2 == 0 ? job.forward : spare;
+        std::array<T*, N> next = (k % 2 == 0) != in_place ? job.forward : spare;
         for (auto& slab : slabs) {
             slab.from = current;
             slab.to = next;

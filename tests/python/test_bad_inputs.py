@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import regkern
-from shared_cases import call, read_cases, same_results
+from shared_cases import call, read_cases, reporter, same_results
 
 OCTAVE = read_cases("octave_refusals")
 EXCEPTIONS = {"outOfMemory": MemoryError, "threadStart": RuntimeError}
@@ -18,9 +18,10 @@ EXCEPTIONS = {"outOfMemory": MemoryError, "threadStart": RuntimeError}
 
 @pytest.mark.parametrize("case", OCTAVE, ids=[c.name for c in OCTAVE])
 def test_the_octave_suites_calls(case):
-    identifier = f"{case.plugin}:{case.condition}"
+    name = reporter(case)
+    identifier = f"{case.plugin if name != 'invert_field' else name}:{case.condition}"
     # the function's help lists what it may raise or warn
-    assert case.condition in getattr(regkern, case.plugin.rsplit("_", 1)[0]).__doc__
+    assert case.condition in getattr(regkern, name).__doc__
     if not case.outputs:  # refused
         with pytest.raises(EXCEPTIONS.get(case.condition, ValueError)) as caught:
             call(case)
@@ -51,6 +52,7 @@ CALLS = {
     "remap_plane": lambda A=P, B=P: regkern.remap_plane(A, B, P, P, (0, 1), 8, P, 2),
     "dispinvert_vol": lambda bx=F, H=1: regkern.dispinvert_vol(bx, F, F, H),
     "jointbins": lambda image1=F, bins=8: regkern.jointbins(image1, F, 0, 1, bins),
+    "invert_field": lambda b=(F, F, F), **options: regkern.invert_field(b, **options),
 }
 # (call, arguments, exception, identifier, message)
 PYTHON_ONLY = [
@@ -71,6 +73,19 @@ PYTHON_ONLY = [
      "bins (input 5) is str; pass a number (or a sequence of numbers)"),
     ("jointbins", {"image1": [1, 2]}, TypeError, "jointbins_f64:badClass",
      "image1 (input 1) is int64; pass image1.astype(np.float64) or image1.astype(np.float32)"),
+    ("invert_field", {"b": (F, F.astype(np.float32), F)}, TypeError, "invert_field:badField",
+     "b must be (bx, by, bz) or (bx, by), arrays all float64 or all float32 (float64, float32, "
+     "float64); pass [np.asarray(c, dtype=np.float64) for c in b]"),
+    ("invert_field", {"tolerance": (1e-4, 1e-3)}, ValueError, "invert_field:badTolerance",
+     "tolerance holds 2 values; pass one, a finite tolerance of at least 0, e.g. 1e-4"),
+    ("invert_field", {"tolerance": "1e-4"}, TypeError, "invert_field:badClass",
+     "tolerance is str; pass a number, e.g. 1e-4"),
+    ("invert_field", {"H": True}, TypeError, "invert_field:badClass",
+     "kernel is bool; pass a number, e.g. 1"),
+    ("invert_field", {"threads": True}, TypeError, "invert_field:badClass",
+     "threads is bool; pass a number, e.g. 2"),
+    ("invert_field", {"method": "Quick"}, ValueError, "invert_field:badMethod",
+     "method is 'Quick'; pass 'newton' or 'fixed'"),
 ]
 
 
