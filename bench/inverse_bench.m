@@ -253,6 +253,8 @@ for k = 1:routes * have_refine
             1e3 * total(2), 1e3 * t100, t100 / total(2), verdict (total(2) <= t100 / 100)), ...
     sprintf("- refinement at 2 threads at least 1.8x its speed at 1: %.1f ms against %.1f ms, %.3fx: %s",
             1e3 * m(2, k, 2), 1e3 * m(1, k, 2), speedup, verdict (speedup >= 1.8))};
+endfor
+for k = 1:routes * have_refine
   for j = 1:numel (methods)
     a = inverse_accuracy (b, F_call{k, j});
     i = info_call{k, j};
