@@ -457,11 +457,21 @@ REGKERN_AVX2 inline __m256d load_at(const double* b, const int32_t* element)
     return _mm256_set_pd(b[element[3]], b[element[2]], b[element[1]], b[element[0]]);
 }
 
+// p0 p1 - q0 q1, a cofactor of the Newton step's solve.
+REGKERN_AVX2 inline __m256d cross(__m256d p0, __m256d p1, __m256d q0, __m256d q1)
+{
+    return _mm256_sub_pd(_mm256_mul_pd(p0, p1), _mm256_mul_pd(q0, q1));
+}
+
 // refine_row for a volume in double, four neighbouring points of the row
-// per instruction (the last sx % 4 by refine_row). Each lane does the scalar
-// code's operations in its order: the clamp is max(x, 0) then min(x, last)
-// (NaN lands on 0), the truncation of x >= 0 is its floor, and the corners'
-// products are summed in the same pairs, so the bits are the same.
+// per instruction (the last sx % 4 by refine_row), with the fixed-point or
+// the Newton step. Each lane does the scalar code's operations in its
+// order: the clamp is max(x, 0) then min(x, last) (NaN lands on 0), the
+// truncation of x >= 0 is its floor, the corners' products are summed in
+// the same pairs, and the gradient, the faces' zeros, the cofactors and the
+// division are the scalar expressions', so the bits are the same. Only a
+// whole-grid pass takes it (a box's pass is scalar).
+template <bool Newton>
 REGKERN_AVX2 inline double refine_row_avx2(const RefinementSlab<double, 3>& slab, int32_t y,
                                            int32_t z, double largest)
 {
@@ -477,6 +487,7 @@ REGKERN_AVX2 inline double refine_row_avx2(const RefinementSlab<double, 3>& slab
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d largest_finite = _mm256_set1_pd(std::numeric_limits<double>::max());
+    const __m256d fold = _mm256_set1_pd(newton_fold_det);
     const __m256d last[3] = {_mm256_set1_pd(sx - 1), _mm256_set1_pd(sy - 1), _mm256_set1_pd(sz - 1)};
     const __m128i last_index[3] = {_mm_set1_epi32(sx - 1), _mm_set1_epi32(sy - 1),
                                    _mm_set1_epi32(sz - 1)};
@@ -487,13 +498,16 @@ REGKERN_AVX2 inline double refine_row_avx2(const RefinementSlab<double, 3>& slab
 
     int32_t x = 0;
     for (; x + 4 <= sx; x += 4, p[0] = _mm256_add_pd(p[0], four)) {
-        __m256d f[3], t[3];
+        __m256d f[3], t[3], moves[3];
         __m128i offset = _mm_setzero_si128(), upper[3];
 REGKERN_UNROLL(3)
         for (int a = 0; a < 3; ++a) {
             f[a] = _mm256_loadu_pd(from[a] + x);
-            __m256d q = _mm256_add_pd(p[a], f[a]);
-            q = _mm256_min_pd(_mm256_max_pd(q, zero), last[a]);
+            const __m256d raw = _mm256_add_pd(p[a], f[a]);
+            if constexpr (Newton)
+                moves[a] = _mm256_and_pd(_mm256_cmp_pd(raw, zero, _CMP_GE_OQ),
+                                         _mm256_cmp_pd(raw, last[a], _CMP_LE_OQ));
+            const __m256d q = _mm256_min_pd(_mm256_max_pd(raw, zero), last[a]);
             const __m128i i = _mm256_cvttpd_epi32(q);
             t[a] = _mm256_sub_pd(q, _mm256_cvtepi32_pd(i));
             offset = _mm_add_epi32(offset, _mm_mullo_epi32(i, stride[a]));
@@ -516,18 +530,46 @@ REGKERN_UNROLL(3)
 REGKERN_UNROLL(8)
         for (int k = 0; k < 8; ++k) _mm_store_si128(reinterpret_cast<__m128i*>(index[k]), e[k]);
 
-        __m256d sample[3], squares = zero;
+        // The gradient's weights: the other two axes' factors of each pair.
+        __m256d pair[3][4];
+        if constexpr (Newton) {
+            pair[0][0] = _mm256_mul_pd(ay, az), pair[0][1] = _mm256_mul_pd(t[1], az);
+            pair[0][2] = _mm256_mul_pd(ay, t[2]), pair[0][3] = _mm256_mul_pd(t[1], t[2]);
+            pair[1][0] = _mm256_mul_pd(ax, az), pair[1][1] = _mm256_mul_pd(t[0], az);
+            pair[1][2] = _mm256_mul_pd(ax, t[2]), pair[1][3] = _mm256_mul_pd(t[0], t[2]);
+            pair[2][0] = w00, pair[2][1] = w10, pair[2][2] = w01, pair[2][3] = w11;
+        }
+        __m256d sample[3], g[3], G[3][3], squares = zero;
 REGKERN_UNROLL(3)
         for (int a = 0; a < 3; ++a) {
-            __m256d c[8];
+            __m256d v[8], c[8];
 REGKERN_UNROLL(8)
-            for (int k = 0; k < 8; ++k)
-                c[k] = _mm256_mul_pd(w[k], load_at(job.backward[a], index[k]));
+            for (int k = 0; k < 8; ++k) {
+                v[k] = load_at(job.backward[a], index[k]);
+                c[k] = _mm256_mul_pd(w[k], v[k]);
+            }
             const __m256d y0 = _mm256_add_pd(_mm256_add_pd(c[0], c[1]), _mm256_add_pd(c[2], c[3]));
             const __m256d y1 = _mm256_add_pd(_mm256_add_pd(c[4], c[5]), _mm256_add_pd(c[6], c[7]));
             sample[a] = _mm256_add_pd(y0, y1);
             const __m256d d = _mm256_add_pd(f[a], sample[a]);
+            g[a] = d;
             squares = a == 0 ? _mm256_mul_pd(d, d) : _mm256_add_pd(squares, _mm256_mul_pd(d, d));
+            if constexpr (Newton) {
+                // Axis j's pairs: (corner without bit j, corner with it) in
+                // order of the corner, as in interpolate_with_gradient.
+                const int low[3][4] = {{0, 2, 4, 6}, {0, 1, 4, 5}, {0, 1, 2, 3}};
+                const int bit[3] = {1, 2, 4};
+REGKERN_UNROLL(3)
+                for (int j = 0; j < 3; ++j) {
+                    __m256d term[4];
+REGKERN_UNROLL(4)
+                    for (int m = 0; m < 4; ++m)
+                        term[m] = _mm256_mul_pd(pair[j][m], _mm256_sub_pd(v[low[j][m] + bit[j]],
+                                                                          v[low[j][m]]));
+                    G[a][j] = _mm256_add_pd(_mm256_add_pd(term[0], term[1]),
+                                            _mm256_add_pd(term[2], term[3]));
+                }
+            }
         }
         const __m256d finite = _mm256_cmp_pd(squares, largest_finite, _CMP_LE_OQ);
         if (residual) {
@@ -537,16 +579,53 @@ REGKERN_UNROLL(8)
                                               _mm256_cmp_pd(squares, squares, _CMP_UNORD_Q)));
         }
         lane_largest = _mm256_max_pd(lane_largest, _mm256_and_pd(finite, squares));
-        if (slab.write_next)
+        if (!slab.write_next) continue;
+        __m256d next[3];
+REGKERN_UNROLL(3)
+        for (int a = 0; a < 3; ++a) next[a] = _mm256_blendv_pd(f[a], _mm256_xor_pd(sample[a], sign), finite);
+        if constexpr (Newton) {
 REGKERN_UNROLL(3)
             for (int a = 0; a < 3; ++a)
-                _mm256_storeu_pd(to[a] + x,
-                                 _mm256_blendv_pd(f[a], _mm256_xor_pd(sample[a], sign), finite));
+REGKERN_UNROLL(3)
+                for (int j = 0; j < 3; ++j) G[a][j] = _mm256_and_pd(G[a][j], moves[j]);
+            const __m256d j00 = _mm256_add_pd(one, G[0][0]), j01 = G[0][1], j02 = G[0][2];
+            const __m256d j10 = G[1][0], j11 = _mm256_add_pd(one, G[1][1]), j12 = G[1][2];
+            const __m256d j20 = G[2][0], j21 = G[2][1], j22 = _mm256_add_pd(one, G[2][2]);
+            const __m256d c00 = cross(j11, j22, j12, j21), c01 = cross(j12, j20, j10, j22);
+            const __m256d c02 = cross(j10, j21, j11, j20);
+            const __m256d c10 = cross(j02, j21, j01, j22), c11 = cross(j00, j22, j02, j20);
+            const __m256d c12 = cross(j01, j20, j00, j21);
+            const __m256d c20 = cross(j01, j12, j02, j11), c21 = cross(j02, j10, j00, j12);
+            const __m256d c22 = cross(j00, j11, j01, j10);
+            const __m256d det = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(j00, c00), _mm256_mul_pd(j01, c01)),
+                                              _mm256_mul_pd(j02, c02));
+            const __m256d ok = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(det, fold, _CMP_GE_OQ),
+                                                           _mm256_cmp_pd(det, largest_finite, _CMP_LE_OQ)),
+                                             finite);
+            const __m256d C[3][3] = {{c00, c01, c02}, {c10, c11, c12}, {c20, c21, c22}};
+            __m256d step[3];
+            __m256d step_finite = ok;
+REGKERN_UNROLL(3)
+            for (int a = 0; a < 3; ++a) {
+                const __m256d num = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(C[0][a], g[0]),
+                                                                _mm256_mul_pd(C[1][a], g[1])),
+                                                  _mm256_mul_pd(C[2][a], g[2]));
+                step[a] = _mm256_sub_pd(f[a], _mm256_div_pd(num, det));
+                step_finite = _mm256_and_pd(step_finite,
+                                            _mm256_cmp_pd(_mm256_andnot_pd(sign, step[a]),
+                                                          largest_finite, _CMP_LE_OQ));
+            }
+REGKERN_UNROLL(3)
+            for (int a = 0; a < 3; ++a)
+                next[a] = _mm256_blendv_pd(next[a], _mm256_blendv_pd(f[a], step[a], step_finite), ok);
+        }
+REGKERN_UNROLL(3)
+        for (int a = 0; a < 3; ++a) _mm256_storeu_pd(to[a] + x, next[a]);
     }
     double lanes[4];
     _mm256_storeu_pd(lanes, lane_largest);
     for (double v : lanes) largest = std::max(largest, v);
-    return refine_row<double, 3, false>(slab, y, z, x, largest);
+    return refine_row<double, 3, Newton>(slab, y, z, x, largest);
 }
 #endif
 
@@ -555,12 +634,16 @@ void refine_slab(const RefinementSlab<T, N>* slab)
 {
     double largest = 0.0;
     const int32_t rows = N == 3 ? slab->job->grid[1] : 1;
-    const bool newton = slab->job->method == RefinementMethod::newton;
+    // A pass that only measures is the same for both steps (the residual
+    // does not depend on the step): it takes the cheaper one.
+    const bool newton = slab->job->method == RefinementMethod::newton && slab->write_next;
 #ifdef REGKERN_X86_VECTORS
     if constexpr (std::is_same<T, double>::value && N == 3) {
-        if (slab->path >= VectorPath::avx2 && slab->whole_grid && !newton) {
+        if (slab->path >= VectorPath::avx2 && slab->whole_grid) {
             for (int32_t z = slab->first; z < slab->end; ++z)
-                for (int32_t y = 0; y < rows; ++y) largest = refine_row_avx2(*slab, y, z, largest);
+                for (int32_t y = 0; y < rows; ++y)
+                    largest = newton ? refine_row_avx2<true>(*slab, y, z, largest)
+                                     : refine_row_avx2<false>(*slab, y, z, largest);
             *slab->max_residual = std::sqrt(largest);
             return;
         }
