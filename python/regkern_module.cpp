@@ -24,6 +24,11 @@
 // pass's for the stopping rule (steps done: the pass whose maximum is at
 // most the tolerance, or the last allowed; a point whose r_k is not finite
 // keeps its value in F_{k+1}).
+// refine_warning_vol_f64, refine_warning_vol_f32 and refine_warning_plane_f64
+// (largest, steps, tol) give the warnings (a list of (condition, message))
+// that the whole call would raise after the passes whose largest residuals
+// (the maxima over the boxes) are `largest`, in order: notConverged with the
+// first growth named, or nothing (an empty list for an empty grid).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -219,6 +224,22 @@ py::tuple refine_pass(const py::tuple& b, const py::tuple& start, const py::tupl
     return py::make_tuple(py::make_tuple(next, r, largest), py::none(), py::list());
 }
 
+// The whole call's warnings after passes with these largest residuals.
+template <class T, int N>
+py::list refine_warning(const py::sequence& largest, int32_t steps, double tolerance)
+{
+    FieldRefinement<T, N> job = {};
+    job.steps = steps;
+    job.tolerance = tolerance;
+    RefinementOutcome outcome;
+    const int32_t passes = static_cast<int32_t>(largest.size());
+    for (int32_t k = 0; k < passes; ++k)
+        if (record_pass(outcome, k, largest[k].cast<double>(), steps, tolerance)) break;
+    GatewayWarnings warnings;
+    if (passes > 0) warn_refinement<T, N>(outcome, job, warnings);
+    return warnings_of(warnings);
+}
+
 // invert_field's compiled call: as call<Call>, but the last output is the
 // summary, float64 whatever the field's dtype, and the thread count is an
 // input the core checks (threads= of regkern.invert_field).
@@ -297,6 +318,12 @@ PYBIND11_MODULE(_core, module)
     module.def("refine_pass_plane_f64", &refine_pass<double, 2>, py::arg("b"), py::arg("F"),
                py::arg("origin"), py::arg("whole"), py::arg("b_origin"), py::arg("method"),
                py::arg("threads"));
+    module.def("refine_warning_vol_f64", &refine_warning<double, 3>, py::arg("largest"),
+               py::arg("steps"), py::arg("tol"));
+    module.def("refine_warning_vol_f32", &refine_warning<float, 3>, py::arg("largest"),
+               py::arg("steps"), py::arg("tol"));
+    module.def("refine_warning_plane_f64", &refine_warning<double, 2>, py::arg("largest"),
+               py::arg("steps"), py::arg("tol"));
     module.def("invert_field_vol_f64",
                &call_invert_field<InvertFieldCall<double, 3, KernelOrder::high_axis_outermost>>,
                py::arg("inputs"));

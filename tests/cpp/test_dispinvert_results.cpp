@@ -916,7 +916,8 @@ TEST(RefinementResults, BoxPassesGiveTheWholePassBitForBit)
 }
 
 // b = 1.5 sin(x) along x folds p + b(p) back on itself: the residual grows
-// from step to step, and the call says so instead of failing.
+// from step to step (with either step), and the call says so instead of
+// failing.
 TEST(RefinementResults, FoldingFieldWarnsThatTheResidualGrew)
 {
     const std::vector<int> grid = {24, 3, 2};
@@ -935,6 +936,13 @@ TEST(RefinementResults, FoldingFieldWarnsThatTheResidualGrew)
               std::string::npos) << warning.message;
     EXPECT_NE(warning.message.find("the step diverges where b folds"), std::string::npos);
     standin::reset_warnings();
+
+    // The Newton step falls back to the plain one where det J < 1/16, and
+    // its residual grows there too.
+    const auto newton = refine_in_core<double>(grid, b, start, 8, 1e-6, 2,
+                                               regkern::RefinementMethod::newton);
+    EXPECT_NE(newton.warning.find("; it grew from "), std::string::npos) << newton.warning;
+    EXPECT_NE(newton.warning.find("the step diverges where b folds"), std::string::npos);
 }
 
 }  // namespace
