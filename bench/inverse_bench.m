@@ -6,6 +6,9 @@
 %   - splatting alone (dispinvert_vol_f64, kernel 1);
 %   - splatting, then refinement by the fixed-point step (the plug-ins in
 %     MEXDIR), at 1 and 2 threads, medians of several runs;
+%   - invert_field, the whole inverse in one compiled call, with each of its
+%     methods (the fixed point and Newton's step), at 1 and 2 threads,
+%     medians of the same runs, with the steps it took;
 %   - splatting, then the same step written in plain Octave (interpn, b clamped
 %     to the edge), once;
 %   - the image toolkit's iterative inverse (TOOLKIT_PROGRAM, bench/itk_invert.cpp)
@@ -14,8 +17,8 @@
 %     writes its inverse back, so one function, inverse_accuracy, scores all.
 % The runs of each route are interleaved so that load on the shared machine
 % falls on all alike. Writes OUTDIR/inverse.md; exits non-zero when a route
-% fails, the refinement's bits differ between thread counts or invert_field's
-% differ from the two calls timed. "quick" halves
+% fails, the refinement's or invert_field's bits differ between thread counts
+% or invert_field's fixed point differs from the two calls timed. "quick" halves
 % every edge (a check that everything runs, not figures to quote).
 1;
 
@@ -42,6 +45,14 @@ function [F, steps_done, splat_s, refine_s, splat_cpu, refine_cpu] = splat_refin
   [start, cpu] = deal (tic (), cputime ());
   [F{:}, ~, steps_done] = dispinvert_refine_vol_f64 (b{:}, F{:}, steps, tolerance);
   [refine_s, refine_cpu] = deal (toc (start), cputime () - cpu);
+endfunction
+
+% invert_field in one call; its seconds on the clock and of processor time.
+function [F, info, seconds, cpu] = invert_once (b, steps, tolerance, method, threads)
+  [start, cpu] = deal (tic (), cputime ());
+  [F, info] = invert_field (b, "kernel", 1, "steps", steps, "tolerance", tolerance,
+                            "method", method, "threads", threads);
+  [seconds, cpu] = deal (toc (start), cputime () - cpu);
 endfunction
 
 function write_field (name, c)
@@ -141,6 +152,8 @@ endif
 % (invert_field, same steps) the bits of the two calls timed here.
 steps_done = nan (1, routes);
 F_ours = cell (1, routes);
+methods = {"fixed", "newton"};
+F_call = info_call = cell (routes, numel (methods));
 for k = 1:routes * have_refine
   maxNumCompThreads (1);
   [F_ours{k}, steps_done(k)] = splat_refine (b, steps, tolerances(k));
@@ -150,8 +163,16 @@ for k = 1:routes * have_refine
                             tolerances(k));
     failed = true;
   endif
-  if (exist ("invert_field")
-      && ! isequal (F_ours{k}, invert_field (b, "kernel", 1, "steps", steps, "tolerance", tolerances(k))))
+  for j = 1:numel (methods)
+    [F_call{k, j}, info_call{k, j}] = invert_once (b, steps, tolerances(k), methods{j}, 1);
+    [F2, info2] = invert_once (b, steps, tolerances(k), methods{j}, 2);
+    if (! isequal (F2, F_call{k, j}) || ! isequal (info2, info_call{k, j}))
+      notes{end+1} = sprintf ("invert_field's bits DIFFER between 1 and 2 threads (%s, tolerance %g).",
+                              methods{j}, tolerances(k));
+      failed = true;
+    endif
+  endfor
+  if (! isequal (F_ours{k}, F_call{k, 1}))
     notes{end+1} = sprintf ("invert_field's bits DIFFER from splat + refinement (tolerance %g).",
                             tolerances(k));
     failed = true;
@@ -161,6 +182,8 @@ endfor
 % Our routes in every run, the toolkit's once each in the middle of the runs.
 % run, threads, route, splat | refinement | splat's processor time | refinement's (seconds)
 t = nan (runs, 2, routes, 4);
+% run, threads, route, method, clock | processor time (seconds)
+t_call = nan (runs, 2, routes, numel (methods), 2);
 toolkit_s = toolkit_cpu = nan (1, 2);  toolkit_F = cell (1, 2);  modes = {"default", "100"};
 for r = 1:runs
   for k = 1:routes * have_refine
@@ -168,6 +191,10 @@ for r = 1:runs
       maxNumCompThreads (threads);
       [~, ~, t(r, threads, k, 1), t(r, threads, k, 2), t(r, threads, k, 3), t(r, threads, k, 4)] = ...
         splat_refine (b, steps, tolerances(k));
+      for j = 1:numel (methods)
+        [~, ~, t_call(r, threads, k, j, 1), t_call(r, threads, k, j, 2)] = ...
+          invert_once (b, steps, tolerances(k), methods{j}, threads);
+      endfor
     endfor
   endfor
   if (any (r == [2 3]))
@@ -192,6 +219,7 @@ maxNumCompThreads (threads_before);
 unlink (raw);
 
 m = reshape (median (t, 1), [2, routes, 4]);  % threads, route, as t
+m_call = reshape (median (t_call, 1), [2, routes, numel(methods), 2]);
 t100 = toolkit_s(2);
 a_100 = a_octave = a_default = [];
 if (! isempty (toolkit_F{1}))
@@ -225,6 +253,25 @@ for k = 1:routes * have_refine
             1e3 * total(2), 1e3 * t100, t100 / total(2), verdict (total(2) <= t100 / 100)), ...
     sprintf("- refinement at 2 threads at least 1.8x its speed at 1: %.1f ms against %.1f ms, %.3fx: %s",
             1e3 * m(2, k, 2), 1e3 * m(1, k, 2), speedup, verdict (speedup >= 1.8))};
+endfor
+for k = 1:routes * have_refine
+  for j = 1:numel (methods)
+    a = inverse_accuracy (b, F_call{k, j});
+    i = info_call{k, j};
+    name = sprintf ("invert_field, %s, tolerance %g (%d steps, %d passes)", methods{j},
+                    tolerances(k), i.steps, i.steps + 1);
+    rows(end+1:end+2) = {row(name, "1", m_call(1, k, j, 1), m_call(1, k, j, 2), t100, a), ...
+                         row(name, "2", m_call(2, k, j, 1), m_call(2, k, j, 2), t100, a)};
+    if (isempty (a_100))
+      continue;
+    endif
+    mean_off = abs (a.e_mean / a_100.e_mean - 1);
+    p95_off = abs (a.e_p95 / a_100.e_p95 - 1);
+    whole = m_call(2, k, j, 1);
+    checks{end+1} = sprintf("- invert_field, %s: e mean and p95 %.3f %% and %.3f %% off the toolkit's, max r %.2e, %.1f ms on 2 threads, 1/%.0f of the toolkit's time: %s",
+                            methods{j}, 100 * mean_off, 100 * p95_off, a.r_max, 1e3 * whole, t100 / whole,
+                            verdict (mean_off <= 0.01 && p95_off <= 0.01 && a.r_max <= 1e-3 && whole <= t100 / 100));
+  endfor
 endfor
 if (have_refine)
   rows{end+1} = row(sprintf("splat + %d steps in plain Octave (interpn)", steps_done(1)), "2 (splat)",

@@ -49,9 +49,8 @@ static_assert(std::is_trivially_destructible<InversionPlan<float, 3>>::value &&
 // output is then 0).
 template <class T, int N>
 void warn_inversion_call(const PlainArray* in, int32_t grid_count, int32_t kernel_count,
-                         const T* kernel, GatewayWarnings& warnings)
+                         const T* kernel, GatewayWarnings& warnings, const InputName* names)
 {
-    const InputName* names = dispinvert_signature<N>.names;
     std::vector<InputName> sliced;
     for (int a = 0; a <= N; ++a)
         if (has_unread_slices(in[a], N, a == N ? kernel_count : grid_count))
@@ -78,11 +77,12 @@ void warn_inversion_call(const PlainArray* in, int32_t grid_count, int32_t kerne
 }
 
 // Checks a call of the N-D field inversion on its N + 1 inputs (of element
-// type T, in call order) and plans it.
+// type T, in call order) and plans it. `names` are the inputs' names in
+// messages (invert_field names the kernel as its option).
 template <class T, int N>
-InversionPlan<T, N> check_inversion(const PlainArray* in, GatewayWarnings& warnings)
+InversionPlan<T, N> check_inversion(const PlainArray* in, GatewayWarnings& warnings,
+                                    const InputName* names = dispinvert_signature<N>.names)
 {
-    const InputName* names = dispinvert_signature<N>.names;
     InversionPlan<T, N> plan = {};
     FieldInversion<T, N>& job = plan.job;
     for (int a = 0; a < N; ++a) job.backward[a] = data_of<T>(in[a]);
@@ -98,7 +98,7 @@ InversionPlan<T, N> check_inversion(const PlainArray* in, GatewayWarnings& warni
     const int32_t kernel_count = extent_product<N>(job.kernel_extent);
     const std::string per = "one per point of the grid of " + label(names[0]);
     for (int a = 1; a < N; ++a) check_min_elements(in[a], grid_count, names[a], per);
-    warn_inversion_call<T, N>(in, grid_count, kernel_count, job.kernel, warnings);
+    warn_inversion_call<T, N>(in, grid_count, kernel_count, job.kernel, warnings, names);
 
     // The outputs take bx's own extents (a volume's first three, a plane's
     // first two), as the remapping's take A's: a 2-D bx gives 2-D outputs.

@@ -121,7 +121,7 @@ struct FieldRefinement {
     std::array<const T*, N> start;     // the starting forward field
     int32_t steps;                     // at most this many steps
     double tolerance;                  // stop once the largest residual is at most this
-    std::array<T*, N> forward;         // the refined field (may not alias the inputs)
+    std::array<T*, N> forward;         // the refined field (may be start itself, no other input)
     T* residual;                       // r of the refined field, or nullptr
     RefinementMethod method = RefinementMethod::fixed_point;
     // A box of a larger grid (refine_region_pass): its first point in the
@@ -769,10 +769,15 @@ RefinementOutcome refine_field(const FieldRefinement<T, N>& job, int32_t workers
     std::vector<double> largest;
     std::vector<int64_t> outside;
     auto slabs = detail::refinement_slabs<T, N>(job, workers, path, largest, outside);
+    // A start field that is the output itself (invert_field refines its
+    // splat in place; each point reads only its own value before writing
+    // it): the first pass writes the spare, so that the start is still there
+    // when that pass already meets the tolerance.
+    const bool in_place = job.start[0] == job.forward[0];
     std::array<const T*, N> current = job.start;
     for (int32_t k = 0;; ++k) {
         const bool last_allowed = k == job.steps;
-        std::array<T*, N> next = k % 2 == 0 ? job.forward : spare;
+        std::array<T*, N> next = (k % 2 == 0) != in_place ? job.forward : spare;
         const double max_r = detail::refinement_pass<T, N>(slabs, largest, outside, current, next,
                                                            !last_allowed);
         if (record_pass(outcome, k, max_r, job.steps, job.tolerance)) break;

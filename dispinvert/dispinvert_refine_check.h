@@ -165,7 +165,8 @@ void check_refinement_region(const FieldRefinement<T, N>& job)
 // the tolerance; a residual that grew from one step to the next says why.
 template <class T, int N>
 void warn_refinement(const RefinementOutcome& outcome, const FieldRefinement<T, N>& job,
-                     GatewayWarnings& warnings)
+                     GatewayWarnings& warnings,
+                     InputName tolerance = refine_signature<N>.names[2 * N + 1])
 {
     if (job.steps == 0 || outcome.converged) return;
     const std::string unit = N == 3 ? "voxel" : "pixel";
@@ -179,7 +180,7 @@ void warn_refinement(const RefinementOutcome& outcome, const FieldRefinement<T, 
                           (outcome.steps_done == 1 ? " step" : " steps") +
                           " the largest residual |F(q) + b(q + F(q))| is " +
                           number(outcome.max_residual) + " " + unit + ", above " +
-                          label(refine_signature<N>.names[2 * N + 1]) + " = " +
+                          label(tolerance) + " = " +
                           value_text(static_cast<T>(job.tolerance));
     if (outcome.grew_at > 0)
         message += "; it grew from " + number(outcome.before_growth) + " to " +

@@ -39,6 +39,9 @@ int64_t extent_of(const PlainArray& array, int64_t i)
 
 std::string label(InputName input)
 {
+    // An option of a name-value call (invert_field's 'tolerance') has no
+    // position the caller could count: it is named as the caller wrote it.
+    if (input.number == 0) return input.name;
     return std::string(input.name) + " (input " + std::to_string(input.number) + ")";
 }
 

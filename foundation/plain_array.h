@@ -26,7 +26,7 @@
 namespace regkern {
 
 // An input as messages name it: its name in the plug-in's help and its
-// position in the call, counted from 1.
+// position in the call, counted from 1 (0: an option, named alone).
 struct InputName {
     const char* name;
     int number;
@@ -87,7 +87,7 @@ struct OutputShape {
     int64_t extent[3];
 };
 
-// "bins (input 5)".
+// "bins (input 5)"; "tolerance" for an option (number 0).
 std::string label(InputName input);
 
 // The extents of an array as the host shows them: "4x3x0".

@@ -1,5 +1,6 @@
 // libFuzzer target for dispinvert_vol_f64, dispinvert_vol_f32 and
-// dispinvert_plane_f64, and for their refinement plug-ins.
+// dispinvert_plane_f64, for their refinement plug-ins and for invert_field's
+// compiled calls (invert_field_vol_f64, _vol_f32, _plane_f64).
 //
 // The bytes pick the plug-in, the counts, each component's and the kernel's
 // class and shape (0 to 4 dimensions, empty extents, components smaller than
@@ -139,26 +140,109 @@ void fuzz_refine(const std::string& plugin, FuzzedDataProvider& in)
     }
 }
 
+// invert_field's compiled call: b (a component of another shape now and
+// then), a kernel, steps, tolerance, method and threads (special values of
+// each now and then). What every success must give: the grid's shape, a
+// summary that agrees with itself and, for the fixed point, the bits of
+// the splat plug-in followed by the refinement plug-in on the same inputs.
+template <class T, int N>
+void fuzz_invert(const std::string& plugin, const std::string& splat, const std::string& refine,
+                 FuzzedDataProvider& in)
+{
+    const int nrhs = fuzz::pick_count(in, N + 5, 10);
+    const int nlhs = fuzz::pick_count(in, N + 1, 5);
+    const std::vector<int> typical = N == 3 ? std::vector<int>{7, 6, 5} : std::vector<int>{12, 9};
+    const std::vector<int> grid = fuzz::pick_shape(in, typical, 16, 1500);
+    std::vector<int> kernel = fuzz::pick_shape(in, std::vector<int>(N, 2), 4, 27);
+
+    std::vector<standin::Array> inputs;
+    for (int a = 0; a < N; ++a) {
+        std::vector<int> dims = grid;
+        if (a > 0 && in.ConsumeIntegral<uint8_t>() >= 240) dims = fuzz::pick_shape(in, grid, 16, 1500);
+        inputs.push_back(fuzz::make_input<T>(in, dims, fuzz::pick_values(in, fuzz::element_count(dims), -2.0, 2.0)));
+    }
+    inputs.push_back(fuzz::make_input<T>(in, kernel, fuzz::pick_values(in, fuzz::element_count(kernel), 0.0, 1.0)));
+    static const double step_counts[] = {2.5, -1, 1001, std::numeric_limits<double>::quiet_NaN()};
+    const double steps = in.ConsumeIntegral<uint8_t>() < 220 ? in.ConsumeIntegralInRange<int>(0, 5)
+                                                              : in.PickValueInArray(step_counts);
+    inputs.push_back(fuzz::make_scalar_input<T>(in, steps));
+    inputs.push_back(fuzz::make_scalar_input<T>(in, pick_value(in, 0.0, 0.5)));
+    static const double methods[] = {0, 1, 2, -1, 0.5, std::numeric_limits<double>::quiet_NaN()};
+    const double method = in.ConsumeIntegral<uint8_t>() < 220 ? in.ConsumeIntegralInRange<int>(0, 1)
+                                                               : in.PickValueInArray(methods);
+    inputs.push_back(fuzz::make_scalar_input<T>(in, method));
+    static const double thread_counts[] = {0, -2, 1.5, 1e9, std::numeric_limits<double>::infinity()};
+    inputs.push_back(fuzz::make_scalar_input<T>(
+        in, in.ConsumeIntegral<uint8_t>() < 220 ? fuzz::pick_thread_count(in)
+                                                : in.PickValueInArray(thread_counts)));
+    while (static_cast<int>(inputs.size()) > nrhs) inputs.pop_back();
+    while (static_cast<int>(inputs.size()) < nrhs) inputs.push_back(standin::make_scalar<T>(0));
+
+    const standin::CallResult r = fuzz::checked_call(plugin, nlhs, inputs, N + 1,
+                                                     standin::class_of<T>(), "invert_field", N);
+    if (!r.ok) return;
+    const std::vector<int> shape = fuzz::host_dims(fuzz::leading(fuzz::host_dims(grid), N));
+    for (int a = 0; a < N; ++a) fuzz::expect_dims(plugin, r.outputs[a], shape);
+    const double* summary = r.outputs[N].data<double>();
+    const long n = fuzz::element_count(shape);
+    if (!(summary[0] <= steps && summary[1] >= 0 && (summary[3] == 0 || summary[3] == 1) &&
+          summary[4] >= 0 && summary[4] <= n && (summary[4] == 0 || summary[3] == 0)))
+        fuzz::violated(plugin, "a summary that contradicts itself");
+    if (method != 0) return;
+
+    // The fixed point: the plug-ins' bits, inputs for inputs.
+    std::vector<const mxArray*> splat_in;
+    for (int a = 0; a <= N; ++a) splat_in.push_back(inputs[a].get());
+    const standin::CallResult f = standin::call(splat, N, splat_in);
+    if (!f.ok) fuzz::violated(plugin, "accepted a call that " + splat + " refuses: " + f.message);
+    std::vector<const mxArray*> refine_in;
+    for (int a = 0; a < N; ++a) refine_in.push_back(inputs[a].get());
+    for (int a = 0; a < N; ++a) refine_in.push_back(f.outputs[a].get());
+    refine_in.push_back(inputs[N + 1].get());
+    refine_in.push_back(inputs[N + 2].get());
+    const standin::CallResult g = standin::call(refine, N + 2, refine_in);
+    if (!g.ok) fuzz::violated(plugin, "accepted a call that " + refine + " refuses: " + g.message);
+    for (int a = 0; a < N; ++a)
+        if (std::memcmp(r.outputs[a].data<T>(), g.outputs[a].data<T>(), n * sizeof(T)) != 0)
+            fuzz::violated(plugin, "component " + std::to_string(a + 1) +
+                                       " differs from the splat and refinement plug-ins'");
+    if (!(summary[0] == static_cast<double>(g.outputs[N + 1].data<T>()[0])))
+        fuzz::violated(plugin, "steps differ from the refinement plug-in's");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::preload({"dispinvert_vol_f64", "dispinvert_vol_f32", "dispinvert_plane_f64",
                    "dispinvert_refine_vol_f64", "dispinvert_refine_vol_f32",
-                   "dispinvert_refine_plane_f64"});
+                   "dispinvert_refine_plane_f64", "invert_field_vol_f64", "invert_field_vol_f32",
+                   "invert_field_plane_f64"});
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 8)) {
     case 0: fuzz_dispinvert<double, 3>("dispinvert_vol_f64", in); break;
     case 1: fuzz_dispinvert<float, 3>("dispinvert_vol_f32", in); break;
     case 2: fuzz_dispinvert<double, 2>("dispinvert_plane_f64", in); break;
     case 3: fuzz_refine<double, 3>("dispinvert_refine_vol_f64", in); break;
     case 4: fuzz_refine<float, 3>("dispinvert_refine_vol_f32", in); break;
-    default: fuzz_refine<double, 2>("dispinvert_refine_plane_f64", in); break;
+    case 5: fuzz_refine<double, 2>("dispinvert_refine_plane_f64", in); break;
+    case 6:
+        fuzz_invert<double, 3>("invert_field_vol_f64", "dispinvert_vol_f64",
+                               "dispinvert_refine_vol_f64", in);
+        break;
+    case 7:
+        fuzz_invert<float, 3>("invert_field_vol_f32", "dispinvert_vol_f32",
+                              "dispinvert_refine_vol_f32", in);
+        break;
+    default:
+        fuzz_invert<double, 2>("invert_field_plane_f64", "dispinvert_plane_f64",
+                               "dispinvert_refine_plane_f64", in);
+        break;
     }
     return 0;
 }

@@ -208,14 +208,18 @@ inline void show_call(const std::string& plugin, int nlhs,
 // the plug-in and a known condition, carries a message and leaves no host
 // array behind; a success returns exactly the outputs asked for, real and of
 // the deliverable's class. The caller checks shapes and values on success.
+// `reporter`: the name in the identifiers when it is not the plug-in's own
+// (invert_field's compiled calls); `typed_outputs`: how many outputs have
+// output_class, the others being double (-1: all).
 inline standin::CallResult checked_call(const std::string& plugin, int nlhs,
                                         const std::vector<standin::Array>& inputs,
-                                        int expected_outputs, mxClassID output_class)
+                                        int expected_outputs, mxClassID output_class,
+                                        const std::string& reporter = "", int typed_outputs = -1)
 {
     static const char* const known[] = {"nrhs",         "nlhs",      "badClass",   "complex",
                                         "sparse",       "empty",     "sizeMismatch", "tooLarge",
                                         "badRange",     "badBins",   "badSpacing", "outOfMemory",
-                                        "badSteps",     "badTolerance"};
+                                        "badSteps",     "badTolerance", "badMethod", "badThreads"};
     std::vector<const mxArray*> pointers;
     for (const standin::Array& a : inputs) pointers.push_back(a.get());
     show_call(plugin, nlhs, inputs);
@@ -223,7 +227,7 @@ inline standin::CallResult checked_call(const std::string& plugin, int nlhs,
     standin::CallResult r = standin::call(plugin, nlhs, pointers);
     if (!r.ok) {
         if (standin::live_arrays() != live) violated(plugin, "a failed call left host arrays behind");
-        const std::string prefix = plugin + ":";
+        const std::string prefix = (reporter.empty() ? plugin : reporter) + ":";
         if (r.id.compare(0, prefix.size(), prefix) != 0)
             violated(plugin, "error identifier '" + r.id + "' does not name the plug-in");
         const std::string condition = r.id.substr(prefix.size());
@@ -237,9 +241,12 @@ inline standin::CallResult checked_call(const std::string& plugin, int nlhs,
     if (static_cast<long>(r.outputs.size()) != nlhs ||
         standin::live_arrays() != live + nlhs)
         violated(plugin, "a successful call did not return exactly its outputs");
-    for (const standin::Array& out : r.outputs) {
+    for (size_t k = 0; k < r.outputs.size(); ++k) {
+        const standin::Array& out = r.outputs[k];
         if (!out.get()) violated(plugin, "an output slot was left empty");
-        if (out.class_id() != output_class) violated(plugin, "an output has the wrong class");
+        const bool typed = typed_outputs < 0 || static_cast<int>(k) < typed_outputs;
+        if (out.class_id() != (typed ? output_class : mxDOUBLE_CLASS))
+            violated(plugin, "an output has the wrong class");
         if (mxIsComplex(out.get()) || mxIsSparse(out.get()))
             violated(plugin, "an output is complex or sparse");
     }

@@ -20,6 +20,9 @@ function regkern ()
 %     dispinvert_refine_vol_f32   - The same in single precision.
 %     dispinvert_refine_plane_f64 - Refine a 2-D forward field to the exact inverse (double).
 %     invert_field                - Inverse of a backward field in one call: splat, then refine.
+%     invert_field_vol_f64        - invert_field's compiled call for a 3-D field (double).
+%     invert_field_vol_f32        - The same in single precision.
+%     invert_field_plane_f64      - invert_field's compiled call for a 2-D field (double).
 %
 %   Joint histogram (linear bin sharing)
 %     jointbins_f64        - Joint and single-image histograms of two images (double).

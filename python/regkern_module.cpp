@@ -95,6 +95,7 @@
 #include <vector>
 
 #include "dispinvert_core.h"
+#include "dispinvert_invert_core.h"
 #include "dispinvert_refine_core.h"
 #include "dispinvert_region.h"
 #include "failure.h"
@@ -301,6 +302,53 @@ py::list refine_warning(const py::sequence& largest, int32_t steps, double toler
     GatewayWarnings warnings;
     if (passes > 0) warn_refinement<T, N>(outcome, job, warnings);
     return warnings_of(warnings);
+}
+
+// invert_field's compiled call: as call<Call>, but the last output is the
+// summary, float64 whatever the field's dtype, and the thread count is an
+// input the core checks (threads= of regkern.invert_field).
+template <class Call>
+py::tuple call_invert_field(const py::tuple& values)
+{
+    using T = typename Call::Element;
+    const CallSignature& signature = Call::signature;
+    if (static_cast<int>(values.size()) != signature.inputs)
+        throw py::type_error(std::string(signature.input_count_message));
+    std::array<PlainArray, Call::input_count> inputs;
+    for (int k = 0; k < signature.inputs; ++k)
+        inputs[k] = python_input<T>(values[k], signature.names[k]);
+
+    GatewayWarnings warnings;
+    typename Call::Plan plan;
+    try {
+        plan = Call::check(inputs.data(), warnings);
+    } catch (...) {
+        return py::make_tuple(py::none(), failure_of(caught_failure()), warnings_of(warnings));
+    }
+    constexpr int components = Call::output_count - 1;
+    py::tuple outputs(signature.outputs);
+    std::array<T*, components> field;
+    for (int a = 0; a < components; ++a) {
+        py::array output = new_output<T>(plan.output[a], plan.zero_fill);
+        field[a] = static_cast<T*>(output.mutable_data());
+        outputs[a] = std::move(output);
+    }
+    py::array summary = new_output<double>(plan.output[components], false);
+    double* summary_data = static_cast<double*>(summary.mutable_data());
+    outputs[components] = std::move(summary);
+    bool failed = false;
+    Failure failure;
+    {
+        py::gil_scoped_release unlocked;
+        try {
+            Call::run(plan, field.data(), summary_data, warnings);
+        } catch (...) {
+            failed = true;
+            failure = caught_failure();
+        }
+    }
+    if (failed) return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
+    return py::make_tuple(outputs, py::none(), warnings_of(warnings));
 }
 
 template <class Call>
@@ -640,6 +688,15 @@ PYBIND11_MODULE(_core, module)
                py::arg("steps"), py::arg("tol"));
     module.def("refine_warning_plane_f64", &refine_warning<double, 2>, py::arg("largest"),
                py::arg("steps"), py::arg("tol"));
+    module.def("invert_field_vol_f64",
+               &call_invert_field<InvertFieldCall<double, 3, KernelOrder::high_axis_outermost>>,
+               py::arg("inputs"));
+    module.def("invert_field_vol_f32",
+               &call_invert_field<InvertFieldCall<float, 3, KernelOrder::low_axis_outermost>>,
+               py::arg("inputs"));
+    module.def("invert_field_plane_f64",
+               &call_invert_field<InvertFieldCall<double, 2, KernelOrder::high_axis_outermost>>,
+               py::arg("inputs"));
     add<JointbinsCall<double>>(module, "jointbins_f64");
     add<JointbinsCall<float>>(module, "jointbins_f32");
     add_splat_region<InversionCall<double, 3, KernelOrder::high_axis_outermost>>(

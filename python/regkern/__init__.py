@@ -40,6 +40,7 @@ e.g. "remap_vol_f64:badBins". Calls that can only be a mistake are carried
 out with a RegkernWarning, attributed to the caller's line (warning
 filters by module and ``-W error`` apply).
 """
+import warnings
 from typing import Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -393,67 +394,139 @@ def dispinvert_refine_plane(bx: np.ndarray, by: np.ndarray, Fx0: np.ndarray, Fy0
     return _refined(_front.run(plugin, arrays, threads))
 
 
-def invert_field(b: Sequence[np.ndarray], H: ArrayLike = 1, steps: int = 20,
-                 tolerance: Number = 1e-4, *, threads: Optional[int] = None
+_INVERT_OPTIONS = ("kernel", "steps", "tolerance", "method", "threads")
+_INVERT_EXAMPLES = {"kernel": "1", "steps": "20", "tolerance": "1e-4", "threads": "2"}
+
+
+def _invert_error(kind: type, condition: str, message: str) -> Exception:
+    return _front._error(kind, "invert_field", condition, message)
+
+
+def _invert_option(value, name: str, dtype: np.dtype) -> np.ndarray:
+    """An option's value as an array of b's dtype, for the core to check its
+    count and range; what is not a number (a string, a bool, None) is
+    refused here, naming the option."""
+    if isinstance(value, (str, bytes, bool, np.bool_)) or value is None:
+        raise _invert_error(TypeError, "badClass",
+                            f"{name} is {type(value).__name__}; pass a number, "
+                            f"e.g. {_INVERT_EXAMPLES[name]}")
+    try:
+        array = np.asarray(value)
+    except Exception:
+        array = np.asarray(None)
+    if np.issubdtype(array.dtype, np.complexfloating):
+        raise _invert_error(TypeError, "complex", f"{name} is {array.dtype}; pass {name}.real")
+    if array.dtype.kind not in "iuf":
+        raise _invert_error(TypeError, "badClass",
+                            f"{name} is {type(value).__name__} of {array.dtype}; pass a number "
+                            f"(or, for kernel, an array of numbers), e.g. {_INVERT_EXAMPLES[name]}")
+    return _front._fortran(array.astype(dtype, copy=False))
+
+
+def invert_field(b: Sequence[np.ndarray], kernel: ArrayLike = 1, steps: int = 20,
+                 tolerance: Number = 1e-4, *, method: str = "newton",
+                 threads: Optional[int] = None, H: Optional[ArrayLike] = None
                  ) -> Tuple[Tuple[np.ndarray, ...], dict]:
     """Inverse of a backward displacement field in one call: splat, then refine.
 
-    F, info = invert_field(b, H=1, steps=20, tolerance=1e-4, threads=None)
+    F, info = invert_field(b, kernel=1, steps=20, tolerance=1e-4, method="newton",
+                           threads=None)
 
     Gives the forward field F of the backward field b = (bx, by, bz) or
     (bx, by): the field with q + F(q) + b(q + F(q)) = q at every grid point
-    q. A splat (dispinvert_vol or dispinvert_plane, with the kernel H) gives a
-    first F, accurate to about a tenth of a voxel where b is smooth; the
-    refinement (dispinvert_refine_vol or _plane) then repeats
-    F(q) <- -b(q + F(q)) until the largest residual r(q) = |F(q) + b(q + F(q))|
-    is at most `tolerance`, or `steps` steps are taken. The same plug-in
-    calls, and so the same F, as Octave's invert_field. All components
-    float64 or all float32; F has the same form and dtype. A float32 plane is
-    refined as a volume one slice deep.
+    q. A splat (dispinvert_vol's, with the kernel) gives a first F, accurate
+    to about a tenth of a voxel where b is smooth; the refinement then
+    repeats its step until the largest residual r(q) = |F(q) + b(q + F(q))|
+    is at most `tolerance`, or `steps` steps are taken. Splat, refinement and
+    the residual's statistics are one compiled call with no array made in
+    between, the one Octave's invert_field makes: the same F and info, bit
+    for bit, for every thread count. All components float64 or all float32;
+    F has the same form and dtype. A float32 plane is refined as a volume one
+    slice deep.
 
-    info is a dict: steps (the refinement steps taken), max_residual (the
-    largest finite r of F), mean_residual (the mean of the finite r),
-    converged (max_residual <= tolerance), unrefined (grid points whose r is
-    not finite: they keep the splat's value).
+    Options (the names of Octave's invert_field):
+      kernel     the splatting kernel (default 1: no spreading); see
+                 dispinvert_vol. H= is taken as another name for it.
+      steps      the most refinement steps, 0 to 1000 (default 20).
+      tolerance  the largest residual to stop at, in voxels (default 1e-4).
+      method     "newton" (default): Newton's step F <- F - (I + grad b)^-1
+                 (F + b(q + F)), the plain step where I + grad b nearly
+                 folds; or "fixed": the fixed point F(q) <- -b(q + F(q)) of
+                 dispinvert_refine_vol, its bits after dispinvert_vol's.
+      threads    worker threads (default: the cores this process may use).
 
-    Errors: TypeError (identifier "invert_field:badField") when b is not 2 or
-    3 arrays of one dtype, float64 or float32; the plug-ins' own errors (a
-    bad number of steps, a component on another grid) come through with
-    their identifiers, e.g. "dispinvert_refine_vol_f64:badSteps". Warnings:
-    the refinement's notConverged (RegkernWarning).
+    info is a dict: steps (int, the refinement steps taken), max_residual
+    (the largest finite r of F, 0.0 when none is), mean_residual (the mean of
+    the finite r, summed in grid order; NaN when none is finite), converged
+    (max_residual <= tolerance and every point refined), unrefined (int:
+    grid points whose r is not finite; they keep the splat's value).
+
+    Errors (identifier "invert_field:<condition>", every one before any
+    work):
+      TypeError    badField (b is not 2 or 3 real arrays of one dtype,
+                   float64 or float32), badClass (an option that is not a
+                   number), complex
+      ValueError   badSteps, badTolerance, badThreads (not one number of its
+                   kind: tolerance=(1e-4, 1e-3) is refused), badMethod,
+                   sizeMismatch (a component on another grid), empty,
+                   tooLarge
+      MemoryError  outOfMemory
+      RuntimeError threadStart
+
+    Warnings (RegkernWarning, identifier "invert_field:<condition>"):
+      notConverged  steps > 0 and the largest residual is still above
+                    tolerance
+      unrefined     some points' residual is not finite (b or the splat is
+                    NaN or infinite there); info["converged"] is False
+      zeroKernel, extraSlices  as dispinvert_vol's
 
     Example:
       x, y, z = np.meshgrid(np.arange(32.0), np.arange(32.0), np.arange(24.0), indexing="ij")
       b = [np.asfortranarray(c) for c in
            (1.5 * np.sin(2 * np.pi * x / 32), np.cos(2 * np.pi * y / 32), 0 * z)]
       F, info = regkern.invert_field(b, tolerance=1e-6)
-      info["steps"], info["max_residual"]        # about 10 steps, at most 1e-6
+      info["steps"], info["max_residual"]        # 2 steps, at most 1e-6
     """
-    b = [np.asarray(c) for c in b]
-    if (len(b) not in (2, 3) or b[0].dtype not in (np.float64, np.float32)
-            or any(c.dtype != b[0].dtype for c in b)):
-        error = TypeError("b must be (bx, by, bz) or (bx, by), arrays all float64 or all "
-                          "float32; pass [c.astype(np.float64) for c in b]")
-        error.identifier, error.condition = "invert_field:badField", "badField"
-        raise error
+    if H is not None:
+        kernel = H
+    try:
+        b = [np.asarray(c) for c in b]
+    except TypeError:
+        b = None
+    if (b is None or len(b) not in (2, 3)
+            or any(c.dtype not in (np.float64, np.float32) or c.dtype != b[0].dtype for c in b)):
+        got = ("" if b is None else
+               " (" + ", ".join(str(c.dtype) for c in b) + ")")
+        raise _invert_error(TypeError, "badField",
+                            "b must be (bx, by, bz) or (bx, by), arrays all float64 or all "
+                            f"float32{got}; pass [np.asarray(c, dtype=np.float64) for c in b]")
+    dtype = b[0].dtype
+    if not isinstance(method, str) or method.lower() not in ("fixed", "newton"):
+        got = repr(method) if isinstance(method, str) else type(method).__name__
+        raise _invert_error(ValueError, "badMethod", f"method is {got}; pass 'newton' or 'fixed'")
+    if threads is None:
+        threads = int(_front.thread_count(None))
+    values = [kernel, steps, tolerance, 1 if method.lower() == "newton" else 0, threads]
+    options = [_invert_option(v, name, dtype) for v, name in zip(values, _INVERT_OPTIONS)]
     plane = len(b) == 2
-    if plane and b[0].dtype == np.float32:  # no float32 plane plug-ins
-        F0 = dispinvert_vol(b[0], b[1], np.zeros(b[0].shape, np.float32, order="F"), H,
-                            threads=threads)
-        *F, r, done = dispinvert_refine_vol(b[0], b[1], np.zeros(b[0].shape, np.float32),
-                                            *F0, steps, tolerance, threads=threads)
+    if plane and dtype == np.float32:  # no float32 plane: a volume one slice deep
+        b.append(np.zeros(b[0].shape, np.float32, order="F"))
+    suffix = "plane_f64" if len(b) == 2 else "vol_" + _front._SUFFIX[dtype]
+    outputs, failure, warned = getattr(_front._core, "invert_field_" + suffix)(
+        tuple(_front._fortran(c) for c in b) + tuple(options))
+    if failure is not None:
+        condition, message = failure
+        raise _invert_error(_front._FAILURE_TYPES.get(condition, ValueError), condition, message)
+    for condition, message in warned:
+        warning = RegkernWarning(message)
+        warning.identifier, warning.condition = "invert_field:" + condition, condition
+        warnings.warn(warning, stacklevel=2)
+    *F, summary = outputs
+    if plane:
         F = F[:2]
-    elif plane:
-        F0 = dispinvert_plane(*b, H, threads=threads)
-        *F, r, done = dispinvert_refine_plane(*b, *F0, steps, tolerance, threads=threads)
-    else:
-        F0 = dispinvert_vol(*b, H, threads=threads)
-        *F, r, done = dispinvert_refine_vol(*b, *F0, steps, tolerance, threads=threads)
-    finite = r[np.isfinite(r)]
-    largest = float(finite.max()) if finite.size else 0.0
-    info = {"steps": done, "max_residual": largest,
-            "mean_residual": float(finite.mean()) if finite.size else float("nan"),
-            "converged": largest <= tolerance, "unrefined": int(r.size - finite.size)}
+    s = summary.reshape(-1)
+    info = {"steps": int(s[0]), "max_residual": float(s[1]), "mean_residual": float(s[2]),
+            "converged": bool(s[3]), "unrefined": int(s[4])}
     return tuple(F), info
 
 

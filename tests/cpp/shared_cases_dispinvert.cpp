@@ -97,6 +97,32 @@ void write_refinement(const std::string& dir, const std::string& file, const std
     shared_case::write(dir, file, plugin, axes + 2, inputs);
 }
 
+// invert_field's compiled call: b of moderate displacements (NaN and Inf
+// in the hostile case), a kernel, steps, tolerance, method and threads; F
+// and the summary are compared.
+template <class T>
+void write_invert(const std::string& dir, const std::string& file, const std::string& plugin,
+                  const std::vector<int>& grid, const std::vector<int>& kdims, T steps, T tol,
+                  T method, bool hostile = false)
+{
+    const int axes = static_cast<int>(grid.size());
+    const int n = product(grid);
+    std::vector<standin::Array> arrays;
+    for (int a = 0; a < axes; ++a) {
+        std::vector<T> b = field<T>(n);
+        for (T& v : b) v = static_cast<T>(0.2 * v);
+        if (hostile) b[(a * 5) % n] = a == 1 ? -std::numeric_limits<T>::infinity()
+                                             : std::numeric_limits<T>::quiet_NaN();
+        arrays.push_back(standin::make_filled<T>(grid, b));
+    }
+    arrays.push_back(standin::make_filled<T>(kdims, kernel<T>(product(kdims))));
+    for (T setting : {steps, tol, method, T(2)})
+        arrays.push_back(standin::make_filled<T>({1, 1}, {setting}));
+    std::vector<const mxArray*> inputs;
+    for (const auto& array : arrays) inputs.push_back(array.get());
+    shared_case::write(dir, file, plugin, axes + 1, inputs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -126,6 +152,14 @@ int main(int argc, char** argv)
                                 "dispinvert_refine_vol_f32", {6, 5, 4}, 3.0f, 0.0f, true);
         write_refinement<double>(dir, "dispinvert_refine_plane_f64_random",
                                  "dispinvert_refine_plane_f64", {9, 7}, 5.0, 0.0);
+        write_invert<double>(dir, "invert_field_vol_f64_hostile", "invert_field_vol_f64",
+                             {7, 5, 4}, {2, 2, 2}, 4.0, 1e-6, 0.0, true);
+        write_invert<double>(dir, "invert_field_vol_f64_newton", "invert_field_vol_f64",
+                             {6, 5, 4}, {1, 1}, 3.0, 0.0, 1.0);
+        write_invert<float>(dir, "invert_field_vol_f32_hostile", "invert_field_vol_f32",
+                            {6, 5, 4}, {3, 1, 2}, 5.0f, 1e-4f, 0.0f, true);
+        write_invert<double>(dir, "invert_field_plane_f64_random", "invert_field_plane_f64",
+                             {9, 7}, {3, 3}, 6.0, 1e-5, 0.0);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

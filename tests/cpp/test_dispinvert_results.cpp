@@ -514,6 +514,46 @@ void expect_growth_named(const std::string& message, const std::vector<double>& 
     EXPECT_NE(message.find("; pass more steps or a larger tolerance"), std::string::npos) << message;
 }
 
+// invert_field's compiled call on the same b, kernel 1, with the Newton
+// step: the model's Newton refinement of the splat plug-in's field, bit for
+// bit, and a summary that is the model's (the mean summed in grid order).
+template <class T>
+void expect_invert_field_matches_model(const std::string& refine_plugin, const std::vector<int>& grid,
+                                       const std::vector<std::vector<T>>& b, int steps, double tol,
+                                       double threads)
+{
+    const int axes = static_cast<int>(grid.size());
+    const std::string suffix = refine_plugin.substr(refine_plugin.find("refine_") + 7);  // vol_f64 ...
+    testing_support::Inputs splat_in, in;
+    for (const auto& component : b) {
+        splat_in.add<T>(grid, component);
+        in.add<T>(grid, component);
+    }
+    splat_in.add(standin::make_scalar<T>(1));
+    const auto splat = testing_support::call("dispinvert_" + suffix, axes, splat_in);
+    ASSERT_TRUE(splat.ok) << splat.message;
+    std::vector<std::vector<T>> start;
+    for (int a = 0; a < axes; ++a) start.push_back(values_of<T>(splat.outputs[a]));
+    for (double setting : {1.0, double(steps), tol, 1.0, threads})
+        in.add(standin::make_scalar<T>(static_cast<T>(setting)));
+    const auto result = testing_support::call("invert_field_" + suffix, axes + 1, in);
+    ASSERT_TRUE(result.ok) << result.message;
+    const auto model = reference::refine_field<T>(b, start, grid, steps, tol, true);
+    for (int a = 0; a < axes; ++a)
+        EXPECT_TRUE(same_bits(values_of<T>(result.outputs[a]), model.field[a])) << "invert_field";
+    const std::vector<double> summary = values_of<double>(result.outputs[axes]);
+    double sum = 0;
+    int64_t finite = 0;
+    for (T r : model.residual)
+        if (std::isfinite(r)) sum += static_cast<double>(r), ++finite;
+    const int64_t unrefined = static_cast<int64_t>(model.residual.size()) - finite;
+    EXPECT_EQ(summary[0], model.steps_done);
+    if (!model.residual.empty()) EXPECT_EQ(summary[1], model.largest.back());
+    if (finite > 0) EXPECT_EQ(summary[2], sum / static_cast<double>(finite));
+    EXPECT_EQ(summary[3], (model.residual.empty() || model.largest.back() <= tol) && unrefined == 0);
+    EXPECT_EQ(summary[4], unrefined);
+}
+
 // Random b (fractional, integral, far beyond the grid) and start fields,
 // with NaN and infinities in both; steps 0 to 4, and a tolerance of 0 or
 // exactly the largest residual of a step the model takes, so that the
@@ -581,6 +621,7 @@ void expect_refinement_matches_model(const RefinePlugin& plugin)
             EXPECT_EQ(newton.outcome.max_residual, newton_model.largest.back());
             EXPECT_EQ(newton.warning.empty(), steps == 0 || newton_model.largest.back() <= tol);
             if (!newton.warning.empty()) expect_growth_named(newton.warning, newton_model.largest);
+            expect_invert_field_matches_model<T>(plugin.name, grid, b, steps, tol, threads);
         }
     }
 }

@@ -528,6 +528,81 @@
 %!   assert (lastwarn (), '', name);
 %! end
 
+%!function invert_field_for_python (file, in, out, condition, message)
+%!  % invert_field's calls for the Python suite: b's components, then the
+%!  % option values, their names after the function's in the case's name
+%!  % ("invert_field tolerance steps"); F's components and info (as a row:
+%!  % steps, max_residual, mean_residual, converged, unrefined) the outputs.
+%!  % (an unknown name is Python's own TypeError for an unknown keyword)
+%!  if (numel (in) < 1 || ! iscell (in{1}) || strcmp (condition, 'badOption'))
+%!    return;
+%!  end
+%!  names = in(2:2:end);
+%!  values = in(3:2:end);
+%!  arrays = [in{1}, values];
+%!  if (all (cellfun (@(a) isa (a, class (in{1}{1})) && isreal (a) && ! issparse (a), arrays)) ...
+%!      && all (cellfun (@ischar, names)))
+%!    dir = fullfile (getenv ('REGKERN_SHARED_CASES'), 'octave_refusals');
+%!    mkdir (dir);
+%!    write_shared_case (fullfile (dir, [file '.case']), ...
+%!                       strjoin ([{'invert_field'}, lower(names)], ' '), arrays, out, condition, message);
+%!  end
+%!endfunction
+
+%!test
+%! % invert_field: every option is checked before any work, and the message
+%! % names it as the caller writes it (names in any case); a call that
+%! % leaves points unrefined warns and is not converged.
+%! P = reshape (mod (0:19, 7) / 60, 5, 4);
+%! pass_one = '; pass one, a finite tolerance of at least 0, e.g. 1e-4';
+%! refused = {
+%!   {}, 'notEnoughInputs', 'invert_field needs the backward field b, a cell {bx, by, bz} or {bx, by}: F = invert_field (b)';
+%!   {{P, single(P)}}, 'badField', 'b must be a cell {bx, by, bz} or {bx, by} of real arrays, all double or all single';
+%!   {{P, P}, 'tolerance', [1e-4 1e-3]}, 'badTolerance', ['tolerance holds 2 values' pass_one];
+%!   {{P, P}, 'TOLERANCE', NaN}, 'badTolerance', 'tolerance is NaN; pass a finite tolerance of at least 0 (in pixels), e.g. 1e-4';
+%!   {{P, P}, 'tolerance', 'abc'}, 'badClass', 'tolerance is char; pass a number, e.g. 1e-4';
+%!   {{P, P, P}, 'Steps', 2.5}, 'badSteps', 'steps is 2.5; pass a whole number from 0 to 1000';
+%!   {{P, P}, 'steps', []}, 'empty', 'steps is empty; pass a whole number from 0 to 1000';
+%!   {{P, P}, 'method', 'quick'}, 'badMethod', 'method is ''quick''; pass ''newton'' or ''fixed''';
+%!   {{P, P}, 'threads', 0}, 'badThreads', 'threads is 0; pass a whole number of at least 1';
+%!   {{single(P), single(P)}, 'threads', 1.5}, 'badThreads', 'threads is 1.5; pass a whole number of at least 1';
+%!   {{P, P}, 'kernal', 1}, 'badOption', 'unknown option ''kernal''; pass ''kernel'', ''steps'', ''tolerance'', ''method'' or ''threads''';
+%!   {{P, P}, 'steps'}, 'badOption', 'options come in name, value pairs: ''kernel'', ''steps'', ''tolerance'', ''method'' or ''threads''';
+%!   {{P, P'}}, 'sizeMismatch', 'by is 4x5; pass a 5x4 array, the grid of bx';
+%!   {{P, P}, 'kernel', 1 + 1i}, 'complex', 'kernel is complex double; pass real(kernel)'};
+%! for k = 1:rows (refused)
+%!   [in, condition, body] = refused{k, :};
+%!   try
+%!     [F, info] = invert_field (in{:});
+%!     error ('accepted: %s', body);
+%!   catch err
+%!     assert (err.identifier, ['invert_field:' condition]);
+%!     assert (err.message, ['invert_field: ' body]);
+%!   end
+%!   invert_field_for_python (sprintf ('invert_field_refused_%02d', k), in, {}, condition, body);
+%! end
+%! % unrefined points: named, and the field is not converged; the mean is
+%! % over the finite residuals
+%! b = {P, P};
+%! b{1}(3, 2) = NaN;
+%! id = 'invert_field:unrefined';
+%! lastwarn ('');
+%! [F, info] = invert_field (b);
+%! [message, warned] = lastwarn ();
+%! assert (warned, id);
+%! % (Octave puts the compiled call's name before a warning's message)
+%! assert (message, ['invert_field_plane_f64: 6 of 20 grid pixels were not refined (their residual is not finite): 6 read ' ...
+%!                   'a NaN or infinite value of b at q + F(q); they keep the splat''s value and ' ...
+%!                   'converged is false; replace the non-finite values of b (e.g. by 0) to refine them']);
+%! assert ([info.unrefined, info.converged, isfinite(info.mean_residual)], [6 0 1]);
+%! assert (info.max_residual <= 1e-4);
+%! summary = [info.steps, info.max_residual, info.mean_residual, info.converged, info.unrefined];
+%! invert_field_for_python ('invert_field_warned_01', {b}, [F, {summary}], 'unrefined', message(25:end));
+%! warning ('off', id, 'local');
+%! [F, info] = invert_field ({nan(8), zeros(8)});
+%! assert ([info.steps, info.unrefined, info.converged], [0 64 0]);
+%! assert (isnan (info.mean_residual));
+
 %!error id=remap_vol_f64:badClass [a, b] = remap_vol_f64 ({1}, 1, 1, 1, [0 1], 8, 1, 2)
 %!error id=remap_vol_f32:badClass [a, b] = remap_vol_f32 (single (1), single (1), single (1), single (1), [0 1], single (8), single (1), single (2))
 %!error id=remap_plane_f64:complex [a, b] = remap_plane_f64 (1, 1, 1, 1, [0 1], 8, 1, 2 + 1i)

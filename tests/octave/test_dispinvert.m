@@ -97,7 +97,7 @@
 %! [f{1:3}] = dispinvert_vol_f64 (b{:}, H);
 %! warning ('off', 'dispinvert_refine_vol_f64:notConverged', 'local');
 %! [g{1:3}, r, done] = dispinvert_refine_vol_f64 (b{:}, f{:}, 6, 1e-5);
-%! [F, info] = invert_field (b, 'kernel', H, 'steps', 6, 'tolerance', 1e-5);
+%! [F, info] = invert_field (b, 'Kernel', H, 'STEPS', 6, 'tolerance', 1e-5, 'method', 'fixed');
 %! assert (isequal (F, g));
 %! assert (info.steps, done);
 %! assert (info.max_residual, max (r(:)));
@@ -106,22 +106,53 @@
 %! assert (info.unrefined, 0);
 %! p = {b{1}(:, :, 1), b{2}(:, :, 1)};
 %! [f{1:2}] = dispinvert_plane_f64 (p{:}, 1);
+%! % a tolerance the splat already meets: it comes back as it was (the
+%! % refinement in place keeps its start)
+%! [S, info] = invert_field (p, 'tolerance', 10);
+%! assert (isequal (S, f(1:2)) && info.steps == 0);
 %! [g{1:2}] = dispinvert_refine_plane_f64 (p{:}, f{1:2}, 20, 1e-4);
-%! assert (isequal (invert_field (p), g(1:2)));
+%! assert (isequal (invert_field (p, 'method', 'fixed'), g(1:2)));
 %! s = cellfun (@single, p, 'UniformOutput', false);
 %! o = zeros (12, 10, 'single');
 %! [f{1:3}] = dispinvert_vol_f32 (s{:}, o, single (1));
 %! [g{1:3}] = dispinvert_refine_vol_f32 (s{:}, o, f{:}, single (20), single (1e-4));
-%! S = invert_field (s);
+%! S = invert_field (s, 'METHOD', 'Fixed');
 %! assert (numel (S), 2);
 %! assert (isequal (S, g(1:2)));
-%! % a NaN in b: the points that read it keep their splat value and count
+%! % NaN and Inf in b and in the start field (a NaN kernel element): the
+%! % points that meet them keep their splat value, the same bits as the
+%! % plug-ins', and count as unrefined; the statistics are over the finite
+%! % residuals, so one such point leaves the mean finite
 %! b{1}(5, 5, 4) = NaN;
-%! [~, info] = invert_field (b, 'steps', 2);
-%! assert (info.unrefined > 0 && isfinite (info.max_residual));
+%! b{3}(2, 7, 1) = -Inf;
+%! H(2, 3, 1) = NaN;
+%! warning ('off', 'invert_field:unrefined', 'local');
+%! warning ('off', 'invert_field:notConverged', 'local');
+%! warning ('off', 'dispinvert_vol_f64:zeroKernel', 'local');
+%! bits = @(c) cellfun (@(a) typecast (a(:), 'uint64'), c, 'UniformOutput', false);
+%! for kernel = {1, H}
+%!   [f{1:3}] = dispinvert_vol_f64 (b{:}, kernel{1});
+%!   [g{1:3}, r, done] = dispinvert_refine_vol_f64 (b{:}, f{:}, 3, 1e-5);
+%!   [F, info] = invert_field (b, 'kernel', kernel{1}, 'steps', 3, 'tolerance', 1e-5, 'method', 'fixed');
+%!   assert (isequal (bits (F), bits (g)));
+%!   finite = isfinite (r(:));
+%!   assert ([info.steps, info.unrefined, info.converged], [done, nnz(! finite), 0]);
+%!   if (any (finite))
+%!     assert (info.max_residual, max (r(finite)));
+%!     assert (info.mean_residual, mean (r(finite)), 4 * eps (info.mean_residual));
+%!   end
+%! end
+%! % the same bits and info for every thread count, with each method
+%! for method = {'fixed', 'newton'}
+%!   [F1, i1] = invert_field (b, 'steps', 4, 'threads', 1, 'method', method{1});
+%!   for threads = [2 3]
+%!     [Ft, it] = invert_field (b, 'steps', 4, 'threads', threads, 'method', method{1});
+%!     assert (isequal (bits (Ft), bits (F1)) && isequal (it, i1), sprintf ('%s, %d threads', method{1}, threads));
+%!   end
+%! end
 
 %!error id=invert_field:badField invert_field ({1, single(1)})
 %!error id=invert_field:badField invert_field (ones (4, 4, 4, 3))
 %!error id=invert_field:badOption invert_field ({1, 1}, 'steps')
 %!error id=invert_field:badOption invert_field ({1, 1}, 'iterations', 3)
-%!error id=dispinvert_refine_plane_f64:badSteps invert_field ({1, 1}, 'steps', -1)
+%!error id=invert_field:badSteps invert_field ({1, 1}, 'steps', -1)

@@ -54,7 +54,14 @@
 
 %!function files = family_headers (root, name)
 %!  % The headers of a plug-in's family: the refinement plug-ins share theirs
-%!  % (dispinvert_refine*) with no other plug-in of the field inversion.
+%!  % (dispinvert_refine*) with no other plug-in of the field inversion;
+%!  % invert_field's compiled calls run the splat and the refinement, and
+%!  % their own headers (dispinvert_invert*) are theirs alone.
+%!  if (strncmp (name, 'invert_field', 12))
+%!    files = {dir(fullfile (root, 'dispinvert', '*.h')).name};
+%!    files = cellfun (@(f) fullfile (root, 'dispinvert', f), files, 'UniformOutput', false);
+%!    return;
+%!  end
 %!  family = strtok (name, '_');
 %!  files = {dir(fullfile (root, family, '*.h')).name};
 %!  % The region entries (*_region.h) serve the chunked front end; no
@@ -64,9 +71,18 @@
 %!  if (strncmp (name, 'dispinvert_refine', 17))
 %!    files = files(refinement);
 %!  else
-%!    files = files(! refinement);
+%!    files = files(! refinement & ! strncmp (files, 'dispinvert_invert', 17));
 %!  end
 %!  files = cellfun (@(f) fullfile (root, family, f), files, 'UniformOutput', false);
+%!endfunction
+
+%!function id = reporter (name)
+%!  % The name in a plug-in's identifiers: its own, but invert_field's
+%!  % compiled calls report as invert_field, the function their callers call.
+%!  id = name;
+%!  if (strncmp (name, 'invert_field_', 13))
+%!    id = 'invert_field';
+%!  end
 %!endfunction
 
 %!function conditions = raised_conditions (root, name)
@@ -119,6 +135,9 @@
 %!   own = regexp (strjoin (cellfun (@fileread, family_headers (root, names{k}), 'UniformOutput', false)), ...
 %!         'fail\("(\w+)"', 'tokens');
 %!   own = unique (cellfun (@(t) t{1}, own, 'UniformOutput', false));
+%!   % the refinement's pass over a box of a larger grid, which only the
+%!   % chunked front end calls, has conditions no plug-in raises
+%!   own = setdiff (own, {'badRegion', 'haloTooThin'});
 %!   missing = setdiff (own, documented);
 %!   assert (isempty (missing), sprintf ('%s does not document %s', names{k}, strjoin (missing, ', ')));
 %! end
@@ -154,14 +173,14 @@
 %!     feval (names{k}, args{:});
 %!     error ('no error');
 %!   catch err
-%!     assert (err.identifier, [names{k} ':nrhs']);
+%!     assert (err.identifier, [reporter(names{k}) ':nrhs']);
 %!     assert (! isempty (strfind (err.message, quoted{1}{2})), err.message);
 %!   end
 %!   try
 %!     out = feval (names{k}, args{1:inputs});
 %!     error ('no error');
 %!   catch err
-%!     assert (err.identifier, [names{k} ':nlhs']);
+%!     assert (err.identifier, [reporter(names{k}) ':nlhs']);
 %!     assert (! isempty (strfind (err.message, quoted{2}{2})), err.message);
 %!   end
 %! end
@@ -180,7 +199,7 @@
 %!       [a, b] = feval (names{k}, 1);
 %!       error ('no error');
 %!     catch err
-%!       assert (err.identifier, [names{k} ':notBuilt']);
+%!       assert (err.identifier, [reporter(names{k}) ':notBuilt']);
 %!     end
 %!   end
 %! unwind_protect_cleanup

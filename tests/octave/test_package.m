@@ -45,6 +45,15 @@
 %!      case 'dispinvert_refine_plane_f64'
 %!        [o1, o2, o3, o4] = dispinvert_refine_plane_f64 (bx(:, :, 1), by(:, :, 1), -bx(:, :, 1), -by(:, :, 1), 3, 1e-4);
 %!        outputs{k} = {o1, o2, o3, o4};
+%!      case 'invert_field_vol_f64'
+%!        [o1, o2, o3, o4] = invert_field_vol_f64 (bx, by, bz, H, 3, 1e-4, 1, 2);
+%!        outputs{k} = {o1, o2, o3, o4};
+%!      case 'invert_field_vol_f32'
+%!        [o1, o2, o3, o4] = invert_field_vol_f32 (s (bx), s (by), s (bz), s (H), s (3), s (1e-4), s (0), s (2));
+%!        outputs{k} = {o1, o2, o3, o4};
+%!      case 'invert_field_plane_f64'
+%!        [o1, o2, o3] = invert_field_plane_f64 (bx(:, :, 1), by(:, :, 1), 1, 3, 1e-4, 0, 1);
+%!        outputs{k} = {o1, o2, o3};
 %!      case 'jointbins_f64'
 %!        [o1, o2, o3] = jointbins_f64 (A, B, 0, 1, 7.5);
 %!        outputs{k} = {o1, o2, o3};

@@ -101,9 +101,46 @@ def laid_out(array: np.ndarray, layout: str) -> np.ndarray:
     return array
 
 
+def reporter(case: Case) -> str:
+    """The function a case calls, and the name in its identifiers."""
+    return case.plugin.split()[0] if case.plugin.startswith("invert_field") \
+        else case.plugin.rsplit("_", 1)[0]
+
+
+def call_invert_field(case: Case, threads: int = 1):
+    """invert_field's case ("invert_field tolerance steps"): b's components,
+    then the named options' values (a number as a Python number, two as a
+    tuple); returns F's components and info as a row (steps, max_residual,
+    mean_residual, converged, unrefined), as Octave's suite writes them."""
+    if " " not in case.plugin and case.plugin != "invert_field":
+        # a compiled call's case (invert_field_vol_f64 ...): b's components,
+        # then kernel, steps, tolerance, method (0, 1) and threads
+        count = 2 if "plane" in case.plugin else 3
+        kernel, steps, tolerance, method, _ = case.inputs[count:]
+        F, info = regkern.invert_field(
+            case.inputs[:count], kernel, float(steps.reshape(-1)[0]),
+            float(tolerance.reshape(-1)[0]),
+            method="newton" if method.reshape(-1)[0] == 1 else "fixed", threads=threads)
+        summary = [info[k] for k in ("steps", "max_residual", "mean_residual", "converged",
+                                     "unrefined")]
+        return list(F) + [np.asfortranarray([summary], dtype=np.float64)]
+    names = case.plugin.split()[1:]
+    count = len(case.inputs) - len(names)
+    options = {}
+    for name, value in zip(names, case.inputs[count:]):
+        flat = [float(v) for v in value.reshape(-1, order="F")]
+        options[name] = flat[0] if len(flat) == 1 else value if name == "kernel" else tuple(flat)
+    options.setdefault("threads", threads)
+    F, info = regkern.invert_field(case.inputs[:count], **options)
+    summary = [info[k] for k in ("steps", "max_residual", "mean_residual", "converged", "unrefined")]
+    return list(F) + [np.asfortranarray([summary], dtype=np.float64)]
+
+
 def call(case: Case, threads: int = 1, layout: str = "F"):
     """The case's call through the package: settings as Python numbers (or a
     list for the range), arrays in the given layout."""
+    if case.plugin.startswith("invert_field"):
+        return call_invert_field(case, threads)
     function, settings = _FUNCTIONS[case.plugin.rsplit("_", 1)[0]]
     values = []
     for k, value in enumerate(case.inputs):

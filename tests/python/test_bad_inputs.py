@@ -15,7 +15,7 @@ import pytest
 import regkern
 import shared_cases
 from regkern._front import python_text
-from shared_cases import call, read_cases, same_results
+from shared_cases import call, read_cases, reporter, same_results
 
 OCTAVE = read_cases("octave_refusals")
 EXCEPTIONS = {"outOfMemory": MemoryError, "threadStart": RuntimeError}
@@ -25,9 +25,10 @@ OCTAVE_NOTATION = re.compile(r"im2double|(?<![\w.])ones\(|single\(|double\(|\[-?
 
 @pytest.mark.parametrize("case", OCTAVE, ids=[c.name for c in OCTAVE])
 def test_the_octave_suites_calls(case):
-    identifier = f"{case.plugin}:{case.condition}"
+    name = reporter(case)
+    identifier = f"{case.plugin if name != 'invert_field' else name}:{case.condition}"
     # the function's help lists what it may raise or warn
-    assert case.condition in getattr(regkern, case.plugin.rsplit("_", 1)[0]).__doc__
+    assert case.condition in getattr(regkern, name).__doc__
     if not case.outputs:  # refused
         with pytest.raises(EXCEPTIONS.get(case.condition, ValueError)) as caught:
             call(case)
@@ -69,6 +70,7 @@ CALLS = {
     "jointbins": lambda image1=F, lower=0, bins=8: regkern.jointbins(image1, F, lower, 1, bins),
     "mutual_information": lambda joint=np.eye(2), h1=None, base="e":
         regkern.mutual_information(joint, h1, None, base),
+    "invert_field": lambda b=(F, F, F), **options: regkern.invert_field(b, **options),
 }
 MASKED = np.ma.masked_array(F, mask=F > 2)
 MASKED[0, 0, 0] = np.ma.masked
@@ -139,6 +141,19 @@ PYTHON_ONLY = [
      "three outputs of one jointbins call ((B, B), B and B)"),
     ("mutual_information", {"base": 2}, ValueError, "mutual_information:badUnit",
      "base (input 4) is 2; pass 'e' or 'bits'"),
+    ("invert_field", {"b": (F, F.astype(np.float32), F)}, TypeError, "invert_field:badField",
+     "b must be (bx, by, bz) or (bx, by), arrays all float64 or all float32 (float64, float32, "
+     "float64); pass [np.asarray(c, dtype=np.float64) for c in b]"),
+    ("invert_field", {"tolerance": (1e-4, 1e-3)}, ValueError, "invert_field:badTolerance",
+     "tolerance holds 2 values; pass one, a finite tolerance of at least 0, e.g. 1e-4"),
+    ("invert_field", {"tolerance": "1e-4"}, TypeError, "invert_field:badClass",
+     "tolerance is str; pass a number, e.g. 1e-4"),
+    ("invert_field", {"H": True}, TypeError, "invert_field:badClass",
+     "kernel is bool; pass a number, e.g. 1"),
+    ("invert_field", {"threads": True}, TypeError, "invert_field:badClass",
+     "threads is bool; pass a number, e.g. 2"),
+    ("invert_field", {"method": "Quick"}, ValueError, "invert_field:badMethod",
+     "method is 'Quick'; pass 'newton' or 'fixed'"),
 ]
 
 

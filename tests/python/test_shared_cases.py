@@ -71,10 +71,24 @@ def test_invert_field_splats_then_refines_to_the_tolerance():
     x, y, z = np.meshgrid(np.arange(32.0), np.arange(32.0), np.arange(24.0), indexing="ij")
     b = [np.asfortranarray(c) for c in
          (1.5 * np.sin(2 * np.pi * x / 32), np.cos(2 * np.pi * y / 32), 0 * z)]
-    F, info = regkern.invert_field(b, tolerance=1e-6, threads=2)
+    F, info = regkern.invert_field(b, tolerance=1e-6, threads=2, method="fixed")
     assert info["converged"] and 0 < info["steps"] < 20 and info["unrefined"] == 0
     same_results(list(F), regkern.dispinvert_refine_vol(*b, *regkern.dispinvert_vol(*b, 1),
                                                        20, 1e-6)[:3])
     plane = [c[:, :, 0].astype(np.float32) for c in b[:2]]
     F, info = regkern.invert_field(plane, steps=3)
     assert len(F) == 2 and F[0].dtype == np.float32 and info["steps"] <= 3
+    # NaN and Inf in b, the fixed point asked for by name: the plug-ins'
+    # bits, the unrefined points counted and the steps an int everywhere
+    b[0][5, 5, 4], b[2][2, 7, 1] = np.nan, -np.inf
+    with pytest.warns(regkern.RegkernWarning) as record:
+        F, info = regkern.invert_field(b, H=np.ones((3, 3, 3)), steps=3, method="Fixed")
+    assert "invert_field:unrefined" in [w.message.identifier for w in record]
+    *G, r, done = regkern.dispinvert_refine_vol(*b, *regkern.dispinvert_vol(*b, np.ones((3, 3, 3))),
+                                                3, 1e-4)
+    same_results(list(F), G)
+    finite = r[np.isfinite(r)]
+    assert type(done) is int and type(info["steps"]) is int and info["steps"] == done
+    assert (info["unrefined"], info["converged"]) == (r.size - finite.size, False)
+    assert info["max_residual"] == finite.max()
+    assert info["mean_residual"] == pytest.approx(finite.mean(), rel=1e-14)
