@@ -75,7 +75,7 @@ function [F, info] = invert_field (b, varargin)
 %     outOfMemory, threadStart.
 %
 %   Warnings: invert_field:<condition>: notConverged, unrefined,
-%   zeroKernel, extraSlices (help invert_field_vol_f64).
+%   zeroKernel, extraSlices, partnerShape (help invert_field_vol_f64).
 %
 %   Example:
 %     [x, y, z] = ndgrid (0:31, 0:31, 0:23);

@@ -49,6 +49,9 @@ function varargout = invert_field_plane_f64 (varargin)
 %   Warnings: identifier invert_field:<condition>.
 %     zeroKernel    the kernel is all zero or empty: F starts at 0
 %     extraSlices   an input has slices beyond those read
+%     partnerShape  a component has other extents than bx although it
+%                   holds enough elements (a transposed component): it is
+%                   read in bx's layout
 %     notConverged  steps > 0 and the largest residual is still above the
 %                   tolerance (the message says when it grew)
 %     unrefined     some points' residual is not finite (b or the splat is

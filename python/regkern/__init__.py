@@ -505,7 +505,7 @@ def invert_field(b: Sequence[np.ndarray], kernel: ArrayLike = 1, steps: int = 20
         got = repr(method) if isinstance(method, str) else type(method).__name__
         raise _invert_error(ValueError, "badMethod", f"method is {got}; pass 'newton' or 'fixed'")
     if threads is None:
-        threads = int(_front.thread_count(None))
+        threads = int(_front.thread_count(None, "invert_field"))
     values = [kernel, steps, tolerance, 1 if method.lower() == "newton" else 0, threads]
     options = [_invert_option(v, name, dtype) for v, name in zip(values, _INVERT_OPTIONS)]
     plane = len(b) == 2
@@ -516,11 +516,12 @@ def invert_field(b: Sequence[np.ndarray], kernel: ArrayLike = 1, steps: int = 20
         tuple(_front._fortran(c) for c in b) + tuple(options))
     if failure is not None:
         condition, message = failure
-        raise _invert_error(_front._FAILURE_TYPES.get(condition, ValueError), condition, message)
+        raise _invert_error(_front._FAILURE_TYPES.get(condition, ValueError), condition,
+                            _front.python_text(message))
     for condition, message in warned:
-        warning = RegkernWarning(message)
+        warning = RegkernWarning(_front.python_text(message))
         warning.identifier, warning.condition = "invert_field:" + condition, condition
-        warnings.warn(warning, stacklevel=2)
+        warnings.warn(warning, stacklevel=_front._caller_stacklevel())
     *F, summary = outputs
     if plane:
         F = F[:2]

@@ -57,18 +57,20 @@
 %!  % (dispinvert_refine*) with no other plug-in of the field inversion;
 %!  % invert_field's compiled calls run the splat and the refinement, and
 %!  % their own headers (dispinvert_invert*) are theirs alone.
-%!  if (strncmp (name, 'invert_field', 12))
-%!    files = {dir(fullfile (root, 'dispinvert', '*.h')).name};
-%!    files = cellfun (@(f) fullfile (root, 'dispinvert', f), files, 'UniformOutput', false);
-%!    return;
+%!  invert = strncmp (name, 'invert_field', 12);
+%!  if (invert)
+%!    family = 'dispinvert';
+%!  else
+%!    family = strtok (name, '_');
 %!  end
-%!  family = strtok (name, '_');
 %!  files = {dir(fullfile (root, family, '*.h')).name};
 %!  % The region entries (*_region.h) serve the chunked front end; no
 %!  % plug-in raises their conditions.
 %!  files = files(cellfun (@isempty, regexp (files, '_region\.h$')));
 %!  refinement = strncmp (files, 'dispinvert_refine', 17);
-%!  if (strncmp (name, 'dispinvert_refine', 17))
+%!  if (invert)
+%!    % all of the family's headers but the region entries
+%!  elseif (strncmp (name, 'dispinvert_refine', 17))
 %!    files = files(refinement);
 %!  else
 %!    files = files(! refinement & ! strncmp (files, 'dispinvert_invert', 17));
