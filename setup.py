@@ -52,9 +52,8 @@ class BuildWithProjectOptions(build_ext):
 
 core = Pybind11Extension(
     "regkern._core",
-    # The host-free part of the foundation (host_args.cpp reads the MEX API).
-    sources=["python/regkern_module.cpp"]
-    + [f"foundation/{name}.cpp" for name in ("failure", "plain_array", "memory")],
+    # The host-free foundation; the MEX front end (mex/) is the plug-ins' own.
+    sources=["python/regkern_module.cpp"] + build_facts()["foundation_sources"],
     include_dirs=["foundation", "remap", "dispinvert", "jointbins"],
     # The kernels live in headers, the options in build_facts.txt: a build
     # left in build/setuptools is compiled again when any of them changed.
