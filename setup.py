@@ -74,8 +74,9 @@ setup(
     version=project_version(),
     # setuptools' intermediate files apart from CMake's in build/
     options={"build": {"build_base": "build/setuptools"}},
-    package_dir={"": "python"},
-    packages=["regkern"],
+    # regkern.chunked, the chunked front end, has its own folder
+    package_dir={"": "python", "regkern.chunked": "chunked"},
+    packages=["regkern", "regkern.chunked"],
     package_data={"regkern": ["py.typed"]},
     ext_modules=[core],
     cmdclass={"build_ext": BuildWithProjectOptions},

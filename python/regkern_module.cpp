@@ -120,10 +120,56 @@ py::tuple call(const py::tuple& values, double threads)
     return py::make_tuple(outputs, py::none(), warnings_of(warnings));
 }
 
+// The whole call's check alone, for the chunked front end (regkern.chunked):
+// it checks a call over a volume it never holds, whose large inputs are
+// stand-ins of their shapes (their values are never read: the warnings the
+// data decide come from the run). Returns (failure, warnings).
+template <class Call>
+py::tuple check_only(const py::tuple& values)
+{
+    using T = typename Call::Element;
+    const CallSignature& signature = Call::signature;
+    if (static_cast<int>(values.size()) != signature.inputs)
+        throw py::type_error(std::string(signature.input_count_message));
+    std::array<PlainArray, Call::input_count> inputs;
+    for (int k = 0; k < signature.inputs; ++k)
+        inputs[k] = python_input<T>(values[k], signature.names[k]);
+    GatewayWarnings warnings;
+    try {
+        Call::check(inputs.data(), warnings);
+    } catch (...) {
+        return py::make_tuple(failure_of(caught_failure()), warnings_of(warnings));
+    }
+    return py::make_tuple(py::none(), warnings_of(warnings));
+}
+
 template <class Call>
 void add(py::module_& module, const char* plugin)
 {
     module.def(plugin, &call<Call>, py::arg("inputs"), py::arg("threads"));
+    module.def(("_check_" + std::string(plugin)).c_str(), &check_only<Call>, py::arg("inputs"));
+}
+
+// The refinement's warnings for an outcome the chunked front end reached
+// pass by pass: the same message as the whole call's.
+template <class T, int N>
+py::list refinement_warnings(int32_t steps, double tolerance, int32_t steps_done,
+                             double max_residual, int32_t grew_at, double before_growth,
+                             double after_growth)
+{
+    FieldRefinement<T, N> job = {};
+    job.steps = steps;
+    job.tolerance = tolerance;
+    RefinementOutcome outcome;
+    outcome.steps_done = steps_done;
+    outcome.max_residual = max_residual;
+    outcome.converged = max_residual <= tolerance;
+    outcome.grew_at = grew_at;
+    outcome.before_growth = before_growth;
+    outcome.after_growth = after_growth;
+    GatewayWarnings warnings;
+    warn_refinement<T, N>(outcome, job, warnings);
+    return warnings_of(warnings);
 }
 
 }  // namespace
@@ -144,4 +190,7 @@ PYBIND11_MODULE(_core, module)
     add<RefinementCall<double, 2>>(module, "dispinvert_refine_plane_f64");
     add<JointbinsCall<double>>(module, "jointbins_f64");
     add<JointbinsCall<float>>(module, "jointbins_f32");
+    module.def("_refinement_warnings_vol_f64", &refinement_warnings<double, 3>);
+    module.def("_refinement_warnings_vol_f32", &refinement_warnings<float, 3>);
+    module.def("_refinement_warnings_plane_f64", &refinement_warnings<double, 2>);
 }
