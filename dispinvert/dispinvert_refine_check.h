@@ -133,6 +133,31 @@ RefinementPlan<T, N> check_refinement(const PlainArray* in, GatewayWarnings& war
     return plan;
 }
 
+// Checks the geometry of a box's pass (refine_region_pass): the box and
+// b's sub-array lie in the whole grid, and the sub-array holds the box.
+// That the sub-array holds every point the pass reads (the halo) only the
+// pass can tell: it refuses a read outside (haloTooThin).
+template <class T, int N>
+void check_refinement_region(const FieldRefinement<T, N>& job)
+{
+    const char* axis_name[3] = {"x", "y", "z"};
+    for (int a = 0; a < N; ++a) {
+        const int64_t origin = job.origin[a], end = origin + job.grid[a];
+        const int64_t b_origin = job.backward_origin[a], b_end = b_origin + job.backward_grid[a];
+        const int64_t whole = job.whole[a];
+        std::string where = std::string("along ") + axis_name[a] + " the box is " +
+                            std::to_string(origin) + ".." + std::to_string(end - 1) +
+                            ", b's sub-array " + std::to_string(b_origin) + ".." +
+                            std::to_string(b_end - 1) + " and the whole grid 0.." +
+                            std::to_string(whole - 1) + " (0-based)";
+        if (job.grid[a] < 0 || job.backward_grid[a] < 0 || whole < 1 || origin < 0 ||
+            end > whole || b_origin < 0 || b_end > whole)
+            fail("badRegion", where + "; pass a box and a sub-array inside the whole grid");
+        if (job.grid[a] > 0 && (b_origin > origin || b_end < end))
+            fail("badRegion", where + "; pass b on the box and its halo (at least the box)");
+    }
+}
+
 // notConverged when steps were asked for and the residual is still above
 // the tolerance; a residual that grew from one step to the next says why.
 template <class T, int N>

@@ -1,6 +1,7 @@
 // The host-free refinement: check_refinement (dispinvert_refine_check.h)
-// plans a call, and run_refinement repeats the fixed-point step
-// (dispinvert_refine.h) on worker threads. RefinementCall binds both for
+// plans a call, and run_refinement repeats the job's step (the plug-ins:
+// fixed point; dispinvert_refine.h) on worker threads;
+// run_refinement_region_pass runs one pass over a box of a larger grid. RefinementCall binds both for
 // the front ends (host_args.h for the MEX hosts).
 #pragma once
 
@@ -35,6 +36,24 @@ void run_refinement(const RefinementPlan<T, N>& plan, T* const* outputs, double 
     }
     if (outputs[N + 1]) *outputs[N + 1] = static_cast<T>(outcome.steps_done);
     if (extent_product<N>(job.grid) > 0) warn_refinement<T, N>(outcome, job, warnings);
+}
+
+// One pass of job.method over a box of a larger grid, for a chunked front
+// end (see refine_region_pass in dispinvert_refine.h for the geometry and
+// the halo of ceil(max |F|) + 1 points b needs around the box): F_{k+1} into
+// job.forward, r_k into job.residual (or nullptr), on up to host_threads
+// threads. Returns the box's largest finite residual. Throws a Failure:
+// badRegion, haloTooThin, threadStart.
+template <class T, int N>
+double run_refinement_region_pass(const FieldRefinement<T, N>& job, double host_threads)
+{
+    check_refinement_region<T, N>(job);
+    try {
+        return refine_region_pass<T, N>(job, worker_count(host_threads, job.grid[N - 1]),
+                                        vector_path());
+    } catch (...) {
+        rethrow_as_failure();
+    }
 }
 
 // A refinement plug-in for the front ends: N-D field in element type T.

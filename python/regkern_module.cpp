@@ -7,6 +7,23 @@
 // arrays (optional ones included) or None, (condition, message) of a refused call or None, and a list
 // of (condition, message). The package raises and warns: the messages and
 // conditions are the core's, the same as every host's.
+//
+// Private, for the chunked front end: refine_pass_vol_f64, refine_pass_vol_f32
+// and refine_pass_plane_f64 (b, F, origin, whole, b_origin, method, threads)
+// run ONE pass of the refinement (method "fixed_point" or "newton") over a
+// box of a larger grid, bit for bit the whole pass on that box. F is a tuple
+// of N arrays on the box (F_k), whose first point is `origin` in the whole
+// grid of extents `whole`; b a tuple of N arrays of the sub-array of the
+// whole b whose first point is `b_origin` (all three tuples of N ints,
+// 0-based). b must cover the box and a halo of ceil(max |F_k|) + 1 points on
+// every side, clipped at the whole grid's faces (a point whose F has an
+// infinite component reads b at the face that infinity points to); a read
+// outside b is refused (haloTooThin), never made. Returns (outputs, failure,
+// warnings) as above, outputs = ((F_{k+1} components), r_k, largest): the
+// box's largest finite residual, whose maximum over the boxes is the whole
+// pass's for the stopping rule (steps done: the pass whose maximum is at
+// most the tolerance, or the last allowed; a point whose r_k is not finite
+// keeps its value in F_{k+1}).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -143,6 +160,87 @@ py::tuple check_only(const py::tuple& values)
     return py::make_tuple(py::none(), warnings_of(warnings));
 }
 
+// The N ints of a region's corner or extent.
+template <int N>
+std::array<int32_t, N> region_extents(const py::tuple& values, const char* name)
+{
+    if (static_cast<int>(values.size()) != N)
+        throw py::type_error(std::string(name) + " must be a tuple of " + std::to_string(N) +
+                             " ints");
+    std::array<int32_t, N> extents;
+    for (int a = 0; a < N; ++a) extents[a] = values[a].cast<int32_t>();
+    return extents;
+}
+
+// One refinement pass over a box: see the header comment.
+template <class T, int N>
+py::tuple refine_pass(const py::tuple& b, const py::tuple& start, const py::tuple& origin,
+                      const py::tuple& whole, const py::tuple& b_origin, const std::string& method,
+                      double threads)
+{
+    if (static_cast<int>(b.size()) != N || static_cast<int>(start.size()) != N)
+        throw py::type_error("b and F must be tuples of " + std::to_string(N) + " arrays");
+    if (method != "fixed_point" && method != "newton")
+        throw py::value_error("method must be 'fixed_point' or 'newton'");
+    const InputName b_names[3] = {{"bx", 1}, {"by", 2}, {"bz", 3}};
+    const InputName f_names[3] = {{"Fx", 1}, {"Fy", 2}, {"Fz", 3}};
+    FieldRefinement<T, N> job = {};
+    job.origin = region_extents<N>(origin, "origin");
+    job.whole = region_extents<N>(whole, "whole");
+    job.backward_origin = region_extents<N>(b_origin, "b_origin");
+    job.method = method == "newton" ? RefinementMethod::newton : RefinementMethod::fixed_point;
+    std::array<py::array, N> F_next;
+    py::array r;
+    double largest = 0;
+    try {
+        for (int a = 0; a < N; ++a) {
+            const PlainArray bi = python_input<T>(b[a], b_names[a]);
+            const PlainArray fi = python_input<T>(start[a], f_names[a]);
+            const py::array b_array = py::reinterpret_borrow<py::array>(b[a]);
+            const py::array f_array = py::reinterpret_borrow<py::array>(start[a]);
+            if (b_array.ndim() != N || f_array.ndim() != N)
+                fail("badRegion", "b and F must have " + std::to_string(N) + " axes each");
+            for (int j = 0; j < N; ++j) {
+                const int32_t be = static_cast<int32_t>(b_array.shape(j));
+                const int32_t fe = static_cast<int32_t>(f_array.shape(j));
+                if ((a > 0 && (be != job.backward_grid[j] || fe != job.grid[j])) ||
+                    b_array.shape(j) > INT32_MAX || f_array.shape(j) > INT32_MAX)
+                    fail("badRegion", "the components of b (and of F) must have one shape");
+                job.backward_grid[j] = be;
+                job.grid[j] = fe;
+            }
+            job.backward[a] = data_of<T>(bi);
+            job.start[a] = data_of<T>(fi);
+        }
+        check_refinement_region<T, N>(job);
+    } catch (const Failure& failure) {
+        return py::make_tuple(py::none(), failure_of(failure), py::list());
+    }
+    OutputShape shape = {N, {0, 0, 0}};
+    for (int a = 0; a < N; ++a) shape.extent[a] = job.grid[a];
+    py::tuple next(N);
+    for (int a = 0; a < N; ++a) {
+        F_next[a] = new_output<T>(shape, false);
+        job.forward[a] = static_cast<T*>(F_next[a].mutable_data());
+        next[a] = F_next[a];
+    }
+    r = new_output<T>(shape, false);
+    job.residual = static_cast<T*>(r.mutable_data());
+    bool failed = false;
+    Failure failure;
+    {
+        py::gil_scoped_release unlocked;
+        try {
+            largest = run_refinement_region_pass<T, N>(job, threads);
+        } catch (...) {
+            failed = true;
+            failure = caught_failure();
+        }
+    }
+    if (failed) return py::make_tuple(py::none(), failure_of(failure), py::list());
+    return py::make_tuple(py::make_tuple(next, r, largest), py::none(), py::list());
+}
+
 template <class Call>
 void add(py::module_& module, const char* plugin)
 {
@@ -188,6 +286,15 @@ PYBIND11_MODULE(_core, module)
     add<RefinementCall<double, 3>>(module, "dispinvert_refine_vol_f64");
     add<RefinementCall<float, 3>>(module, "dispinvert_refine_vol_f32");
     add<RefinementCall<double, 2>>(module, "dispinvert_refine_plane_f64");
+    module.def("refine_pass_vol_f64", &refine_pass<double, 3>, py::arg("b"), py::arg("F"),
+               py::arg("origin"), py::arg("whole"), py::arg("b_origin"), py::arg("method"),
+               py::arg("threads"));
+    module.def("refine_pass_vol_f32", &refine_pass<float, 3>, py::arg("b"), py::arg("F"),
+               py::arg("origin"), py::arg("whole"), py::arg("b_origin"), py::arg("method"),
+               py::arg("threads"));
+    module.def("refine_pass_plane_f64", &refine_pass<double, 2>, py::arg("b"), py::arg("F"),
+               py::arg("origin"), py::arg("whole"), py::arg("b_origin"), py::arg("method"),
+               py::arg("threads"));
     add<JointbinsCall<double>>(module, "jointbins_f64");
     add<JointbinsCall<float>>(module, "jointbins_f32");
     module.def("_refinement_warnings_vol_f64", &refinement_warnings<double, 3>);

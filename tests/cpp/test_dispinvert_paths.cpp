@@ -132,10 +132,11 @@ TEST(VectorPathsAndWorkers, PlanesMatchTheModel)
     }
 }
 
-// The refinement of a volume in double (the one with a vector path) on
-// every path and worker count: rows of 1 to 13 points (vector blocks of 4
-// and scalar tails), NaN and infinities in b and the start field, residual
-// output and none, against the model's field, residual and step count.
+// The refinement of a volume in double (the one with vector paths) on
+// every path and worker count, with either step: rows of 1 to 13 points
+// (vector blocks of 4 and scalar tails), NaN and infinities in b and the
+// start field, residual output and none, against the model's field,
+// residual and step count.
 TEST(VectorPathsAndWorkers, RefinementMatchesTheModel)
 {
     std::mt19937 rng(79);
@@ -151,12 +152,15 @@ TEST(VectorPathsAndWorkers, RefinementMatchesTheModel)
         b[1][n / 2] = std::numeric_limits<double>::quiet_NaN();
         start[2][n - 1] = std::numeric_limits<double>::infinity();
         const int steps = 1 + trial % 4;
-        const auto model = reference::refine_field<double>(b, start, grid, steps, 0);
+        for (auto method : {regkern::RefinementMethod::fixed_point, regkern::RefinementMethod::newton}) {
+        const bool newton = method == regkern::RefinementMethod::newton;
+        const auto model = reference::refine_field<double>(b, start, grid, steps, 0, newton);
         for (VectorPath path : runnable_paths()) {
             for (int workers : {1, 2, 3, 7}) {
                 SCOPED_TRACE(::testing::Message() << "grid " << grid[0] << "x" << grid[1] << "x"
                                                   << grid[2] << ", " << regkern::vector_path_name(path)
-                                                  << ", " << workers << " workers");
+                                                  << ", " << workers << " workers"
+                                                  << (newton ? ", Newton" : ""));
                 regkern::FieldRefinement<double, 3> job = {};
                 std::vector<std::vector<double>> f(3, std::vector<double>(n));
                 std::vector<double> r(n);
@@ -168,6 +172,7 @@ TEST(VectorPathsAndWorkers, RefinementMatchesTheModel)
                 }
                 job.steps = steps;
                 job.tolerance = 0;
+                job.method = method;
                 const bool with_residual = (workers + trial) % 2 == 0;
                 job.residual = with_residual ? r.data() : nullptr;
                 const auto outcome = regkern::refine_field<double, 3>(job, workers, path);
@@ -178,6 +183,7 @@ TEST(VectorPathsAndWorkers, RefinementMatchesTheModel)
                     EXPECT_TRUE(same_bits(r, model.residual));
                 }
             }
+        }
         }
         ++trial;
     }

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "../../dispinvert/dispinvert_refine_core.h"
 #include "reference/dispinvert_reference.h"
 #include "reference/dispinvert_refine_reference.h"
 #include "test_dispinvert_support.h"
@@ -430,10 +432,10 @@ struct RefinePlugin {
     std::vector<std::vector<int>> grids;
 };
 const RefinePlugin refine_volume_f64 = {
-    "dispinvert_refine_vol_f64", {{5, 4, 3}, {1, 1, 1}, {6, 1, 2}, {3, 7, 2}, {4, 3, 9}}};
+    "dispinvert_refine_vol_f64", {{5, 4, 3}, {1, 1, 1}, {6, 1, 2}, {3, 7, 2}, {4, 3, 9}, {0, 3, 2}}};
 const RefinePlugin refine_volume_f32 = {"dispinvert_refine_vol_f32", refine_volume_f64.grids};
 const RefinePlugin refine_plane_f64 = {"dispinvert_refine_plane_f64",
-                                       {{6, 5}, {1, 1}, {9, 1}, {2, 8}, {17, 3}}};
+                                       {{6, 5}, {1, 1}, {9, 1}, {2, 8}, {17, 3}, {4, 0}}};
 
 // Calls a refinement plug-in: b's components, then the start field's, steps
 // and tol, with N (field only) or N + 2 outputs (residual and steps done).
@@ -452,10 +454,71 @@ standin::CallResult refine(const std::string& plugin, const std::vector<int>& gr
     return testing_support::call(plugin, with_residual ? axes + 2 : axes, in);
 }
 
+// The refinement's core called directly (the plug-ins take the fixed point;
+// the Newton step is invert_field's): field, residual and outcome.
+template <class T> struct CoreRefined {
+    std::vector<std::vector<T>> field;
+    std::vector<T> residual;
+    regkern::RefinementOutcome outcome;
+    std::string warning;  // notConverged's message, or empty
+};
+
+template <class T, int N>
+CoreRefined<T> refine_in_core_n(const std::vector<int>& grid, const std::vector<std::vector<T>>& b,
+                                const std::vector<std::vector<T>>& start, int steps, double tol,
+                                int workers, regkern::RefinementMethod method)
+{
+    const size_t n = static_cast<size_t>(count_of(grid));
+    CoreRefined<T> out;
+    out.field.assign(N, std::vector<T>(n));
+    out.residual.resize(n);
+    regkern::FieldRefinement<T, N> job = {};
+    for (int a = 0; a < N; ++a) {
+        job.grid[a] = grid[a];
+        job.backward[a] = b[a].data();
+        job.start[a] = start[a].data();
+        job.forward[a] = out.field[a].data();
+    }
+    job.residual = out.residual.data();
+    job.steps = steps;
+    job.tolerance = tol;
+    job.method = method;
+    out.outcome = regkern::refine_field<T, N>(job, workers, regkern::vector_path());
+    regkern::GatewayWarnings warnings;
+    if (n > 0) regkern::warn_refinement<T, N>(out.outcome, job, warnings);
+    if (warnings.count > 0) out.warning = warnings.message[0];
+    return out;
+}
+
+template <class T>
+CoreRefined<T> refine_in_core(const std::vector<int>& grid, const std::vector<std::vector<T>>& b,
+                              const std::vector<std::vector<T>>& start, int steps, double tol,
+                              int workers, regkern::RefinementMethod method)
+{
+    return grid.size() == 3 ? refine_in_core_n<T, 3>(grid, b, start, steps, tol, workers, method)
+                            : refine_in_core_n<T, 2>(grid, b, start, steps, tol, workers, method);
+}
+
+// notConverged's message names the first step after which the largest
+// residual grew, with the residuals before and after it (three digits).
+void expect_growth_named(const std::string& message, const std::vector<double>& largest)
+{
+    for (size_t k = 1; k < largest.size(); ++k) {
+        if (!(largest[k] > largest[k - 1])) continue;
+        char text[96];
+        std::snprintf(text, sizeof text, "; it grew from %.3g to %.3g at step %d: ",
+                      largest[k - 1], largest[k], static_cast<int>(k));
+        EXPECT_NE(message.find(text), std::string::npos) << message << " (wanted " << text << ")";
+        return;
+    }
+    EXPECT_NE(message.find("; pass more steps or a larger tolerance"), std::string::npos) << message;
+}
+
 // Random b (fractional, integral, far beyond the grid) and start fields,
 // with NaN and infinities in both; steps 0 to 4, and a tolerance of 0 or
 // exactly the largest residual of a step the model takes, so that the
-// refinement stops there ("at most" the tolerance).
+// refinement stops there ("at most" the tolerance). The Newton step the same
+// way, through the core. Empty grids raise no notConverged.
 template <class T>
 void expect_refinement_matches_model(const RefinePlugin& plugin)
 {
@@ -504,7 +567,20 @@ void expect_refinement_matches_model(const RefinePlugin& plugin)
             // notConverged exactly when steps were asked for and not enough.
             const bool converged = model.largest.back() <= tol;
             EXPECT_EQ(standin::warning_count(), steps > 0 && !converged ? 1 : 0);
+            if (standin::warning_count() == 1)
+                expect_growth_named(standin::last_warning().message, model.largest);
             for (const auto& output : result.outputs) EXPECT_EQ(output.class_id(), standin::class_of<T>());
+
+            const auto newton_model = reference::refine_field<T>(b, start, grid, steps, tol, true);
+            const auto newton = refine_in_core<T>(grid, b, start, steps, tol, int(threads),
+                                                  regkern::RefinementMethod::newton);
+            for (int a = 0; a < axes; ++a)
+                EXPECT_TRUE(same_bits(newton.field[a], newton_model.field[a])) << "Newton";
+            EXPECT_TRUE(same_bits(newton.residual, newton_model.residual)) << "Newton";
+            EXPECT_EQ(newton.outcome.steps_done, newton_model.steps_done);
+            EXPECT_EQ(newton.outcome.max_residual, newton_model.largest.back());
+            EXPECT_EQ(newton.warning.empty(), steps == 0 || newton_model.largest.back() <= tol);
+            if (!newton.warning.empty()) expect_growth_named(newton.warning, newton_model.largest);
         }
     }
 }
@@ -517,8 +593,8 @@ TEST(RefinementResults, MatchTheModelBitForBitAtEveryThreadCount)
 }
 
 // b a constant translation by dyadic fractions: one step from F = 0 gives
-// the exact inverse, whose residual is 0; a point whose start is NaN keeps
-// it and no other point sees it.
+// the exact inverse, whose residual is 0, with either step; a point whose
+// start is NaN keeps it and no other point sees it.
 template <class T>
 void expect_translation_inverted_in_one_step(const std::string& plugin, const std::vector<int>& grid)
 {
@@ -528,6 +604,11 @@ void expect_translation_inverted_in_one_step(const std::string& plugin, const st
     std::vector<std::vector<T>> b, start(axes, std::vector<T>(n, T(0)));
     for (int a = 0; a < axes; ++a) b.emplace_back(n, static_cast<T>(shift[a]));
     start[0][3] = std::numeric_limits<T>::quiet_NaN();
+    // In single precision a residual finite in double but beyond float's
+    // range is not finite: the point keeps its value and does not hold the
+    // refinement back.
+    const bool huge = sizeof(T) == sizeof(float);
+    if (huge) start[0][5] = start[1][5] = T(3e38);
     standin::reset_warnings();
     auto result = refine<T>(plugin, grid, b, start, 5, 0);
     ASSERT_TRUE(result.ok) << result.message;
@@ -535,15 +616,28 @@ void expect_translation_inverted_in_one_step(const std::string& plugin, const st
     for (int a = 0; a < axes; ++a) {
         std::vector<T> expected(n, static_cast<T>(-shift[a]));
         expected[3] = start[a][3];
+        if (huge) expected[5] = start[a][5];
         EXPECT_TRUE(same_bits(values_of<T>(result.outputs[a]), expected)) << plugin;
     }
     std::vector<T> residual(n, T(0));
     residual[3] = std::numeric_limits<T>::quiet_NaN();
+    if (huge) residual[5] = std::numeric_limits<T>::infinity();
     EXPECT_TRUE(same_bits(values_of<T>(result.outputs[axes]), residual)) << plugin;
     EXPECT_TRUE(testing_support::warned(""));
+
+    // The Newton step: J = I (b is constant), so one step is the plain one.
+    const auto newton = refine_in_core<T>(grid, b, start, 5, 0, 2, regkern::RefinementMethod::newton);
+    EXPECT_EQ(newton.outcome.steps_done, 1);
+    for (int a = 0; a < axes; ++a) {
+        std::vector<T> expected(n, static_cast<T>(-shift[a]));
+        expected[3] = start[a][3];
+        if (huge) expected[5] = start[a][5];
+        EXPECT_TRUE(same_bits(newton.field[a], expected)) << plugin << " Newton";
+    }
+    EXPECT_TRUE(same_bits(newton.residual, residual)) << plugin << " Newton";
 }
 
-TEST(RefinementResults, ConstantTranslationIsExactAfterOneStep)
+TEST(RefinementResults, ConstantTranslationIsExactAfterOneStepOfEither)
 {
     expect_translation_inverted_in_one_step<double>("dispinvert_refine_vol_f64", {6, 5, 4});
     expect_translation_inverted_in_one_step<float>("dispinvert_refine_vol_f32", {6, 5, 4});
@@ -551,8 +645,8 @@ TEST(RefinementResults, ConstantTranslationIsExactAfterOneStep)
 }
 
 // b(p) = A p + c with A small: the inverse is F(q) = -(I + A)^-1 (A q + c),
-// and each step shrinks the error by about |A| (0.12 here) where q + F(q)
-// stays inside the grid.
+// and each fixed-point step shrinks the error by about |A| (0.12 here)
+// where q + F(q) stays inside the grid; the Newton step gets there in one.
 template <class T>
 void expect_affine_inverse(const std::string& plugin, const std::vector<int>& grid, double bound)
 {
@@ -607,6 +701,30 @@ void expect_affine_inverse(const std::string& plugin, const std::vector<int>& gr
             worst = std::max(worst, std::fabs(double(values_of<T>(result.outputs[i])[k]) - exact[k][i]));
     }
     EXPECT_LE(worst, bound) << plugin;
+
+    // Newton: the interpolant of an affine b is affine, J = I + A, so one
+    // step from 0 is the inverse up to rounding at every point off the
+    // grid's faces. A point on a far face starts on a cell without an upper
+    // corner (derivative 0 along that axis) and one whose step leaves the
+    // grid sees a clamped coordinate: they take up to two steps more.
+    for (int steps : {1, 3}) {
+        const auto newton =
+            refine_in_core<T>(grid, b, start, steps, 0, steps, regkern::RefinementMethod::newton);
+        worst = 0;
+        for (int64_t k = 0; k < n; ++k) {
+            bool inside = true;
+            const int p[3] = {int(k % grid[0]), int(k / grid[0] % grid[1]), int(k / grid[0] / grid[1])};
+            for (int i = 0; i < axes; ++i) {
+                const double q = p[i] + exact[k][i];
+                inside = inside && q >= 0 && q <= grid[i] - 1 &&
+                         (steps > 1 || (p[i] > 0 && p[i] < grid[i] - 1));
+            }
+            if (!inside) continue;
+            for (int i = 0; i < axes; ++i)
+                worst = std::max(worst, std::fabs(double(newton.field[i][k]) - exact[k][i]));
+        }
+        EXPECT_LE(worst, bound) << plugin << " Newton, " << steps << " steps";
+    }
 }
 
 TEST(RefinementResults, SmallAffineMapIsInvertedWithinTheRoundingError)
@@ -614,6 +732,146 @@ TEST(RefinementResults, SmallAffineMapIsInvertedWithinTheRoundingError)
     expect_affine_inverse<double>("dispinvert_refine_vol_f64", {9, 8, 7}, 1e-9);
     expect_affine_inverse<float>("dispinvert_refine_vol_f32", {9, 8, 7}, 2e-6);
     expect_affine_inverse<double>("dispinvert_refine_plane_f64", {11, 9}, 1e-9);
+}
+
+// One pass over boxes of the grid (a chunked front end's), each given b on
+// the box and a halo of ceil(max |F|) + 1 points clipped at the grid's
+// faces, against the model's pass: F_1 and r_0 on every box, and the
+// largest finite residual as the maximum over the boxes, for both steps.
+// The cuts give boxes one point thick; F carries NaN, b NaN and Inf. A box
+// given b without its halo is refused (haloTooThin), not read past.
+template <class T, int N>
+void expect_region_passes_match_the_whole_pass(const std::vector<int>& grid,
+                                               const std::vector<std::vector<int>>& cuts,
+                                               std::mt19937& rng)
+{
+    const int64_t n = count_of(grid);
+    std::vector<std::vector<T>> b, start;
+    double most = 0;
+    for (int a = 0; a < N; ++a) {
+        b.push_back(testing_support::uniform<T>(rng, n, -3.0, 3.0));
+        start.push_back(testing_support::uniform<T>(rng, n, -2.5, 2.5));
+    }
+    b[0][n / 3] = std::numeric_limits<T>::quiet_NaN();
+    b[N - 1][n / 2] = std::numeric_limits<T>::infinity();
+    start[1][n / 4] = std::numeric_limits<T>::quiet_NaN();
+    start[0][n / 5] = T(0.5) * T(grid[0]);  // lands past a box's face, inside the grid's
+    for (const auto& component : start)
+        for (T v : component)
+            if (std::isfinite(v)) most = std::max(most, std::fabs(double(v)));
+    const int halo = static_cast<int>(std::ceil(most)) + 1;
+    for (auto method : {regkern::RefinementMethod::fixed_point, regkern::RefinementMethod::newton}) {
+        const bool newton = method == regkern::RefinementMethod::newton;
+        const auto next = reference::refine_field<T>(b, start, grid, 1, -1, newton);
+        const auto measured = reference::refine_field<T>(b, start, grid, 0, -1, newton);
+        std::vector<std::vector<T>> field(N, std::vector<T>(n));
+        std::vector<T> residual(n);
+        double largest = 0;
+        int box_count = 0;
+        // Every box of the cuts: [cuts[a][i], cuts[a][i + 1]) along axis a.
+        std::array<size_t, N> box = {};
+        for (;;) {
+            regkern::FieldRefinement<T, N> job = {};
+            std::array<int, N> lo, hi, b_lo, b_hi;
+            for (int a = 0; a < N; ++a) {
+                lo[a] = cuts[a][box[a]];
+                hi[a] = cuts[a][box[a] + 1];
+                b_lo[a] = std::max(0, lo[a] - halo);
+                b_hi[a] = std::min(grid[a], hi[a] + halo);
+                job.grid[a] = hi[a] - lo[a];
+                job.origin[a] = lo[a];
+                job.whole[a] = grid[a];
+                job.backward_origin[a] = b_lo[a];
+                job.backward_grid[a] = b_hi[a] - b_lo[a];
+            }
+            // Copies of the box's F and of b's sub-array; p walks the copy.
+            const auto copy = [&](const std::vector<T>& whole, const std::array<int, N>& from,
+                                  const std::array<int, N>& to) {
+                std::vector<T> part;
+                const int z_from = N == 3 ? from[2] : 0, z_to = N == 3 ? to[2] : 1;
+                for (int z = z_from; z < z_to; ++z)
+                    for (int y = from[1]; y < to[1]; ++y)
+                        for (int x = from[0]; x < to[0]; ++x)
+                            part.push_back(whole[(int64_t(z) * grid[1] + y) * grid[0] + x]);
+                return part;
+            };
+            std::vector<std::vector<T>> b_part, f_part, f_next;
+            for (int a = 0; a < N; ++a) {
+                b_part.push_back(copy(b[a], b_lo, b_hi));
+                f_part.push_back(copy(start[a], lo, hi));
+                f_next.emplace_back(f_part[a].size());
+            }
+            std::vector<T> r_part(f_part[0].size());
+            for (int a = 0; a < N; ++a) {
+                job.backward[a] = b_part[a].data();
+                job.start[a] = f_part[a].data();
+                job.forward[a] = f_next[a].data();
+            }
+            job.residual = r_part.data();
+            job.method = method;
+            const double threads = 1 + box_count % 3;
+            largest = std::max(largest, regkern::run_refinement_region_pass<T, N>(job, threads));
+            size_t k = 0;
+            const int z_lo = N == 3 ? lo[2] : 0, z_hi = N == 3 ? hi[2] : 1;
+            for (int z = z_lo; z < z_hi; ++z)
+                for (int y = lo[1]; y < hi[1]; ++y)
+                    for (int x = lo[0]; x < hi[0]; ++x, ++k) {
+                        const int64_t e = (int64_t(z) * grid[1] + y) * grid[0] + x;
+                        for (int a = 0; a < N; ++a) field[a][e] = f_next[a][k];
+                        residual[e] = r_part[k];
+                    }
+            ++box_count;
+            int a = 0;
+            while (a < N && ++box[a] + 1 == cuts[a].size()) box[a++] = 0;
+            if (a == N) break;
+        }
+        SCOPED_TRACE(::testing::Message() << N << "-D, " << sizeof(T) << "-byte, "
+                                          << (newton ? "Newton" : "fixed point"));
+        for (int a = 0; a < N; ++a) EXPECT_TRUE(same_bits(field[a], next.field[a]));
+        EXPECT_TRUE(same_bits(residual, measured.residual));
+        EXPECT_EQ(largest, measured.largest[0]);
+
+        // The last box given b on the box alone: a point moving out of it is refused.
+        regkern::FieldRefinement<T, N> job = {};
+        std::vector<std::vector<T>> f_next(N, std::vector<T>(n));
+        for (int a = 0; a < N; ++a) {
+            job.grid[a] = grid[a];
+            job.whole[a] = grid[a] + 2;
+            job.origin[a] = 1;
+            job.backward_origin[a] = 1;
+            job.backward_grid[a] = grid[a];
+            job.backward[a] = b[a].data();
+            job.start[a] = start[a].data();
+            job.forward[a] = f_next[a].data();
+        }
+        job.method = method;
+        try {
+            regkern::run_refinement_region_pass<T, N>(job, 2);
+            ADD_FAILURE() << "a read past the sub-array was not refused";
+        } catch (const regkern::Failure& failure) {
+            EXPECT_STREQ(failure.condition, "haloTooThin");
+            EXPECT_NE(failure.message.find("reads b outside the sub-array given"), std::string::npos)
+                << failure.message;
+        }
+        job.backward_origin[0] = 2;  // the sub-array misses the box's first layer
+        try {
+            regkern::run_refinement_region_pass<T, N>(job, 1);
+            ADD_FAILURE() << "a sub-array missing part of the box was not refused";
+        } catch (const regkern::Failure& failure) {
+            EXPECT_STREQ(failure.condition, "badRegion");
+        }
+    }
+}
+
+TEST(RefinementResults, BoxPassesGiveTheWholePassBitForBit)
+{
+    std::mt19937 rng(2611);
+    expect_region_passes_match_the_whole_pass<double, 3>(
+        {11, 9, 8}, {{0, 1, 5, 6, 11}, {0, 4, 9}, {0, 3, 4, 8}}, rng);
+    expect_region_passes_match_the_whole_pass<float, 3>(
+        {11, 9, 8}, {{0, 6, 7, 11}, {0, 1, 9}, {0, 5, 8}}, rng);
+    expect_region_passes_match_the_whole_pass<double, 2>({13, 10}, {{0, 1, 7, 13}, {0, 5, 6, 10}},
+                                                         rng);
 }
 
 // b = 1.5 sin(x) along x folds p + b(p) back on itself: the residual grows
