@@ -26,6 +26,7 @@ import sys
 import time
 
 import dask
+from dask.delayed import Delayed
 import dask.array as da
 import numpy as np
 
@@ -53,7 +54,7 @@ def best(call):
 
 
 def computed(outputs):
-    if isinstance(outputs, dask.delayed.Delayed):
+    if isinstance(outputs, Delayed):
         return list(outputs.compute())
     return [np.asarray(o) for o in dask.compute(*outputs)]
 

@@ -31,7 +31,9 @@ def on_grid(component: da.Array, grid: Sequence[int], chunks) -> da.Array:
         x = x.reshape(x.shape + (1,) * (n - x.ndim))
     if tuple(x.shape) != tuple(grid):
         count = int(np.prod(grid, dtype=np.int64))
-        flat = component.transpose().ravel()[:count]
+        # a partner of other extents (partnerShape: most often a mistake)
+        # is read as one chunk, as dask reshapes only within chunks
+        flat = component.transpose().ravel()[:count].rechunk(-1)
         x = flat.reshape(tuple(reversed(grid))).transpose()
     return x.rechunk(chunks)
 
