@@ -80,6 +80,7 @@ InversionPlan<T, N> check_inversion(const PlainArray* in, GatewayWarnings& warni
     // a 2-D kernel is a single slice. leading_extents also refuses an input
     // that holds fewer elements than its own leading extents promise.
     job.grid = leading_extents<N>(in[0], names[0]);
+    job.box_hi = job.grid;  // the whole grid: origin and box_lo stay 0
     job.kernel_extent = leading_extents<N>(in[N], names[N]);
     const int32_t grid_count = extent_product<N>(job.grid);
     const int32_t kernel_count = extent_product<N>(job.kernel_extent);

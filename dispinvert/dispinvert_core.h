@@ -23,10 +23,12 @@ void run_inversion(const InversionPlan<T, N>& plan, T* const* forward, double ho
 {
     FieldInversion<T, N> job = plan.job;
     for (int a = 0; a < N; ++a) job.forward[a] = forward[a];
-    const int32_t workers = worker_count(host_threads, job.grid[N - 1]);
-    // An empty grid has nothing to splat or normalise; its scratch (a row of
+    const int32_t workers = worker_count(host_threads, job.box_hi[N - 1] - job.box_lo[N - 1]);
+    // An empty box has nothing to splat or normalise; its scratch (a row of
     // up to 2^31 - 1 points) is not taken.
-    if (extent_product<N>(job.grid) == 0) return;
+    std::array<int32_t, N> box;
+    for (int a = 0; a < N; ++a) box[a] = job.box_hi[a] - job.box_lo[a];
+    if (extent_product<N>(box) == 0) return;
     try {
         invert_field<T, N, Order>(job, workers, vector_path());
     } catch (...) {

@@ -17,14 +17,19 @@ enum class KernelOrder {
     low_axis_outermost,   // i, then j, then k
 };
 
-// What a call reads and writes.
+// What a call reads and writes. A whole call reads and writes the whole
+// grid (origin 0, box [0, grid)); a region call (dispinvert_region.h) reads
+// the samples of a part of a larger grid and writes a box of it, both placed
+// by whole-grid coordinates, so that every splat point is the whole call's.
 template <class T, int N>
 struct FieldInversion {
-    std::array<int32_t, N> grid;          // sx, sy(, sz)
+    std::array<int32_t, N> grid;          // sx, sy(, sz): the samples read
+    std::array<int32_t, N> origin;        // whole-grid coordinates of sample 0
+    std::array<int32_t, N> box_lo, box_hi;  // the forward field's box, whole-grid coordinates
     std::array<const T*, N> backward;     // bx, by(, bz), grid storage order
     std::array<int32_t, N> kernel_extent; // Kx, Ky(, Kz)
     const T* kernel;                      // H, kernel storage order
-    std::array<T*, N> forward;            // Fx, Fy(, Fz): written by the normalisation
+    std::array<T*, N> forward;            // Fx, Fy(, Fz) over the box: written by the normalisation
 };
 
 // Points of a grid or elements of a kernel (checked to fit in an int32).
@@ -42,9 +47,10 @@ template <int N> using CornerOffsets = std::array<int32_t, (1 << N)>;
 constexpr int sums_per_point = 4;
 
 // One worker's share: the slab [first, end) of the last grid axis (z-planes
-// of a volume, rows of a plane). The worker visits every sample in storage
-// order, adds the shares that land in its slab to its own sums, and then
-// writes the normalised forward field of its slab.
+// of a volume, rows of a plane) of the box, whole-grid coordinates. The
+// worker visits every sample in storage order, adds the shares that land in
+// its slab to its own sums, and then writes the normalised forward field of
+// its slab.
 template <class T, int N>
 struct InversionSlab {
     const FieldInversion<T, N>* job;
@@ -56,8 +62,8 @@ struct InversionSlab {
     int32_t weight_table;
     // Per point of the slab, sums_per_point values (F..., S) side by side,
     // zero on entry, layer by layer along the last axis: layer[i] holds
-    // layer first + i, in which point x (of row y) lies at x (+ y * pitch[1])
-    // in points. A volume's rows and a layer's end leave a gap (see
+    // layer first + i, in which point x (of row y) lies at x - box_lo[0]
+    // (+ (y - box_lo[1]) * pitch[1]) in points. A volume's rows and a layer's end leave a gap (see
     // sums_pitch in dispinvert_splat.h); layer_points counts a layer with its gap.
     T* const* layer;
     std::array<int64_t, N> pitch;

@@ -278,15 +278,15 @@ void splat_sample(const InversionSlab<T, N>& slab, const Sample<N>& sample)
     int64_t place = 0;        // in the tables, of footprint offset lo
     int64_t kernel_step = 1;  // kernel elements between neighbours along a
     for (int a = 0; a < N; ++a) {
-        const int64_t lower = a == N - 1 ? slab.first : 0;
-        const int64_t upper = a == N - 1 ? slab.end : job.grid[a];
+        const int64_t lower = a == N - 1 ? slab.first : job.box_lo[a];
+        const int64_t upper = a == N - 1 ? slab.end : job.box_hi[a];
         const int64_t reach = sample.reach_origin[a];
         const int64_t first = std::max<int64_t>(lower - reach, 0);
         const int64_t last = std::min<int64_t>(k[a], upper - 1 - reach);
         if (first > last) return;
         lo[a] = static_cast<int32_t>(first);
         hi[a] = static_cast<int32_t>(last);
-        if (a < N - 1) point += (reach + first) * slab.pitch[a];
+        if (a < N - 1) point += (reach + first - lower) * slab.pitch[a];
         place += first * kernel_step;
         kernel_step *= k[a];
     }

@@ -49,8 +49,8 @@ bool form_sample(const InversionSlab<T, N>& slab, const std::array<int32_t, N>& 
     for (int a = N - 1; a >= 0; --a) {
         if (!place_sample<T, N>(job, a, p[a], n, half_width[a], sample, fraction[a])) return false;
         const int64_t reach = sample.reach_origin[a];
-        const int64_t lower = a == N - 1 ? slab.first : 0;
-        const int64_t upper = a == N - 1 ? slab.end : job.grid[a];
+        const int64_t lower = a == N - 1 ? slab.first : job.box_lo[a];
+        const int64_t upper = a == N - 1 ? slab.end : job.box_hi[a];
         if (reach + job.kernel_extent[a] < lower || reach >= upper) return false;
     }
     // Per axis the factor of the corner offsets 0 and 1: 1 - t and t.
@@ -78,11 +78,12 @@ void normalise_slab(const InversionSlab<T, N>& slab)
     const FieldInversion<T, N>& job = *slab.job;
     // The nearest T to 1e-8, added to the weight sum in double.
     const double epsilon = static_cast<double>(static_cast<T>(1e-8));
-    const int32_t sx = job.grid[0], sy = job.grid[1];
+    const int32_t sx = job.box_hi[0] - job.box_lo[0], sy = job.box_hi[1] - job.box_lo[1];
     const int32_t rows = N == 3 ? sy : 1;
     for (int32_t z = slab.first; z < slab.end; ++z) {
+        const int64_t layer = z - job.box_lo[N - 1];
         for (int32_t y = 0; y < rows; ++y) {
-            const int64_t line = N == 3 ? static_cast<int64_t>(z) * sy + y : z;
+            const int64_t line = N == 3 ? layer * sy + y : layer;
             const T* s = slab.layer[z - slab.first] + (N == 3 ? y * slab.pitch[1] : 0) * sums_per_point;
             std::array<T*, N> out;
             for (int a = 0; a < N; ++a) out[a] = job.forward[a] + line * sx;
@@ -114,13 +115,17 @@ void invert_slab(const InversionSlab<T, N>& slab)
     Sample<N> sample;
     sample.carried[N] = 1.0;  // S takes the weight itself
     if (N + 1 < sums_per_point) sample.carried[sums_per_point - 1] = 0.0;
-    std::array<int32_t, N> p{};
+    // p in whole-grid coordinates: the splat point of a region call's sample
+    // is the whole call's.
+    std::array<int32_t, N> p = job.origin;
+    std::array<int32_t, N> p_end;
+    for (int a = 0; a < N; ++a) p_end[a] = job.origin[a] + job.grid[a];
     for (int32_t n = 0; n < grid_count; ++n) {
         if (form_sample<T, N>(slab, p, n, half_width, sample))
             splat_sample<T, N, Order, L>(slab, sample);
         for (int a = 0; a < N; ++a) {
-            if (++p[a] < job.grid[a]) break;
-            p[a] = 0;
+            if (++p[a] < p_end[a]) break;
+            p[a] = job.origin[a];
         }
     }
     normalise_slab<T, N>(slab);

@@ -68,8 +68,10 @@ template <class T, int N, KernelOrder Order>
 void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath path)
 {
     const std::array<int32_t, N>& k = job.kernel_extent;
-    const int32_t layers = job.grid[N - 1];
-    if (extent_product<N>(job.grid) == 0 || extent_product<N>(k) == 0) return;
+    std::array<int32_t, N> box;
+    for (int a = 0; a < N; ++a) box[a] = job.box_hi[a] - job.box_lo[a];
+    const int32_t layers = box[N - 1];
+    if (extent_product<N>(box) == 0 || extent_product<N>(k) == 0) return;
     workers = std::max(1, std::min(workers, layers));
 
     // The kernel in double, padded with zeros to a multiple of 4 elements.
@@ -90,8 +92,8 @@ void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath p
 
     std::array<int64_t, N> pitch{};
     pitch[0] = 1;
-    pitch[1] = detail::sums_pitch<T>(job.grid[0], k[1]);
-    if (N == 3) pitch[N - 1] = detail::sums_pitch<T>(pitch[1] * job.grid[1], k[N - 1]);
+    pitch[1] = detail::sums_pitch<T>(box[0], k[1]);
+    if (N == 3) pitch[N - 1] = detail::sums_pitch<T>(pitch[1] * box[1], k[N - 1]);
 
     // The sums come in pieces of whole layers, up to 16 MB each where a layer
     // is smaller: the C library hands blocks of up to 32 MB back to the next
@@ -109,8 +111,8 @@ void invert_field(const FieldInversion<T, N>& job, int32_t workers, VectorPath p
         InversionSlab<T, N>& slab = slabs[t];
         slab.job = &job;
         slab.path = path;
-        slab.first = share_start(t, workers, layers);
-        slab.end = share_start(t + 1, workers, layers);
+        slab.first = job.box_lo[N - 1] + share_start(t, workers, layers);
+        slab.end = job.box_lo[N - 1] + share_start(t + 1, workers, layers);
         slab.kernel = kernel.get();
         slab.weight_table = weight_table;
         slab.corner = corner;

@@ -18,11 +18,10 @@ inline void divide_by(T& cell, T count)
     cell = cell / count;  // in T arithmetic, see jointbins_sample.h
 }
 
-// Accumulates every sample into the zero-filled outputs, in one pass and in
-// sample order, then divides all of them by N (N = 0 leaves 0/0 = NaN
-// everywhere).
+// Adds every sample into the outputs (zero-filled, or a sum to go on
+// from), in one pass and in sample order: the unnormalised sums.
 template <class T>
-void jointbins_accumulate(const JointbinsInputs<T>& in, const JointbinsOutputs<T>& out)
+void jointbins_sum(const JointbinsInputs<T>& in, const JointbinsOutputs<T>& out)
 {
     const int32_t nb = in.bins;
     const double lower = static_cast<double>(in.lower);
@@ -34,14 +33,28 @@ void jointbins_accumulate(const JointbinsInputs<T>& in, const JointbinsOutputs<T
     for (; k < in.count; ++k)
         add_positions(out, nb, bin_position(in.first[k], scale, lower),
                       bin_position(in.second[k], scale, lower));
+}
 
-    const T count = static_cast<T>(in.count);
+// Divides the sums of B = nb bins by the sample count N (N = 0 leaves
+// 0/0 = NaN everywhere).
+template <class T>
+void jointbins_normalise(const JointbinsOutputs<T>& out, int32_t nb, T count)
+{
     for (int32_t i = 0; i < nb; ++i) {
         divide_by(out.first[i], count);
         divide_by(out.second[i], count);
     }
     const int32_t cells = nb * nb;
     for (int32_t i = 0; i < cells; ++i) divide_by(out.joint[i], count);
+}
+
+// Accumulates every sample into the zero-filled outputs, in one pass and in
+// sample order, then divides all of them by N.
+template <class T>
+void jointbins_accumulate(const JointbinsInputs<T>& in, const JointbinsOutputs<T>& out)
+{
+    jointbins_sum(in, out);
+    jointbins_normalise(out, in.bins, static_cast<T>(in.count));
 }
 
 }  // namespace regkern

@@ -110,23 +110,21 @@ void warn_jointbins_call(const PlainArray* inputs, const JointbinsInputs<T>& in,
     }
 }
 
-// After the accumulation: images mostly outside sound bounds, from the
-// samples the accumulation counted while clamping them.
-template <class T>
-void warn_jointbins_outside(const JointbinsInputs<T>& in, const JointbinsTally& tally,
-                            GatewayWarnings& warnings)
+// Images mostly outside sound bounds: `count` samples per image, `census`
+// the finite ones and those outside, per image, and `extremes(k, least,
+// greatest)` image k's finite extremes (asked only for an image mostly
+// outside). A chunked call sums the census over its chunks.
+template <class T, class Extremes>
+void warn_jointbins_outside_census(T lower, T upper, int64_t count, const RangeCensus* census,
+                                   Extremes extremes, GatewayWarnings& warnings)
 {
-    if (in.count == 0 || !std::isfinite(in.lower) || !std::isfinite(in.upper) ||
-        !(in.lower < in.upper))
-        return;
+    if (count == 0 || !std::isfinite(lower) || !std::isfinite(upper) || !(lower < upper)) return;
     std::vector<OutsideImage> outside;
-    double least = in.lower, greatest = in.upper;
-    const T* const data[2] = {in.first, in.second};
+    double least = lower, greatest = upper;
     for (int k = 0; k < 2; ++k) {
-        OutsideImage image = {jointbins_input_names[k],
-                              RangeCensus{in.count - tally.not_finite[k], tally.outside[k]}, 0, 0};
+        OutsideImage image = {jointbins_input_names[k], census[k], 0, 0};
         if (!mostly_outside(image.census)) continue;
-        finite_extremes(data[k], in.count, image.least, image.greatest);
+        extremes(k, image.least, image.greatest);
         least = std::fmin(least, image.least);
         greatest = std::fmax(greatest, image.greatest);
         outside.push_back(image);
@@ -134,9 +132,25 @@ void warn_jointbins_outside(const JointbinsInputs<T>& in, const JointbinsTally& 
     if (outside.empty()) return;
     const bool single = sizeof(T) == sizeof(float);
     warn_outside(warnings, "outOfBounds", outside,
-                 "[lower, upper] = [" + value_text(in.lower) + ", " + value_text(in.upper) + "]",
+                 "[lower, upper] = [" + value_text(lower) + ", " + value_text(upper) + "]",
                  "lower = " + value_text(least, single) + ", upper = " + value_text(greatest, single),
                  single);
+}
+
+// After the accumulation, from the samples it counted while clamping them.
+template <class T>
+void warn_jointbins_outside(const JointbinsInputs<T>& in, const JointbinsTally& tally,
+                            GatewayWarnings& warnings)
+{
+    const RangeCensus census[2] = {{in.count - tally.not_finite[0], tally.outside[0]},
+                                   {in.count - tally.not_finite[1], tally.outside[1]}};
+    const T* const data[2] = {in.first, in.second};
+    warn_jointbins_outside_census(
+        in.lower, in.upper, in.count, census,
+        [&](int k, double& least, double& greatest) {
+            finite_extremes(data[k], in.count, least, greatest);
+        },
+        warnings);
 }
 
 // Checks a call of the joint histogram on its JOINTBINS_INPUTS inputs (of

@@ -8,6 +8,63 @@
 // of (condition, message). The package raises and warns: the messages and
 // conditions are the core's, the same as every host's.
 //
+// Region entries, for the chunked front end (private: underscore names).
+// Each computes a box of a call's outputs, bit for bit the whole call's on
+// that box, from inputs that cover the box and its halo. Whole-grid
+// coordinates throughout, the first axis first (x, y(, z)): `grid` the whole
+// grid's extents (each up to 2^31 - 1; their product may exceed it),
+// `origin` where the inputs' first point lies, [lo, hi) the box (at most
+// 2^31 - 1 points). The inputs are the plug-in's, the images or field
+// components cut to the part they cover (the same layout as above); each is
+// checked as the whole call checks its inputs, then the region: wrong
+// counts or a box outside the grid fail `regionArguments`, inputs that do
+// not cover the box and its halo (clipped at the grid's faces) or reach past
+// the grid fail `regionNotCovered`. Region entries return (outputs shaped
+// hi - lo, failure, warnings) as the plug-ins do, and issue no warnings: the
+// front end issues the whole call's (its check once per call, its census
+// from the chunks, below).
+//
+//   _splat_region_vol_f64 / _vol_f32 / _plane_f64(inputs, grid, origin, lo,
+//       hi, max_abs_b, threads): the field inversion's box; inputs (bx, by(,
+//       bz), H); max_abs_b per axis the largest |b| of the whole field's
+//       finite samples (NaN or Inf ask for the whole axis).
+//   _splat_halo(max_abs_b, kernel_extent, grid, single) -> [(below, above)]
+//       per axis: the box [lo, hi) needs the samples of [lo - below, hi +
+//       above) (dispinvert_region.h): below = C + K - floor(K/2), above = C +
+//       floor(K/2), C = ceil(max |b|) (plus the rounding in single).
+//   _remap_region_vol_f64 / _vol_f32 / _plane_f64(inputs, grid, origin, lo,
+//       hi, threads): the remapping's box; inputs (A, B, C, D, range, bins,
+//       weights, spacing) with A..D cut to the part they cover.
+//   _remap_halo(spacing, window, single) -> [(below, above)] per axis:
+//       below = ceil(s) + h + 1, above = ceil(s) + w - h, s the half span
+//       (spacing - 1)/2, h = (w - 1)/2 (remap_region.h).
+//   _remap_chunk_edges(extent, spacing, window, target, single) -> edges
+//       along one axis, [0, ..., extent], each the first voxel a block writes
+//       at or past a multiple of target: chunks between them gather every
+//       block's histograms once (any box is exact; these are fast).
+//   outOfRange, once per call: _remap_census_f64/_f32(images, min, max) ->
+//       per distinct image chunk its voxels inside [min, max], summed over
+//       chunks; _remap_outside_f64/_f32(census, min, max) with per distinct
+//       image (input 0..3 for A..D, voxels, inside, finite, least, greatest)
+//       -> (warnings, needs): needs names the inputs whose finite census
+//       (_finite_census_f64/_f32(image chunk) -> (finite, least, greatest),
+//       summed, fmin, fmax over chunks) must be filled in (None until then)
+//       before the warnings are told; then warnings are the whole call's.
+//   _jointbins_partial_f64/_f32(inputs, threads): a chunk of samples
+//       (image1, image2 cut alike, lower, upper, bins) -> outputs (joint,
+//       first, second, census): the chunk's unnormalised sums and census =
+//       (count, finite1, outside1, finite2, outside2).
+//   _jointbins_outside_f64/_f32(census list, lower, upper) -> [named1,
+//       named2]: the images whose finite extremes the combine needs
+//       (_jointbins_extremes_f64/_f32(image chunk) -> (least, greatest);
+//       least by fmin, greatest by fmax over chunks).
+//   _jointbins_combine_f64/_f32(partials, census, lower, upper, bins,
+//       extremes) -> (outputs, failure, warnings): partials [(joint, first,
+//       second)] in chunk order, summed in double in that order, rounded
+//       once and divided by the total count; extremes [(least, greatest) or
+//       None] per image. Deterministic for a given chunking; the bound
+//       against the in-memory call is in jointbins_region.h.
+//
 // Private, for the chunked front end: refine_pass_vol_f64, refine_pass_vol_f32
 // and refine_pass_plane_f64 (b, F, origin, whole, b_origin, method, threads)
 // run ONE pass of the refinement (method "fixed_point" or "newton") over a
@@ -24,18 +81,30 @@
 // pass's for the stopping rule (steps done: the pass whose maximum is at
 // most the tolerance, or the last allowed; a point whose r_k is not finite
 // keeps its value in F_{k+1}).
+//
+// Also private, for the chunked front end: _check_<plug-in>(inputs) runs a
+// plug-in's check alone on stand-ins of the whole call's shapes -> (failure,
+// warnings); _refinement_warnings_<vol_f64|vol_f32|plane_f64>(steps, tol,
+// steps_done, max_residual, grew_at, before_growth, after_growth) ->
+// warnings: the whole refinement's notConverged for an outcome reached pass
+// by pass.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "dispinvert_core.h"
 #include "dispinvert_refine_core.h"
+#include "dispinvert_region.h"
 #include "failure.h"
 #include "jointbins_core.h"
+#include "jointbins_region.h"
 #include "plain_array.h"
 #include "remap_core.h"
+#include "remap_region.h"
 
 namespace py = pybind11;
 
@@ -94,8 +163,10 @@ Failure caught_failure()
     }
 }
 
-template <class Call>
-py::tuple call(const py::tuple& values, double threads)
+// Checks the inputs with `check` (inputs, warnings) -> plan, creates the
+// outputs and runs `run` (plan, outputs, threads, warnings) on them.
+template <class Call, class Check, class Run>
+py::tuple checked_call(const py::tuple& values, double threads, Check check, Run run)
 {
     using T = typename Call::Element;
     const CallSignature& signature = Call::signature;
@@ -108,7 +179,7 @@ py::tuple call(const py::tuple& values, double threads)
     GatewayWarnings warnings;
     typename Call::Plan plan;
     try {
-        plan = Call::check(inputs.data(), warnings);
+        plan = check(inputs.data(), warnings);
     } catch (...) {
         return py::make_tuple(py::none(), failure_of(caught_failure()), warnings_of(warnings));
     }
@@ -127,7 +198,7 @@ py::tuple call(const py::tuple& values, double threads)
     {
         py::gil_scoped_release unlocked;
         try {
-            Call::run(plan, data.data(), threads, warnings);
+            run(plan, data.data(), threads, warnings);
         } catch (...) {
             failed = true;
             failure = caught_failure();
@@ -242,6 +313,15 @@ py::tuple refine_pass(const py::tuple& b, const py::tuple& start, const py::tupl
 }
 
 template <class Call>
+py::tuple call(const py::tuple& values, double threads)
+{
+    return checked_call<Call>(
+        values, threads,
+        [](const PlainArray* inputs, GatewayWarnings& warnings) { return Call::check(inputs, warnings); },
+        &Call::run);
+}
+
+template <class Call>
 void add(py::module_& module, const char* plugin)
 {
     module.def(plugin, &call<Call>, py::arg("inputs"), py::arg("threads"));
@@ -268,6 +348,297 @@ py::list refinement_warnings(int32_t steps, double tolerance, int32_t steps_done
     GatewayWarnings warnings;
     warn_refinement<T, N>(outcome, job, warnings);
     return warnings_of(warnings);
+}
+
+using Integers = std::vector<int64_t>;
+
+// A box of the field inversion (dispinvert_region.h).
+template <class Call>
+py::tuple splat_region(const py::tuple& values, const Integers& grid, const Integers& origin,
+                       const Integers& lo, const Integers& hi, const std::vector<double>& max_abs_b,
+                       double threads)
+{
+    using T = typename Call::Element;
+    constexpr int N = Call::output_count;
+    return checked_call<Call>(
+        values, threads,
+        [&](const PlainArray* inputs, GatewayWarnings&) {
+            return check_inversion_region<T, N>(inputs, grid, origin, lo, hi, max_abs_b);
+        },
+        &Call::run);
+}
+
+template <class Call>
+void add_splat_region(py::module_& module, const char* name)
+{
+    module.def(name, &splat_region<Call>, py::arg("inputs"), py::arg("grid"), py::arg("origin"),
+               py::arg("lo"), py::arg("hi"), py::arg("max_abs_b"), py::arg("threads"));
+}
+
+// The splat's halo per axis, [(below, above), ...].
+py::list splat_halo_of(const std::vector<double>& max_abs_b, const Integers& kernel_extent,
+                       const Integers& grid, bool single)
+{
+    if (max_abs_b.size() != kernel_extent.size() || grid.size() != kernel_extent.size())
+        throw py::value_error("max_abs_b, kernel_extent and grid need one entry per axis each");
+    py::list halo;
+    for (size_t a = 0; a < grid.size(); ++a) {
+        if (kernel_extent[a] < 0 || kernel_extent[a] > INT32_MAX || grid[a] < 0 || grid[a] > INT32_MAX)
+            throw py::value_error("kernel_extent and grid need extents in [0, 2^31 - 1]");
+        const SplatHalo h = splat_halo(max_abs_b[a], static_cast<int32_t>(kernel_extent[a]),
+                                       static_cast<int32_t>(grid[a]), single);
+        halo.append(py::make_tuple(h.below, h.above));
+    }
+    return halo;
+}
+
+}  // namespace
+}  // namespace regkern
+
+namespace regkern {
+namespace {
+
+// A chunk's partial sums of the joint histogram (jointbins_region.h):
+// outputs (joint, first, second, census), census = (count, finite1,
+// outside1, finite2, outside2).
+template <class T>
+py::tuple jointbins_partial(const py::tuple& values, double threads)
+{
+    (void)threads;  // one pass, as the whole call
+    const CallSignature& signature = jointbins_signature;
+    if (static_cast<int>(values.size()) != signature.inputs)
+        throw py::type_error(std::string(signature.input_count_message));
+    std::array<PlainArray, JOINTBINS_INPUTS> inputs;
+    for (int k = 0; k < signature.inputs; ++k)
+        inputs[k] = python_input<T>(values[k], signature.names[k]);
+    GatewayWarnings dropped;  // the whole call's check warns, once per call
+    JointbinsPlan<T> plan;
+    try {
+        plan = check_jointbins<T>(inputs.data(), dropped);
+    } catch (...) {
+        return py::make_tuple(py::none(), failure_of(caught_failure()), py::list());
+    }
+    std::array<py::array, JOINTBINS_OUTPUTS> sums;
+    std::array<T*, JOINTBINS_OUTPUTS> data;
+    for (int k = 0; k < JOINTBINS_OUTPUTS; ++k) {
+        sums[k] = new_output<T>(plan.output[k], true);
+        data[k] = static_cast<T*>(sums[k].mutable_data());
+    }
+    JointbinsCensus census;
+    {
+        py::gil_scoped_release unlocked;
+        census = run_jointbins_partial(plan, data[OUT_JOINT], data[OUT_FIRST], data[OUT_SECOND]);
+    }
+    const py::tuple counts = py::make_tuple(census.count, census.image[0].finite, census.image[0].outside,
+                                            census.image[1].finite, census.image[1].outside);
+    return py::make_tuple(py::make_tuple(sums[0], sums[1], sums[2], counts), py::none(), py::list());
+}
+
+JointbinsCensus census_total(const py::list& chunks)
+{
+    std::vector<JointbinsCensus> census;
+    for (const py::handle& item : chunks) {
+        const auto c = item.cast<std::array<int64_t, 5>>();
+        JointbinsCensus chunk;
+        chunk.count = c[0];
+        chunk.image[0] = {c[1], c[2]};
+        chunk.image[1] = {c[3], c[4]};
+        census.push_back(chunk);
+    }
+    return total_census(census);
+}
+
+// [named1, named2]: the images whose finite extremes the combine needs.
+template <class T>
+py::list jointbins_outside(const py::list& census, double lower, double upper)
+{
+    const auto named = jointbins_mostly_outside<T>(census_total(census), static_cast<T>(lower),
+                                                   static_cast<T>(upper));
+    py::list list;
+    for (bool k : named) list.append(k);
+    return list;
+}
+
+// (least, greatest) of an image chunk's finite values, NaN for none.
+template <class T>
+py::tuple jointbins_extremes(const py::handle& image)
+{
+    const PlainArray array = python_input<T>(image, jointbins_input_names[IN_FIRST]);
+    double least, greatest;
+    finite_extremes(data_of<T>(array), static_cast<int64_t>(array.count), least, greatest);
+    return py::make_tuple(least, greatest);
+}
+
+// The combine: partials [(joint, first, second), ...] in chunk order, their
+// censuses, the call's lower, upper and bins, and the extremes
+// [(least, greatest) or None, ...] of the images jointbins_outside names.
+template <class T>
+py::tuple jointbins_combine(const py::list& partials, const py::list& census, double lower,
+                            double upper, double bins, const py::list& extremes)
+{
+    GatewayWarnings warnings;
+    try {
+        const int32_t b = jointbins_bin_count<T>(static_cast<T>(bins));
+        const JointbinsCensus total = census_total(census);
+        if (py::len(partials) != py::len(census))
+            fail("regionArguments", "partials and census differ in length; pass one census per partial");
+        std::array<std::vector<const T*>, JOINTBINS_OUTPUTS> sums;
+        const int64_t cells[JOINTBINS_OUTPUTS] = {int64_t{b} * b, b, b};
+        for (const py::handle& item : partials) {
+            const py::tuple parts = item.cast<py::tuple>();
+            if (parts.size() != JOINTBINS_OUTPUTS)
+                fail("regionArguments", "a partial has " + std::to_string(parts.size()) +
+                                            " arrays; pass (joint, first, second) as the partial gave them");
+            for (int k = 0; k < JOINTBINS_OUTPUTS; ++k) {
+                const PlainArray array = python_input<T>(parts[k], jointbins_input_names[IN_FIRST]);
+                if (static_cast<int64_t>(array.count) != cells[k])
+                    fail("regionArguments", "a partial's sums hold " + std::to_string(array.count) +
+                                                " cells where " + std::to_string(bins) +
+                                                " bins make " + std::to_string(cells[k]) +
+                                                "; pass the partials of this call");
+                sums[k].push_back(data_of<T>(array));
+            }
+        }
+        const auto named = jointbins_mostly_outside<T>(total, static_cast<T>(lower), static_cast<T>(upper));
+        std::array<std::array<double, 2>, 2> ends = {};
+        for (int k = 0; k < 2; ++k) {
+            if (!named[k]) continue;
+            if (static_cast<int>(py::len(extremes)) <= k || extremes[k].is_none())
+                fail("regionArguments", "image " + std::to_string(k + 1) +
+                                            " lies mostly outside the bounds; pass its finite extremes "
+                                            "(jointbins_extremes over its chunks: least by fmin, greatest by fmax)");
+            ends[k] = extremes[k].cast<std::array<double, 2>>();
+        }
+        py::tuple outputs(static_cast<size_t>(JOINTBINS_OUTPUTS));
+        const OutputShape shapes[JOINTBINS_OUTPUTS] = {{2, {b, b, 0}}, {1, {b, 0, 0}}, {1, {b, 0, 0}}};
+        for (int k = 0; k < JOINTBINS_OUTPUTS; ++k) {
+            py::array out = new_output<T>(shapes[k], false);
+            combine_jointbins_sums<T>(sums[k], cells[k], total.count, static_cast<T*>(out.mutable_data()));
+            outputs[k] = std::move(out);
+        }
+        warn_jointbins_combined<T>(static_cast<T>(lower), static_cast<T>(upper), total, ends, warnings);
+        return py::make_tuple(outputs, py::none(), warnings_of(warnings));
+    } catch (const Failure& failure) {
+        return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
+    }
+}
+
+// A box of the remapping (remap_region.h).
+template <class T, int D>
+py::tuple remap_region(const py::tuple& values, const Integers& grid, const Integers& origin,
+                       const Integers& lo, const Integers& hi, double threads)
+{
+    using Call = RemapCall<T, D>;
+    return checked_call<Call>(
+        values, threads,
+        [&](const PlainArray* inputs, GatewayWarnings&) {
+            return check_remap_region<T, D>(inputs, grid, origin, lo, hi);
+        },
+        [](const RemapPlan<T>& plan, T* const* outputs, double host_threads, GatewayWarnings&) {
+            run_remap_region(plan, outputs[OUT_MAPPED_A], outputs[OUT_MAPPED_B], host_threads);
+        });
+}
+
+// The remapping's halo per axis, [(below, above), ...].
+py::list remap_halo_of(double spacing, const Integers& window, bool single)
+{
+    py::list halo;
+    for (int64_t w : window) {
+        if (w < 0 || w > INT32_MAX) throw py::value_error("window extents lie in [0, 2^31 - 1]");
+        const RemapHalo h = single ? remap_halo<float>(static_cast<float>(spacing), static_cast<int32_t>(w))
+                                   : remap_halo<double>(spacing, static_cast<int32_t>(w));
+        halo.append(py::make_tuple(h.below, h.above));
+    }
+    return halo;
+}
+
+std::vector<int64_t> remap_chunk_edges_of(int64_t extent, double spacing, int64_t window, int64_t target,
+                                          bool single)
+{
+    if (extent < 0 || extent > INT32_MAX || window < 0 || window > INT32_MAX || !(spacing > 0) ||
+        !std::isfinite(spacing))
+        throw py::value_error("extent and window lie in [0, 2^31 - 1], spacing is finite and > 0");
+    try {
+        return single ? remap_chunk_edges<float>(static_cast<int32_t>(extent), static_cast<float>(spacing),
+                                                 static_cast<int32_t>(window), target)
+                      : remap_chunk_edges<double>(static_cast<int32_t>(extent), spacing,
+                                                  static_cast<int32_t>(window), target);
+    } catch (const Failure& failure) {
+        throw py::value_error(failure.message);
+    }
+}
+
+// Per image chunk given, its voxels inside [min, max].
+template <class T>
+std::vector<int64_t> remap_census(const py::tuple& images, double min, double max)
+{
+    std::vector<int64_t> inside;
+    for (const py::handle& image : images) {
+        const PlainArray array = python_input<T>(image, remap_input_names[IN_IMAGE_A]);
+        const int64_t voxels = static_cast<int64_t>(array.count);
+        const T* data = data_of<T>(array);
+        py::gil_scoped_release unlocked;
+        inside.push_back(remap_census_inside<T>(data, voxels, static_cast<T>(min), static_cast<T>(max)));
+    }
+    return inside;
+}
+
+// (finite voxels, least, greatest) of an image chunk.
+template <class T>
+py::tuple finite_census_of(const py::handle& image)
+{
+    const PlainArray array = python_input<T>(image, remap_input_names[IN_IMAGE_A]);
+    int64_t finite;
+    double least, greatest;
+    finite_census(data_of<T>(array), static_cast<int64_t>(array.count), finite, least, greatest);
+    return py::make_tuple(finite, least, greatest);
+}
+
+// The outOfRange warning of a chunked call from its totals: census holds,
+// per distinct image, (input, voxels, inside, finite, least, greatest) with
+// input 0..3 for A, B, C, D and finite, least, greatest None until asked
+// for. Returns (warnings, needs): needs lists the inputs whose finite
+// census (finite_census per chunk: finite summed, least by fmin, greatest
+// by fmax) must be given before the warning can be told.
+template <class T>
+py::tuple remap_outside(const py::list& census, double min, double max)
+{
+    std::vector<OutsideImage> outside;
+    py::list needs;
+    for (const py::handle& item : census) {
+        const py::tuple entry = item.cast<py::tuple>();
+        const int input = entry[0].cast<int>();
+        if (entry.size() != 6 || input < 0 || input > 3)
+            throw py::value_error("census entries are (input 0..3, voxels, inside, finite, least, greatest)");
+        const int64_t voxels = entry[1].cast<int64_t>(), inside = entry[2].cast<int64_t>();
+        if (2 * inside >= voxels) continue;  // as mostly_outside: not outside
+        if (entry[3].is_none()) {
+            needs.append(input);
+            continue;
+        }
+        OutsideImage image = {remap_input_names[IN_IMAGE_A + input],
+                              RangeCensus{entry[3].cast<int64_t>(), 0}, entry[4].cast<double>(),
+                              entry[5].cast<double>()};
+        image.census.outside = image.census.finite - inside;
+        if (mostly_outside(image.census)) outside.push_back(image);
+    }
+    GatewayWarnings warnings;
+    if (py::len(needs) == 0)
+        warn_remap_outside_images<T>(static_cast<T>(min), static_cast<T>(max), outside, warnings);
+    return py::make_tuple(warnings_of(warnings), needs);
+}
+
+template <class T>
+void add_jointbins_region(py::module_& module, const std::string& suffix)
+{
+    module.def(("_jointbins_partial" + suffix).c_str(), &jointbins_partial<T>, py::arg("inputs"),
+               py::arg("threads"));
+    module.def(("_jointbins_outside" + suffix).c_str(), &jointbins_outside<T>, py::arg("census"),
+               py::arg("lower"), py::arg("upper"));
+    module.def(("_jointbins_extremes" + suffix).c_str(), &jointbins_extremes<T>, py::arg("image"));
+    module.def(("_jointbins_combine" + suffix).c_str(), &jointbins_combine<T>, py::arg("partials"),
+               py::arg("census"), py::arg("lower"), py::arg("upper"), py::arg("bins"),
+               py::arg("extremes"));
 }
 
 }  // namespace
@@ -300,4 +671,29 @@ PYBIND11_MODULE(_core, module)
     module.def("_refinement_warnings_vol_f64", &refinement_warnings<double, 3>);
     module.def("_refinement_warnings_vol_f32", &refinement_warnings<float, 3>);
     module.def("_refinement_warnings_plane_f64", &refinement_warnings<double, 2>);
+    add_splat_region<InversionCall<double, 3, KernelOrder::high_axis_outermost>>(
+        module, "_splat_region_vol_f64");
+    add_splat_region<InversionCall<float, 3, KernelOrder::low_axis_outermost>>(
+        module, "_splat_region_vol_f32");
+    add_splat_region<InversionCall<double, 2, KernelOrder::high_axis_outermost>>(
+        module, "_splat_region_plane_f64");
+    module.def("_remap_region_vol_f64", &remap_region<double, 3>, py::arg("inputs"), py::arg("grid"),
+               py::arg("origin"), py::arg("lo"), py::arg("hi"), py::arg("threads"));
+    module.def("_remap_region_vol_f32", &remap_region<float, 3>, py::arg("inputs"), py::arg("grid"),
+               py::arg("origin"), py::arg("lo"), py::arg("hi"), py::arg("threads"));
+    module.def("_remap_region_plane_f64", &remap_region<double, 2>, py::arg("inputs"), py::arg("grid"),
+               py::arg("origin"), py::arg("lo"), py::arg("hi"), py::arg("threads"));
+    module.def("_remap_halo", &remap_halo_of, py::arg("spacing"), py::arg("window"), py::arg("single"));
+    module.def("_remap_chunk_edges", &remap_chunk_edges_of, py::arg("extent"), py::arg("spacing"),
+               py::arg("window"), py::arg("target"), py::arg("single"));
+    module.def("_remap_census_f64", &remap_census<double>, py::arg("images"), py::arg("min"), py::arg("max"));
+    module.def("_remap_census_f32", &remap_census<float>, py::arg("images"), py::arg("min"), py::arg("max"));
+    module.def("_finite_census_f64", &finite_census_of<double>, py::arg("image"));
+    module.def("_finite_census_f32", &finite_census_of<float>, py::arg("image"));
+    module.def("_remap_outside_f64", &remap_outside<double>, py::arg("census"), py::arg("min"), py::arg("max"));
+    module.def("_remap_outside_f32", &remap_outside<float>, py::arg("census"), py::arg("min"), py::arg("max"));
+    add_jointbins_region<double>(module, "_f64");
+    add_jointbins_region<float>(module, "_f32");
+    module.def("_splat_halo", &splat_halo_of, py::arg("max_abs_b"), py::arg("kernel_extent"),
+               py::arg("grid"), py::arg("single"));
 }

@@ -140,14 +140,15 @@ void bin_slice(const RemapTask<T>& task, const int32_t (&origin)[3], const int32
     int32_t pitch[3];
     buffer_pitches(s, pitch);
     const int32_t slot = p % s.buffer_extent[r];
-    const int32_t sx = s.image_size[0], sy = s.image_size[1];
+    const int32_t sx = s.held_size[0], sy = s.held_size[1];
     const int32_t nb = s.nb;
     int32_t at[3];
     at[r] = p;
     for (int32_t j = 0; j < count[v]; ++j) {
         at[v] = origin[v] + j;
         at[0] = origin[0];
-        const int32_t first = linear_index_3d(at[0], at[1], at[2], sx, sy);
+        const int32_t first = linear_index_3d(at[0] - s.held_origin[0], at[1] - s.held_origin[1],
+                                              at[2] - s.held_origin[2], sx, sy);
         BinnedVoxel<T>* const row = task.binned + slot * pitch[r] + j * pitch[v];
         for (int32_t i = 0; i < count[0]; ++i) {
             const int32_t q = first + i;

@@ -29,7 +29,15 @@ struct RemapShared {
     const T* weights;
     T* out_a;
     T* out_b;
-    int32_t image_size[3];   // sx, sy, sz (sz = 1 for a plane)
+    int32_t image_size[3];   // sx, sy, sz (sz = 1 for a plane) of the whole grid
+    // The images as handed over: held_size voxels from held_origin of the
+    // whole grid (a whole call: all of it); and the outputs: the box of
+    // box_size voxels from box_lo (a whole call: the whole grid). Blocks,
+    // windows and spans are placed in whole-grid coordinates.
+    int32_t held_origin[3];
+    int32_t held_size[3];
+    int32_t box_lo[3];
+    int32_t box_size[3];
     int32_t window_size[3];  // wx, wy, wz
     int32_t half_window[3];  // (w - 1) / 2
     const AxisSpan* spans[3];  // per axis, the blocks that give voxels their final value
@@ -257,13 +265,18 @@ void finish_block(const RemapTask<T>& task, const AxisSpan (&span)[3], const Tou
                   const TouchedBox& box_cb)
 {
     const RemapShared<T>& s = *task.shared;
-    const int32_t sx = s.image_size[0], sy = s.image_size[1];
+    const int32_t hx = s.held_size[0], hy = s.held_size[1];
+    const int32_t ox = s.box_size[0], oy = s.box_size[1];
     for (int32_t z = span[2].lo; z <= span[2].write_hi; ++z) {
         for (int32_t y = span[1].lo; y <= span[1].write_hi; ++y) {
+            // Rows of the held images and of the box, at whole-grid x.
+            const int32_t held = linear_index_3d(0, y - s.held_origin[1], z - s.held_origin[2], hx, hy) -
+                                 s.held_origin[0];
+            const int32_t out = linear_index_3d(0, y - s.box_lo[1], z - s.box_lo[2], ox, oy) -
+                                s.box_lo[0];
             for (int32_t x = span[0].lo; x <= span[0].write_hi; ++x) {
-                const int32_t q = linear_index_3d(x, y, z, sx, sy);
-                s.out_a[q] = map_value(s.image_a[q], task.hist_ad, task.mode_a, box_ad, s);
-                s.out_b[q] = map_value(s.image_b[q], task.hist_cb, task.mode_b, box_cb, s);
+                s.out_a[out + x] = map_value(s.image_a[held + x], task.hist_ad, task.mode_a, box_ad, s);
+                s.out_b[out + x] = map_value(s.image_b[held + x], task.hist_cb, task.mode_b, box_cb, s);
             }
         }
     }
@@ -288,7 +301,7 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
 
     // Locals, so that the stores into the histograms cannot be taken to
     // change them.
-    const int32_t sx = s.image_size[0], sy = s.image_size[1];
+    const int32_t sx = s.held_size[0], sy = s.held_size[1];
     const int32_t wx = s.window_size[0], wy = s.window_size[1];
     const T* const image_a = s.image_a;
     const T* const image_d = s.image_d;
@@ -301,7 +314,9 @@ void remap_block(const RemapTask<T>& task, const AxisSpan (&span)[3])
         const int32_t pz = to_int(span[2].centre + kz - s.half_window[2]);
         for (int32_t ky = span[1].k_lo; ky <= span[1].k_hi; ++ky) {
             const int32_t py = to_int(span[1].centre + ky - s.half_window[1]);
-            const int32_t row = linear_index_3d(0, py, pz, sx, sy);
+            // Window positions are whole-grid voxels; the images are held from held_origin.
+            const int32_t row = linear_index_3d(0, py - s.held_origin[1], pz - s.held_origin[2], sx, sy) -
+                                s.held_origin[0];
             const T* const weight_row = weights + linear_index_3d(0, ky, kz, wx, wy);
             for (int32_t kx = span[0].k_lo; kx <= span[0].k_hi; ++kx) {
                 const int32_t q = row + to_int(span[0].centre + kx - s.half_window[0]);

@@ -176,6 +176,26 @@ struct CensusTask {
     int64_t* inside;    // per distinct image
 };
 
+// The warning about the images (in input order) mostly outside [min, max]:
+// from the census of the whole images, or of a chunked call's chunks summed.
+template <class T>
+void warn_remap_outside_images(T min, T max, const std::vector<OutsideImage>& outside,
+                               GatewayWarnings& warnings)
+{
+    if (outside.empty()) return;
+    double least = min, greatest = max;
+    for (const OutsideImage& image : outside) {
+        least = std::fmin(least, image.least);
+        greatest = std::fmax(greatest, image.greatest);
+    }
+    const bool single = sizeof(T) == sizeof(float);
+    warn_outside(warnings, "outOfRange", outside,
+                 label(remap_input_names[IN_RANGE]) + ", [" + value_text(min) + " " +
+                     value_text(max) + "]",
+                 "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
+                 single);
+}
+
 template <class T>
 void warn_remap_outside(const RemapPlan<T>& plan, double host_threads, GatewayWarnings& warnings)
 {
@@ -211,24 +231,15 @@ void warn_remap_outside(const RemapPlan<T>& plan, double host_threads, GatewayWa
     });
 
     std::vector<OutsideImage> outside;
-    double least = s.min, greatest = plan.range_max;
     for (int i = 0; i < shape.count; ++i) {
         int64_t held = 0;
         for (int32_t t = 0; t < workers; ++t) held += inside[static_cast<size_t>(t) * 4 + i];
         OutsideImage image = {remap_input_names[input[i]], RangeCensus{}, 0, 0};
         if (!mostly_outside(shape.images[i], voxels, held, image.census)) continue;
         finite_extremes(shape.images[i], voxels, image.least, image.greatest);
-        least = std::fmin(least, image.least);
-        greatest = std::fmax(greatest, image.greatest);
         outside.push_back(image);
     }
-    if (outside.empty()) return;
-    const bool single = sizeof(T) == sizeof(float);
-    warn_outside(warnings, "outOfRange", outside,
-                 label(remap_input_names[IN_RANGE]) + ", [" + value_text(s.min) + " " +
-                     value_text(plan.range_max) + "]",
-                 "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
-                 single);
+    warn_remap_outside_images(s.min, plan.range_max, outside, warnings);
 }
 
 // Calls that are carried out but can only be a mistake: inputs with slices
@@ -295,6 +306,7 @@ RemapPlan<T> check_remap(const PlainArray* in, GatewayWarnings& warnings)
         s.image_size[axis] = axis < D ? image[axis] : 1;
         s.window_size[axis] = axis < D ? window[axis] : 1;
         s.half_window[axis] = (s.window_size[axis] - 1) / 2;
+        s.held_size[axis] = s.box_size[axis] = s.image_size[axis];
         voxels *= s.image_size[axis];
     }
     const std::string per = std::string("one per ") + (D == 2 ? "pixel" : "voxel") + " of " +

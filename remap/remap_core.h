@@ -82,8 +82,9 @@ void run_remap_layers(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_
     // A plane has one slice and no z blocks to place.
     std::vector<AxisSpan> spans[3];
     for (int axis = 0; axis < dims; ++axis)
-        spans[axis] = writing_spans(plan.grid_size[axis], s.spacing, s.half_span,
-                                    s.image_size[axis], s.window_size[axis], s.half_window[axis]);
+        spans[axis] = box_writing_spans(plan.grid_size[axis], s.spacing, s.half_span,
+                                        s.image_size[axis], s.window_size[axis], s.half_window[axis],
+                                        s.box_lo[axis], s.box_lo[axis] + s.box_size[axis]);
     if (dims == 2) spans[2].push_back(AxisSpan{0, 0, 0, 0, 0, 0});
     for (int axis = 0; axis < 3; ++axis) {
         s.spans[axis] = spans[axis].data();

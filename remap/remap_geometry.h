@@ -89,3 +89,44 @@ std::vector<AxisSpan> writing_spans(int32_t blocks, T spacing, T half_span, int3
 }
 
 }  // namespace regkern
+
+namespace regkern {
+
+// writing_spans for the blocks that give a voxel of [box_lo, box_hi) its
+// final value, with lo and write_hi cut to the box: a region call maps only
+// its box, with every block placed as in the whole grid. Block b's lower
+// bound lo_b and its last written voxel write_hi_b both grow with b (the
+// centres do), so those blocks are one run of indices, found by bisection:
+// a box costs no more than its own blocks, whatever the whole grid's size.
+// The whole grid as the box gives writing_spans.
+template <class T>
+std::vector<AxisSpan> box_writing_spans(int32_t blocks, T spacing, T half_span, int32_t extent,
+                                        int32_t window, int32_t half, int32_t box_lo,
+                                        int32_t box_hi)
+{
+    std::vector<AxisSpan> spans;
+    if (box_lo >= box_hi || blocks == 0) return spans;
+    auto span_of = [&](int32_t b) {
+        return axis_span(b, blocks, spacing, half_span, extent, window, half);
+    };
+    // The first block whose write_hi reaches the box, and the first whose
+    // lo lies past it.
+    int32_t first = 0, past = blocks;
+    for (int32_t hi = blocks; first < hi;) {
+        const int32_t mid = first + (hi - first) / 2;
+        if (span_of(mid).write_hi >= box_lo) hi = mid; else first = mid + 1;
+    }
+    for (int32_t lo = first; lo < past;) {
+        const int32_t mid = lo + (past - lo) / 2;
+        if (span_of(mid).lo >= box_hi) past = mid; else lo = mid + 1;
+    }
+    for (int32_t b = first; b < past; ++b) {
+        AxisSpan span = span_of(b);
+        if (span.lo < box_lo) span.lo = box_lo;
+        if (span.write_hi > box_hi - 1) span.write_hi = box_hi - 1;
+        if (span.lo <= span.write_hi) spans.push_back(span);
+    }
+    return spans;
+}
+
+}  // namespace regkern

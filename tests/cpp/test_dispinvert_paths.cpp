@@ -55,6 +55,7 @@ std::vector<std::vector<T>> invert(const std::vector<int>& grid,
     std::array<T*, N> out;
     for (int a = 0; a < N; ++a) {
         plan.job.grid[a] = grid[a];
+        plan.job.box_hi[a] = grid[a];
         plan.job.kernel_extent[a] = kdims[a];
         plan.job.backward[a] = b[a].data();
         out[a] = forward[a].data();
