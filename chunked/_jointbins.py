@@ -19,7 +19,7 @@ def _fortran_flat(x: da.Array) -> da.Array:
 
 def _partial(suffix, image1, image2, lower, upper, bins):
     outputs, failure, _ = getattr(_core, "_jointbins_partial" + suffix)(
-        (_lazy.fortran(image1), _lazy.fortran(image2), lower, upper, bins), 1.0)
+        tuple(_lazy.fortran(x) for x in (image1, image2, lower, upper, bins)), 1.0)
     if failure is not None:  # the whole call's check passed: a chunk cannot fail but for memory
         _lazy.report("jointbins" + suffix, failure, ())
     extremes = [getattr(_core, "_jointbins_extremes" + suffix)(_lazy.fortran(image))
@@ -28,7 +28,7 @@ def _partial(suffix, image1, image2, lower, upper, bins):
 
 
 def _combine(suffix, partials, lower, upper, bins):
-    sums = [p[0][:3] for p in partials]
+    sums = [tuple(_lazy.fortran(a) for a in p[0][:3]) for p in partials]
     census = [tuple(int(c) for c in p[0][3]) for p in partials]
     extremes = []
     for k in range(2):

@@ -176,8 +176,8 @@ class Reported(Delayed):
         return _reported, (self._plugin,)
 
 
-def _reported(result, plugin):
-    outputs, failure, warned = result
+def _reported(results, plugin):
+    outputs, failure, warned = results[0]  # a delayed value's one key
     report(plugin, failure, warned, stacklevel=6)
     return outputs
 

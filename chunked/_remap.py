@@ -18,7 +18,7 @@ _NAMES = ("A", "B", "C", "D", "range", "bins", "weights", "spacing")
 def _region(entry, settings, grid, threads):
     def run(parts, origin, lo, hi):
         inputs = tuple(_lazy.fortran(p) for p in parts)
-        inputs = inputs + (settings[0], settings[1], settings[2], settings[3])
+        inputs = inputs + tuple(_lazy.fortran(s) for s in settings)
         outputs, failure, _ = getattr(_core, entry)(inputs, grid, origin, lo, hi, threads)
         _lazy.report(entry, failure, ())
         return tuple(outputs)

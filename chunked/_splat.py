@@ -14,7 +14,8 @@ _AXES = "xyz"
 
 def _region(entry, H, grid, max_abs_b, threads):
     def run(parts, origin, lo, hi):
-        inputs = tuple(_lazy.fortran(p) for p in parts) + (H,)
+        # (arrays sent to a worker process may arrive unaligned: laid out again)
+        inputs = tuple(_lazy.fortran(p) for p in parts) + (_lazy.fortran(H),)
         outputs, failure, _ = getattr(_core, entry)(inputs, grid, origin, lo, hi, max_abs_b, threads)
         _lazy.report(entry, failure, ())
         return tuple(outputs)

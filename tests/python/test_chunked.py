@@ -75,7 +75,9 @@ def chunked_against_memory(family, inputs, chunking, **keywords):
     memory, said = recorded(getattr(regkern, family), *inputs, **keywords)
     lazy_inputs = [v if k in small else lazy(v, chunking) for k, v in enumerate(inputs)]
     got, said_chunked = recorded(getattr(chunked, family), *lazy_inputs, **keywords)
-    samples = np.asarray(inputs[0]).size if family == "jointbins" else None
+    # one chunk gives the in-memory joint histogram's bits too
+    samples = np.asarray(inputs[0]).size if family == "jointbins" and \
+        chunking != "one chunk" else None
     assert_same(memory, got, samples)
     assert said_chunked == said
     return memory, got
