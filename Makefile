@@ -25,6 +25,8 @@ DEB_PACKAGES += gnuplot-nox ghostscript fonts-freefont-otf octave-parallel
 # the Python module, its tests and examples/batch.py
 DEB_PACKAGES += python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
 DEB_PACKAGES += python3-venv python3-setuptools python3-wheel python3-distributed
+# regkern.chunked and its tests: dask arrays, zarr on disk
+DEB_PACKAGES += python3-dask python3-zarr
 DEB_EXTRA := clang libclang-rt-14-dev
 DEMO_DATA := insighttoolkit5-examples
 # the image toolkit whose iterative inverse `make bench` compares with (bench only)

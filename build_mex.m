@@ -18,9 +18,10 @@ function build_mex (outdir)
   if (~exist (outdir, 'dir'))
     mkdir (outdir);
   end
-  % The plug-ins and the shared helpers are listed in build_facts.txt.
+  % The plug-ins, the shared helpers and the MEX front end are listed in
+  % build_facts.txt.
   facts = build_facts ();
-  foundation = fullfile (root, facts.foundation_sources);
+  foundation = fullfile (root, [facts.foundation_sources, facts.mex_sources]);
   [vars, compiler] = build_mex_flags ();
   fprintf ('build_mex: options for %s\n', compiler);
   is_octave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
@@ -48,7 +49,8 @@ function build_mex (outdir)
   for k = 1:numel (facts.plugins)
     [family, name] = fileparts (facts.plugins{k});
     source = fullfile (root, family, [name '.cpp']);
-    includes = {['-I' fullfile(root, 'foundation')], ['-I' fullfile(root, family)]};
+    includes = {['-I' fullfile(root, 'foundation')], ['-I' fullfile(root, 'mex')], ...
+                ['-I' fullfile(root, family)]};
     if (is_octave)
       mex (includes{:}, '-o', fullfile (outdir, [name '.mex']), source, foundation{:});
     else

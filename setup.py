@@ -52,9 +52,8 @@ class BuildWithProjectOptions(build_ext):
 
 core = Pybind11Extension(
     "regkern._core",
-    # The host-free part of the foundation (host_args.cpp reads the MEX API).
-    sources=["python/regkern_module.cpp"]
-    + [f"foundation/{name}.cpp" for name in ("failure", "plain_array", "memory")],
+    # The host-free foundation; the MEX front end (mex/) is the plug-ins' own.
+    sources=["python/regkern_module.cpp"] + build_facts()["foundation_sources"],
     include_dirs=["foundation", "remap", "dispinvert", "jointbins"],
     # The kernels live in headers, the options in build_facts.txt: a build
     # left in build/setuptools is compiled again when any of them changed.
@@ -75,8 +74,9 @@ setup(
     version=project_version(),
     # setuptools' intermediate files apart from CMake's in build/
     options={"build": {"build_base": "build/setuptools"}},
-    package_dir={"": "python"},
-    packages=["regkern"],
+    # regkern.chunked, the chunked front end, has its own folder
+    package_dir={"": "python", "regkern.chunked": "chunked"},
+    packages=["regkern", "regkern.chunked"],
     package_data={"regkern": ["py.typed"]},
     ext_modules=[core],
     cmdclass={"build_ext": BuildWithProjectOptions},

@@ -57,7 +57,7 @@ function(regkern_add_plugin name)
   set(sources ${ARGN})
 
   add_library(${name}_standin MODULE ${sources})
-  target_link_libraries(${name}_standin PRIVATE regkern_foundation_standin regkern_host Threads::Threads)
+  target_link_libraries(${name}_standin PRIVATE regkern_mex_standin regkern_host Threads::Threads)
   regkern_export_mexfunction(${name}_standin)
   set_target_properties(${name}_standin PROPERTIES
     OUTPUT_NAME ${name} PREFIX "" SUFFIX "${CMAKE_SHARED_MODULE_SUFFIX}"
@@ -66,7 +66,7 @@ function(regkern_add_plugin name)
 
   if(REGKERN_OCTAVE)
     add_library(${name}_octave MODULE ${sources})
-    target_link_libraries(${name}_octave PRIVATE regkern_foundation_octave
+    target_link_libraries(${name}_octave PRIVATE regkern_mex_octave
                           ${OCTAVE_OCTINTERP_LIB} ${OCTAVE_OCTAVE_LIB} Threads::Threads)
     regkern_export_mexfunction(${name}_octave)
     set_target_properties(${name}_octave PROPERTIES

@@ -52,7 +52,7 @@ for file in "$root"/matlab/*.m; do
   fi
 done
 cp "$root/package/src/Makefile" "$root/build_facts.txt" "$dir/src/"
-for folder in foundation $(printf '%s\n' $plugins | sed 's|/.*||' | sort -u); do
+for folder in foundation mex $(printf '%s\n' $plugins | sed 's|/.*||' | sort -u); do
   mkdir "$dir/src/$folder"
   find "$root/$folder" -maxdepth 1 \( -name '*.h' -o -name '*.cpp' \) -exec cp {} "$dir/src/$folder/" \;
 done

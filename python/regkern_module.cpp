@@ -86,6 +86,13 @@
 // that the whole call would raise after the passes whose largest residuals
 // (the maxima over the boxes) are `largest`, in order: notConverged with the
 // first growth named, or nothing (an empty list for an empty grid).
+//
+// Also private, for the chunked front end: _check_<plug-in>(inputs) runs a
+// plug-in's check alone on stand-ins of the whole call's shapes -> (failure,
+// warnings); _refinement_warnings_<vol_f64|vol_f32|plane_f64>(steps, tol,
+// steps_done, max_residual, grew_at, before_growth, after_growth) ->
+// warnings: the whole refinement's notConverged for an outcome reached pass
+// by pass.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -205,6 +212,29 @@ py::tuple checked_call(const py::tuple& values, double threads, Check check, Run
     }
     if (failed) return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
     return py::make_tuple(outputs, py::none(), warnings_of(warnings));
+}
+
+// The whole call's check alone, for the chunked front end (regkern.chunked):
+// it checks a call over a volume it never holds, whose large inputs are
+// stand-ins of their shapes (their values are never read: the warnings the
+// data decide come from the run). Returns (failure, warnings).
+template <class Call>
+py::tuple check_only(const py::tuple& values)
+{
+    using T = typename Call::Element;
+    const CallSignature& signature = Call::signature;
+    if (static_cast<int>(values.size()) != signature.inputs)
+        throw py::type_error(std::string(signature.input_count_message));
+    std::array<PlainArray, Call::input_count> inputs;
+    for (int k = 0; k < signature.inputs; ++k)
+        inputs[k] = python_input<T>(values[k], signature.names[k]);
+    GatewayWarnings warnings;
+    try {
+        Call::check(inputs.data(), warnings);
+    } catch (...) {
+        return py::make_tuple(failure_of(caught_failure()), warnings_of(warnings));
+    }
+    return py::make_tuple(py::none(), warnings_of(warnings));
 }
 
 // The N ints of a region's corner or extent.
@@ -364,6 +394,29 @@ template <class Call>
 void add(py::module_& module, const char* plugin)
 {
     module.def(plugin, &call<Call>, py::arg("inputs"), py::arg("threads"));
+    module.def(("_check_" + std::string(plugin)).c_str(), &check_only<Call>, py::arg("inputs"));
+}
+
+// The refinement's warnings for an outcome the chunked front end reached
+// pass by pass: the same message as the whole call's.
+template <class T, int N>
+py::list refinement_warnings(int32_t steps, double tolerance, int32_t steps_done,
+                             double max_residual, int32_t grew_at, double before_growth,
+                             double after_growth)
+{
+    FieldRefinement<T, N> job = {};
+    job.steps = steps;
+    job.tolerance = tolerance;
+    RefinementOutcome outcome;
+    outcome.steps_done = steps_done;
+    outcome.max_residual = max_residual;
+    outcome.converged = max_residual <= tolerance;
+    outcome.grew_at = grew_at;
+    outcome.before_growth = before_growth;
+    outcome.after_growth = after_growth;
+    GatewayWarnings warnings;
+    warn_refinement<T, N>(outcome, job, warnings);
+    return warnings_of(warnings);
 }
 
 using Integers = std::vector<int64_t>;
@@ -699,6 +752,9 @@ PYBIND11_MODULE(_core, module)
                py::arg("inputs"));
     add<JointbinsCall<double>>(module, "jointbins_f64");
     add<JointbinsCall<float>>(module, "jointbins_f32");
+    module.def("_refinement_warnings_vol_f64", &refinement_warnings<double, 3>);
+    module.def("_refinement_warnings_vol_f32", &refinement_warnings<float, 3>);
+    module.def("_refinement_warnings_plane_f64", &refinement_warnings<double, 2>);
     add_splat_region<InversionCall<double, 3, KernelOrder::high_axis_outermost>>(
         module, "_splat_region_vol_f64");
     add_splat_region<InversionCall<float, 3, KernelOrder::low_axis_outermost>>(

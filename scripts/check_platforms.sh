@@ -148,7 +148,7 @@ link_like_mex() {
   rm -rf "$work" && mkdir -p "$work"
   object=$(find "$dir" -path '*jointbins_f64_standin.dir*' -name '*.obj' | head -n 1)
   [ -n "$object" ] || { echo "no object file of jointbins_f64"; return 1; }
-  symbols=$(x86_64-w64-mingw32-nm -u "$object" "$dir"/foundation/libregkern_foundation_standin.a |
+  symbols=$(x86_64-w64-mingw32-nm -u "$object" "$dir"/mex/libregkern_mex_standin.a "$dir"/foundation/libregkern_foundation.a |
             sed -n 's/^ *U \(__imp_\)\{0,1\}\(mx[A-Za-z_0-9]*\|mex[A-Za-z_0-9]*\)$/\2/p' | sort -u)
   { echo "LIBRARY libmx.dll"; echo "EXPORTS"; echo "$symbols" | grep '^mx'; } >"$work/mx.def"
   { echo "LIBRARY libmex.dll"; echo "EXPORTS"; echo "$symbols" | grep '^mex'; } >"$work/mex.def"
@@ -157,7 +157,7 @@ link_like_mex() {
   # shellcheck disable=SC2046 # the options are words
   x86_64-w64-mingw32-g++-posix $(fact gnu_ldflags) $(fact mingw_ldflags) -shared \
     -o "$work/jointbins_f64.mexw64" "$object" "$root/cmake/mexfunction.def" \
-    "$dir"/foundation/libregkern_foundation_standin.a -L"$work" -lmx -lmex || {
+    "$dir"/mex/libregkern_mex_standin.a "$dir"/foundation/libregkern_foundation.a -L"$work" -lmx -lmex || {
     echo "linking against import libraries failed"; return 1; }
   x86_64-w64-mingw32-objdump -p "$work/jointbins_f64.mexw64" | grep -q 'DLL Name: libmx.dll' || {
     echo "the plug-in linked against the import libraries does not import libmx.dll"; return 1; }

@@ -3,7 +3,8 @@
 # stand-in host against the literal models), bench/octave_bench.m (the
 # Octave MEX files of MAIN_BUILD from octave-cli), bench/inverse_bench.m (the
 # field inverse against the image toolkit's) and bench/python_bench.py (the
-# Python module of MAIN_BUILD), and gathers their tables into
+# Python module of MAIN_BUILD), bench/chunked_bench.py (regkern.chunked on
+# dask against the in-memory calls), and gathers their tables into
 # MAIN_BUILD/bench/results.md. BENCH_SIZE=quick halves the edges of
 # every workload (a check that everything runs, not figures to quote).
 set -euo pipefail
@@ -47,6 +48,10 @@ if [ -n "$python" ] && [ -d "$main/python/regkern" ]; then
   echo "== python_bench.py"
   PYTHONPATH=$main/python MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=4294967296 \
     "$python" "$root/bench/python_bench.py" "$out" "${BENCH_SIZE:-full}" || status=1
+  # regkern.chunked against the in-memory calls (dask, dask.distributed)
+  echo "== chunked_bench.py"
+  PYTHONPATH=$main/python "$python" "$root/bench/chunked_bench.py" "$out" "${BENCH_SIZE:-full}" ||
+    status=1
 else
   echo "$main/python missing (configured with REGKERN_PYTHON=OFF?): no Python timings" >&2
   status=1

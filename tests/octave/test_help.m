@@ -89,10 +89,13 @@
 
 %!function conditions = raised_conditions (root, name)
 %!  % Conditions a plug-in can raise: the ones its family's code raises and
-%!  % the ones of the shared argument and failure helpers.
-%!  shared = [dir(fullfile (root, 'foundation', '*.h')); dir(fullfile (root, 'foundation', '*.cpp'))];
-%!  files = [family_headers(root, name), ...
-%!           cellfun(@(f) fullfile(root, 'foundation', f), {shared.name}, 'UniformOutput', false)];
+%!  % the ones of the shared failure helpers and the MEX front end.
+%!  files = family_headers (root, name);
+%!  for folder = {'foundation', 'mex'}
+%!    shared = [dir(fullfile (root, folder{1}, '*.h')); dir(fullfile (root, folder{1}, '*.cpp'))];
+%!    files = [files, cellfun(@(f) fullfile (root, folder{1}, f), {shared.name}, ...
+%!                            'UniformOutput', false)];
+%!  end
 %!  conditions = {};
 %!  for k = 1:numel (files)
 %!    found = regexp (fileread (files{k}), '(?:fail|set_error)\((?:plugin,\s*)?"(\w+)"', 'tokens');

@@ -21,6 +21,8 @@ def test_offline_install_into_a_fresh_venv(tmp_path):
         sys.path.insert(0, {os.path.dirname(__file__)!r})
         import regkern
         assert regkern.__file__.startswith({str(venv)!r}), regkern.__file__
+        import regkern.chunked
+        assert regkern.chunked.__file__.startswith({str(venv)!r}), regkern.chunked.__file__
         from shared_cases import call, read_cases, same_results
         for case in read_cases() + read_cases("octave"):
             same_results(case.outputs, call(case, threads=2))
