@@ -147,9 +147,15 @@ _INVERT = """
 
 @_described("invert_field", _INVERT)
 def invert_field(b: Sequence, kernel=1, steps: int = 20, tolerance=1e-4, *,
-                 method: str = "fixed", threads: Optional[int] = None, H=None):
+                 method: str = "newton", threads: Optional[int] = None, H=None):
     if H is not None:
         kernel = H
+    if not isinstance(method, str) or method.lower() not in ("fixed", "newton"):
+        # the in-memory call's refusal, raised when the graph is built
+        got = repr(method) if isinstance(method, str) else type(method).__name__
+        error = ValueError(f"method is {got}; pass 'newton' or 'fixed'")
+        error.identifier, error.condition = "invert_field:badMethod", "badMethod"
+        raise error
     b = [_lazy.as_lazy(c) for c in b]
     dtypes = {getattr(c, "dtype", None) for c in b}
     if len(b) not in (2, 3) or len(dtypes) != 1 or dtypes.pop() not in (np.float64, np.float32):
@@ -157,7 +163,7 @@ def invert_field(b: Sequence, kernel=1, steps: int = 20, tolerance=1e-4, *,
                           "float32; pass [c.astype(np.float64) for c in b]")
         error.identifier, error.condition = "invert_field:badField", "badField"
         raise error
-    refine_method = "newton" if str(method).lower() == "newton" else "fixed_point"
+    refine_method = "newton" if method.lower() == "newton" else "fixed_point"
     plane = len(b) == 2
     if plane and b[0].dtype == np.float32:  # no float32 plane plug-ins: one slice deep
         b = b + [da.zeros_like(b[0])]
