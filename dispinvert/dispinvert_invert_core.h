@@ -4,7 +4,7 @@
 // statistics, with no host array in between. check_invert_field checks
 // every input and option before any work; run_invert_field fills the field
 // and the summary. InvertFieldCall binds both for the front ends
-// (dispinvert_invert_mex.h for the MEX hosts, regkern_module.cpp for
+// (mex/invert_field_mex.h for the MEX hosts, regkern_module.cpp for
 // Python), which name their errors and warnings "invert_field:<condition>".
 #pragma once
 

@@ -130,10 +130,23 @@ def test_every_function_gives_the_in_memory_bits(family, dtype, chunking):
     chunked_against_memory(family, synthetic(family, dtype, rng), chunking)
 
 
+# What the chunked front end does not do yet (each a strict expected
+# failure, so the mark must go when the gap is closed): invert_field's
+# compiled-call cases and option refusals (its chunked form checks only the
+# method when the graph is built and has no unrefined warning), and the
+# narrowData warning, which needs the images' extremes from every chunk.
+NOT_YET = pytest.mark.xfail(strict=True, reason="not yet in the chunked front end")
+
+
+def marked(case):
+    gap = case.plugin.startswith("invert_field") or case.condition == "narrowData"
+    return pytest.param(case, marks=NOT_YET) if gap else case
+
+
 CASES = [c for c in read_cases() + read_cases("octave")]
 
 
-@pytest.mark.parametrize("case", CASES, ids=[f"{c.plugin}-{c.name}" for c in CASES])
+@pytest.mark.parametrize("case", [marked(c) for c in CASES], ids=[f"{c.plugin}-{c.name}" for c in CASES])
 def test_the_shared_cases_chunked(case):
     # the other hosts' cases (hostile values, odd shapes) cut unevenly
     family = case.plugin.rsplit("_", 1)[0]
@@ -169,7 +182,7 @@ CHUNKED_TAKES = {"tooLarge", "outOfMemory"}
 
 
 @pytest.mark.filterwarnings("ignore::regkern.RegkernWarning")
-@pytest.mark.parametrize("case", OCTAVE, ids=[c.name for c in OCTAVE])
+@pytest.mark.parametrize("case", [marked(c) for c in OCTAVE], ids=[c.name for c in OCTAVE])
 def test_the_bad_inputs_are_refused_alike(case):
     family = case.plugin.rsplit("_", 1)[0]
     if case.condition in CHUNKED_TAKES:

@@ -6,7 +6,9 @@
 
 #include <array>
 
-#include "dispinvert_invert_core.h"
+// The binding (InvertFieldCall, dispinvert_invert_core.h) comes from the
+// plug-in's own source, which includes its family's core first, as every
+// plug-in does.
 #include "host_args.h"
 
 namespace regkern {
