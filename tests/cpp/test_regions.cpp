@@ -562,6 +562,15 @@ TEST(Regions, JointHistogramChunksCombineWithinTheBound)
     expect_jointbins_chunks_combine<float>(20000, 9, true, rng);
     expect_jointbins_chunks_combine<float>(300, 40, false, rng);
     expect_jointbins_chunks_combine<double>(0, 5, false, rng);
+
+    // The partials are added in chunk order, chunk 0 first: 1, then two
+    // halves of its last bit, each lost to rounding (in the other order
+    // they would add up to one bit more).
+    const double tiny = std::ldexp(1.0, -53);
+    const double chunk0[1] = {1.0}, chunk1[1] = {tiny}, chunk2[1] = {tiny};
+    double combined[1];
+    regkern::combine_jointbins_sums<double>({chunk0, chunk1, chunk2}, 1, 1, combined);
+    EXPECT_EQ(combined[0], 1.0);
 }
 
 

@@ -176,6 +176,10 @@ const Row rows[] = {
     {"remap_plane_f64", "D spans 1 % of the range", {{3, {6, 5}, {0.5, 0.51}}}, {"narrowData"}},
     {"remap_vol_f32", "D spans 4 % of the range", {{3, {6, 5, 4}, {0.5, 0.54}}}, {}},
     {"remap_vol_f64", "A of one value", {{0, {6, 5, 4}, {0.5}}}, {}},
+    // NaN between A's low and high values in every lane of the census's
+    // vector pass: a NaN must leave the running extremes as they are.
+    {"remap_vol_f64", "A spans the range, NaN after its lows",
+     {{0, {6, 5, 4}, {0, 0, .95, .95, NAN, NAN, .95, .95, .94, .94, .95, .95}}}, {}},
     {"remap_plane_f64", "D below the range but for a sliver",
      {{3, {6, 5}, {-3, -2, 0.01}}}, {"outOfRange"}},
     {"jointbins_f64", "images in [0 1], upper 255", {{3, {1, 1}, {255}}}, {"narrowData"}},
@@ -199,6 +203,8 @@ const Row rows[] = {
     {"invert_field_plane_f64", "one step, tolerance 0",
      {{3, {1, 1}, {1}}, {4, {1, 1}, {0}}}, {"notConverged"}},
     {"invert_field_plane_f64", "zero steps, tolerance 0", {{3, {1, 1}, {0}}, {4, {1, 1}, {0}}}, {}},
+    {"invert_field_plane_f64", "one point, and it unrefined",
+     {{0, {1, 1}, {NAN}}, {1, {1, 1}, {0}}}, {"unrefined"}},
 
     // Two mistakes in one call: both are reported.
     {"remap_plane_f64",

@@ -565,6 +565,7 @@
 %!   {{P, P}, 'steps', []}, 'empty', 'steps is empty; pass a whole number from 0 to 1000';
 %!   {{P, P}, 'method', 'quick'}, 'badMethod', 'method is ''quick''; pass ''newton'' or ''fixed''';
 %!   {{P, P}, 'threads', 0}, 'badThreads', 'threads is 0; pass a whole number of at least 1';
+%!   {{P, P}, 'threads', '2'}, 'badClass', 'threads is char; pass a number, e.g. 2';
 %!   {{single(P), single(P)}, 'threads', 1.5}, 'badThreads', 'threads is 1.5; pass a whole number of at least 1';
 %!   {{P, P}, 'kernal', 1}, 'badOption', 'unknown option ''kernal''; pass ''kernel'', ''steps'', ''tolerance'', ''method'' or ''threads''';
 %!   {{P, P}, 'steps'}, 'badOption', 'options come in name, value pairs: ''kernel'', ''steps'', ''tolerance'', ''method'' or ''threads''';
