@@ -171,6 +171,27 @@ Failure caught_failure()
 
 // Checks the inputs with `check` (inputs, warnings) -> plan, creates the
 // outputs and runs `run` (plan, outputs, threads, warnings) on them.
+// Runs `work` (a kernel) without the interpreter lock and reports as every
+// function of the module does: (outputs, None, warnings), or (None,
+// (condition, message), warnings) when it failed.
+template <class Work>
+py::tuple run_unlocked(Work work, const py::tuple& outputs, const GatewayWarnings& warnings)
+{
+    bool failed = false;
+    Failure failure;
+    {
+        py::gil_scoped_release unlocked;
+        try {
+            work();
+        } catch (...) {
+            failed = true;
+            failure = caught_failure();
+        }
+    }
+    if (failed) return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
+    return py::make_tuple(outputs, py::none(), warnings_of(warnings));
+}
+
 template <class Call, class Check, class Run>
 py::tuple checked_call(const py::tuple& values, double threads, Check check, Run run)
 {
@@ -199,19 +220,7 @@ py::tuple checked_call(const py::tuple& values, double threads, Check check, Run
     }
     // The tuples keep the inputs and outputs alive (and an input's resize
     // refused) while the kernel runs without the interpreter lock.
-    bool failed = false;
-    Failure failure;
-    {
-        py::gil_scoped_release unlocked;
-        try {
-            run(plan, data.data(), threads, warnings);
-        } catch (...) {
-            failed = true;
-            failure = caught_failure();
-        }
-    }
-    if (failed) return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
-    return py::make_tuple(outputs, py::none(), warnings_of(warnings));
+    return run_unlocked([&] { run(plan, data.data(), threads, warnings); }, outputs, warnings);
 }
 
 // The whole call's check alone, for the chunked front end (regkern.chunked):
@@ -366,19 +375,8 @@ py::tuple call_invert_field(const py::tuple& values)
     py::array summary = new_output<double>(plan.output[components], false);
     double* summary_data = static_cast<double*>(summary.mutable_data());
     outputs[components] = std::move(summary);
-    bool failed = false;
-    Failure failure;
-    {
-        py::gil_scoped_release unlocked;
-        try {
-            Call::run(plan, field.data(), summary_data, warnings);
-        } catch (...) {
-            failed = true;
-            failure = caught_failure();
-        }
-    }
-    if (failed) return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
-    return py::make_tuple(outputs, py::none(), warnings_of(warnings));
+    return run_unlocked([&] { Call::run(plan, field.data(), summary_data, warnings); }, outputs,
+                        warnings);
 }
 
 template <class Call>
