@@ -462,7 +462,8 @@ void expect_jointbins_chunks_combine(int64_t count, int bins, bool outside, std:
     const std::vector<T> second = random_image<T>(rng, count, lower - 1, upper + 1, false);
     const std::vector<T> lo = {static_cast<T>(lower)}, hi = {static_cast<T>(upper)};
     const std::vector<T> k = {static_cast<T>(bins + 0.5)};
-    auto inputs = [&](const T* a, const T* b, int32_t n) {
+    // The arrays point at the caller's extent, which must outlive them.
+    auto inputs = [&](const T* a, const T* b, const int32_t& n) {
         std::vector<regkern::PlainArray> in(regkern::JOINTBINS_INPUTS);
         in[regkern::IN_FIRST] = regkern::plain_array(a, static_cast<uint64_t>(n), &n, int64_t{1});
         in[regkern::IN_SECOND] = regkern::plain_array(b, static_cast<uint64_t>(n), &n, int64_t{1});
