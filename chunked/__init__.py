@@ -20,8 +20,9 @@ What is computed when:
     in-memory check on stand-ins of the whole call's shapes (no data is
     read): the same exception, identifier and message as regkern's;
   - remap_*, dispinvert_vol/_plane return lazy dask arrays; the halos and
-    warnings the data decide (the remapping's outOfRange, the splat's
-    largest |b|) are one dask reduction each when the call is made;
+    warnings the data decide (the remapping's outOfRange and narrowData,
+    the splat's largest |b|) are one dask reduction each when the call is
+    made (a second for the finite census of an image that may warn);
   - the refinement and invert_field run their passes when called (the
     stopping rule reads the whole field's largest residual after every
     pass) and return dask arrays held by the scheduler (persisted) and the
@@ -38,13 +39,9 @@ from __future__ import annotations
 
 from typing import Optional, Sequence
 
-import dask
-import dask.array as da
-import numpy as np
-
 import regkern as _memory
 
-from . import _jointbins, _lazy, _refine, _remap, _splat
+from . import _invert, _jointbins, _refine, _remap, _splat
 from .._front import RegkernWarning
 
 __all__ = ["remap_vol", "remap_plane", "dispinvert_vol", "dispinvert_plane",
@@ -70,8 +67,10 @@ _REMAP = """
     one chunk; B, C and D take A's chunks. Each chunk reads the images over
     a halo of ceil((spacing - 1) / 2) + (w - 1) // 2 + 1 voxels below and
     ceil((spacing - 1) / 2) + w - (w - 1) // 2 above (w the window's extent
-    along the axis), clipped at the volume's faces. The outOfRange census is
-    one reduction over the four images when the call is made.
+    along the axis), clipped at the volume's faces. The census of the
+    outOfRange and narrowData warnings is one reduction over the four
+    images when the call is made (a second, of the finite values, for an
+    image that may warn).
 """
 
 
@@ -136,57 +135,21 @@ def dispinvert_refine_plane(bx, by, Fx0, Fy0, steps, tol, *, threads: Optional[i
 
 
 _INVERT = """
-    Chunked: the splat (dispinvert_vol's or _plane's, chunked), then the
-    chunked refinement, both when called: F comes back as dask arrays held
-    by the scheduler, info as a dict once the refinement has stopped.
-    mean_residual is summed chunk by chunk (equal to the in-memory figure
-    within rounding); F, steps, max_residual, converged and unrefined are
-    the in-memory call's.
+    Chunked: the in-memory call's checks on stand-ins of b when called (the
+    same invert_field:<condition> refusals and warnings), then the splat
+    (dispinvert_vol's or _plane's, chunked) and the chunked refinement:
+    F comes back as dask arrays held by the scheduler, info as a dict once
+    the refinement has stopped, with the in-memory call's notConverged and
+    unrefined warnings. mean_residual is summed chunk by chunk (equal to
+    the in-memory figure within rounding); F, steps, max_residual,
+    converged and unrefined are the in-memory call's.
 """
 
 
 @_described("invert_field", _INVERT)
 def invert_field(b: Sequence, kernel=1, steps: int = 20, tolerance=1e-4, *,
                  method: str = "newton", threads: Optional[int] = None, H=None):
-    if H is not None:
-        kernel = H
-    if not isinstance(method, str) or method.lower() not in ("fixed", "newton"):
-        # the in-memory call's refusal, raised when the graph is built
-        got = repr(method) if isinstance(method, str) else type(method).__name__
-        error = ValueError(f"method is {got}; pass 'newton' or 'fixed'")
-        error.identifier, error.condition = "invert_field:badMethod", "badMethod"
-        raise error
-    b = [_lazy.as_lazy(c) for c in b]
-    dtypes = {getattr(c, "dtype", None) for c in b}
-    if len(b) not in (2, 3) or len(dtypes) != 1 or dtypes.pop() not in (np.float64, np.float32):
-        error = TypeError("b must be (bx, by, bz) or (bx, by), arrays all float64 or all "
-                          "float32; pass [c.astype(np.float64) for c in b]")
-        error.identifier, error.condition = "invert_field:badField", "badField"
-        raise error
-    refine_method = "newton" if method.lower() == "newton" else "fixed_point"
-    plane = len(b) == 2
-    if plane and b[0].dtype == np.float32:  # no float32 plane plug-ins: one slice deep
-        b = b + [da.zeros_like(b[0])]
-    if len(b) == 2:
-        F0 = dispinvert_plane(*b, kernel, threads=threads)
-        *F, r, done = dispinvert_refine_plane(*b, *F0, steps, tolerance, threads=threads,
-                                              method=refine_method)
-    else:
-        F0 = dispinvert_vol(*b, kernel, threads=threads)
-        *F, r, done = dispinvert_refine_vol(*b, *F0, steps, tolerance, threads=threads,
-                                            method=refine_method)
-    if plane:
-        F = F[:2]
-    finite = da.isfinite(r)
-    count, total, largest = dask.compute(finite.sum(), da.where(finite, r, 0).sum(dtype=np.float64),
-                                         da.where(finite, r, 0).max() if r.size else 0.0)
-    count = int(count)
-    largest = float(largest)
-    info = {"steps": done, "max_residual": largest,
-            "mean_residual": float(total) / count if count else float("nan"),
-            "converged": largest <= tolerance and count == r.size,
-            "unrefined": int(r.size - count)}
-    return tuple(F), info
+    return _invert.invert_field(b, kernel, steps, tolerance, method=method, threads=threads, H=H)
 
 
 @_described("jointbins", """

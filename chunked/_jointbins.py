@@ -22,7 +22,8 @@ def _partial(suffix, image1, image2, lower, upper, bins):
         tuple(_lazy.fortran(x) for x in (image1, image2, lower, upper, bins)), 1.0)
     if failure is not None:  # the whole call's check passed: a chunk cannot fail but for memory
         _lazy.report("jointbins" + suffix, failure, ())
-    extremes = [getattr(_core, "_jointbins_extremes" + suffix)(_lazy.fortran(image))
+    ends = (float(np.asarray(lower).reshape(-1)[0]), float(np.asarray(upper).reshape(-1)[0]))
+    extremes = [getattr(_core, "_jointbins_extremes" + suffix)(_lazy.fortran(image), *ends)
                 for image in (image1, image2)]
     return outputs, extremes
 
@@ -30,12 +31,15 @@ def _partial(suffix, image1, image2, lower, upper, bins):
 def _combine(suffix, partials, lower, upper, bins):
     sums = [tuple(_lazy.fortran(a) for a in p[0][:3]) for p in partials]
     census = [tuple(int(c) for c in p[0][3]) for p in partials]
+    # per image: finite least and greatest (fmin, fmax: NaN where a chunk has
+    # none), then the least and greatest value that is not NaN
     extremes = []
     for k in range(2):
-        ends = np.array([p[1][k] for p in partials], dtype=np.float64)
-        finite = ~np.isnan(ends[:, 0])
-        extremes.append((float(ends[finite, 0].min()), float(ends[finite, 1].max()))
-                        if finite.any() else None)
+        ends = np.array([p[1][k] for p in partials], dtype=np.float64).reshape(-1, 4)
+        extremes.append((float(np.fmin.reduce(ends[:, 0], initial=np.nan)),
+                         float(np.fmax.reduce(ends[:, 1], initial=np.nan)),
+                         float(np.min(ends[:, 2], initial=np.inf)),
+                         float(np.max(ends[:, 3], initial=-np.inf))))
     return getattr(_core, "_jointbins_combine" + suffix)(sums, census, float(lower), float(upper),
                                                           float(bins), extremes)
 

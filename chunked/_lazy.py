@@ -33,9 +33,10 @@ def as_lazy(value: Any) -> Any:
     return value
 
 
-def thread_count(threads: Any) -> float:
-    """Threads per chunk: 1 by default, as dask runs the chunks side by side."""
-    return 1.0 if threads is None else _front.thread_count(threads)
+def thread_count(threads: Any, plugin: str) -> float:
+    """Threads per chunk: 1 by default, as dask runs the chunks side by side;
+    otherwise checked as the in-memory call checks it."""
+    return 1.0 if threads is None else _front.thread_count(threads, plugin)
 
 
 def standin(shape: Sequence[int], dtype: Any) -> np.ndarray:
@@ -93,20 +94,27 @@ def _reduced(arrays: List[np.ndarray]) -> List[np.ndarray]:
     return [standin(cut, a.dtype) if list(a.shape) == shape else a for a in arrays]
 
 
+def fitted(arrays: List[np.ndarray]) -> List[np.ndarray]:
+    """The stand-ins the in-memory check takes: cut to 2^31 - 1 elements
+    where the whole call's shape holds more (and no extent is beyond)."""
+    if int(np.prod(arrays[0].shape, dtype=np.int64)) > INT32_MAX and \
+            all(e <= INT32_MAX for e in arrays[0].shape):
+        return _reduced(arrays)
+    return arrays
+
+
 def check_whole_call(family: str, precisions: Sequence[str], names: Sequence[str],
-                     values: Sequence[Any], settings: Sequence[int], small: Sequence[int] = ()
-                     ) -> Tuple[str, list]:
+                     values: Sequence[Any], settings: Sequence[int], small: Sequence[int] = (),
+                     quiet: bool = False) -> Tuple[str, list]:
     """The in-memory call's checks on the whole call's shapes and settings,
     run once when the graph is built: raises its failure, issues its
-    warnings, and gives the plug-in and the prepared small inputs (settings
+    warnings (unless `quiet`: a call made inside another, which tells its
+    own), and gives the plug-in and the prepared small inputs (settings
     converted to the call's dtype). Volumes beyond 2^31 - 1 elements are the
     chunked functions' to take."""
     plugin, arrays = _front.prepare(family, precisions, names, standins(values, small), settings)
-    if int(np.prod(arrays[0].shape, dtype=np.int64)) > INT32_MAX and \
-            all(e <= INT32_MAX for e in arrays[0].shape):
-        arrays = _reduced(arrays)
-    failure, warned = getattr(_core, "_check_" + plugin)(tuple(arrays))
-    report(plugin, failure, warned, stacklevel=5)
+    failure, warned = getattr(_core, "_check_" + plugin)(tuple(fitted(arrays)))
+    report(plugin, failure, () if quiet else warned, stacklevel=5)
     return plugin, arrays
 
 

@@ -7,7 +7,7 @@ the cluster's workers)."""
 from __future__ import annotations
 
 import math
-from typing import Sequence
+from typing import Optional, Sequence
 
 import dask
 import dask.array as da
@@ -56,14 +56,18 @@ def _largest_abs(components):
 
 
 def refine(family: str, precisions: Sequence[str], b: Sequence, F0: Sequence, steps, tol,
-           threads, method: str = "fixed_point"):
+           threads, method: str = "fixed_point", outcome: Optional[dict] = None):
+    """The chunked refinement; with `outcome` (a dict), a call made inside
+    invert_field: its check tells no warnings, and the passes' outcome
+    (steps_done, max_residual, grew_at, before_growth, after_growth) goes
+    into `outcome` for the caller's own warnings instead of notConverged."""
     n = len(b)
     b = [_lazy.as_lazy(c) for c in b]
     F0 = [_lazy.as_lazy(c) for c in F0]
     names = tuple("b" + _AXES[a] for a in range(n)) + tuple(f"F{_AXES[a]}0" for a in range(n)) \
         + ("steps", "tol")
     plugin, arrays = _lazy.check_whole_call(family, precisions, names, (*b, *F0, steps, tol),
-                                            (2 * n, 2 * n + 1))
+                                            (2 * n, 2 * n + 1), quiet=outcome is not None)
     steps, tol = int(arrays[2 * n].reshape(-1)[0]), float(arrays[2 * n + 1].reshape(-1)[0])
     first = b[0]
     grid = _field.grid_of(first, n)
@@ -71,7 +75,7 @@ def refine(family: str, precisions: Sequence[str], b: Sequence, F0: Sequence, st
     b = [_field.on_grid(c, grid, chunks) for c in b]
     F = list(dask.persist(*[_field.on_grid(c, grid, chunks) for c in F0]))
     kind = plugin[len("dispinvert_refine_"):]
-    run = _box_pass(_pass_entry(kind), grid, method, _lazy.thread_count(threads), n)
+    run = _box_pass(_pass_entry(kind), grid, method, _lazy.thread_count(threads, plugin), n)
     dtype = first.dtype
     if int(np.prod(grid, dtype=np.int64)) == 0:  # no point: nothing to measure or warn about
         return (*F, da.zeros(grid, dtype, chunks=chunks), 0)
@@ -93,6 +97,10 @@ def refine(family: str, precisions: Sequence[str], b: Sequence, F0: Sequence, st
             grew_at, before, after = k, previous, max_r
         previous = max_r
         if max_r <= tol or k == steps:
+            if outcome is not None:
+                outcome.update(steps_done=k, max_residual=max_r, grew_at=grew_at,
+                               before_growth=before, after_growth=after)
+                return (*F, r, k)
             warned = getattr(_core, "_refinement_warnings_" + kind)(
                 steps, tol, k, max_r, grew_at, before, after)
             _lazy.report(plugin, None, warned, stacklevel=4)

@@ -1,6 +1,6 @@
 """The remapping box by box (remap/remap_region.h): chunk edges where a
 block's written voxels begin, each box from the images of the box and its
-halo, and the outOfRange census over the whole images."""
+halo, and the outOfRange and narrowData census over the whole images."""
 from __future__ import annotations
 
 from typing import Sequence
@@ -38,10 +38,11 @@ def block_chunks(grid, chunks, spacing: float, window, single: bool) -> tuple:
     return tuple(aligned)
 
 
-def _warn_outside(suffix: str, plugin: str, images, low: float, high: float):
-    # The outOfRange warning: the voxels inside the range per distinct image
-    # (one reduction over all of them), then, for an image mostly outside,
-    # its finite census (a second reduction), as the whole call tells it.
+def _warn_census(suffix: str, plugin: str, images, low: float, high: float):
+    # The outOfRange and narrowData warnings: per distinct image its voxels
+    # inside the range and its least and greatest value (one reduction over
+    # all of them), then, for the images the warnings need, their finite
+    # census (a second reduction), as the whole call tells them.
     distinct, inputs = [], []
     for k, image in enumerate(images):
         if all(image.name != other.name for other in distinct):
@@ -49,15 +50,17 @@ def _warn_outside(suffix: str, plugin: str, images, low: float, high: float):
             inputs.append(k)
     census = getattr(_core, "_remap_census" + suffix)
 
-    def inside(*blocks):
-        return np.array(census(tuple(_lazy.fortran(b) for b in blocks), low, high), np.int64)
+    def spread(*blocks):
+        return census(tuple(_lazy.fortran(b) for b in blocks), low, high)
 
-    per_chunk = [dask.delayed(inside, pure=True)(*[x.blocks[i] for x in distinct])
-                 for i, _, _ in _lazy.boxes(distinct[0].chunks)]
-    totals = np.sum(dask.compute(*per_chunk), axis=0, dtype=np.int64) if per_chunk else \
-        np.zeros(len(distinct), np.int64)
-    entries = [(k, int(x.size), int(t), None, None, None)
-               for k, x, t in zip(inputs, distinct, totals)]
+    per_chunk = dask.compute(*[dask.delayed(spread, pure=True)(*[x.blocks[i] for x in distinct])
+                               for i, _, _ in _lazy.boxes(distinct[0].chunks)])
+    entries = []
+    for j, (k, x) in enumerate(zip(inputs, distinct)):
+        parts = np.array([c[j] for c in per_chunk], dtype=np.float64).reshape(-1, 3)
+        inside = sum(int(c[j][0]) for c in per_chunk)
+        entries.append((k, int(x.size), inside, float(np.min(parts[:, 1], initial=np.inf)),
+                        float(np.max(parts[:, 2], initial=-np.inf)), None, None, None))
     warned, needs = getattr(_core, "_remap_outside" + suffix)(entries, low, high)
     if needs:
         finite = getattr(_core, "_finite_census" + suffix)
@@ -66,12 +69,11 @@ def _warn_outside(suffix: str, plugin: str, images, low: float, high: float):
                                  for b in x.to_delayed().ravel()] for x in asked])
         filled = dict()
         for k, chunks in zip([k for k in inputs if k in needs], counts):
-            least = [c[1] for c in chunks if c[0] > 0]
-            greatest = [c[2] for c in chunks if c[0] > 0]
+            ends = np.array([c[1:] for c in chunks], dtype=np.float64).reshape(-1, 2)
             filled[k] = (sum(int(c[0]) for c in chunks),
-                         float(np.fmin.reduce(least)) if least else float("nan"),
-                         float(np.fmax.reduce(greatest)) if greatest else float("nan"))
-        entries = [(k, v, t) + filled.get(k, (None, None, None)) for k, v, t, *_ in entries]
+                         float(np.fmin.reduce(ends[:, 0], initial=np.nan)),
+                         float(np.fmax.reduce(ends[:, 1], initial=np.nan)))
+        entries = [e[:5] + filled.get(e[0], (None, None, None)) for e in entries]
         warned, needs = getattr(_core, "_remap_outside" + suffix)(entries, low, high)
     _lazy.report(plugin, None, warned, stacklevel=5)
 
@@ -97,11 +99,11 @@ def remap(family: str, precisions: Sequence[str], n: int, values: Sequence, thre
     images = [_field.on_grid(x.astype(A.dtype, copy=False), grid, chunks) for x in images]
     low, high = (float(v) for v in arrays[4].reshape(-1)[:2])
     if int(np.prod(grid, dtype=np.int64)) > 0 and arrays[4].size == 2:
-        _warn_outside(suffix, plugin, images, low, high)
+        _warn_census(suffix, plugin, images, low, high)
     halo = _core._remap_halo(spacing, window, single)
     below, above = [h[0] for h in halo], [h[1] for h in halo]
     kind = plugin[len("remap_"):]
-    run = _region("_remap_region_" + kind, settings, grid, _lazy.thread_count(threads))
+    run = _region("_remap_region_" + kind, settings, grid, _lazy.thread_count(threads, plugin))
     out_a, out_b = _lazy.map_boxes(run, chunks, images, below, above, grid, 2, A.dtype)
     # the outputs take A's own extents (a 2-D A gives 2-D outputs)
     shape = tuple(A.shape[:n]) if A.ndim < n else tuple(grid)

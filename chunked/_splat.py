@@ -22,12 +22,13 @@ def _region(entry, H, grid, max_abs_b, threads):
     return run
 
 
-def splat(family: str, precisions: Sequence[str], field: Sequence, H, threads) -> tuple:
+def splat(family: str, precisions: Sequence[str], field: Sequence, H, threads,
+          quiet: bool = False) -> tuple:
     n = len(field)
     components = [_lazy.as_lazy(c) for c in field]
     names = tuple("b" + _AXES[a] for a in range(n)) + ("H",)
     plugin, arrays = _lazy.check_whole_call(family, precisions, names, (*components, H), (),
-                                            small=(n,))
+                                            small=(n,), quiet=quiet)
     H = arrays[n]
     first = components[0]
     grid = _field.grid_of(first, n)
@@ -38,5 +39,5 @@ def splat(family: str, precisions: Sequence[str], field: Sequence, H, threads) -
     halo = _core._splat_halo(max_abs_b, kernel, grid, plugin.endswith("_f32"))
     below, above = [h[0] for h in halo], [h[1] for h in halo]
     entry = "_splat_region_" + plugin[len("dispinvert_"):]
-    run = _region(entry, H, grid, max_abs_b, _lazy.thread_count(threads))
+    run = _region(entry, H, grid, max_abs_b, _lazy.thread_count(threads, plugin))
     return tuple(_lazy.map_boxes(run, chunks, components, below, above, grid, n, first.dtype))

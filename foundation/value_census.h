@@ -169,6 +169,16 @@ void finite_extremes(const T* data, int64_t n, double& least, double& greatest)
     }
 }
 
+// The finite values of data[0, n): how many, and their least and greatest
+// (NaN, NaN for none).
+template <class T>
+void finite_census(const T* data, int64_t n, int64_t& finite, double& least, double& greatest)
+{
+    finite = 0;
+    for (int64_t i = 0; i < n; ++i) finite += std::isfinite(data[i]) ? 1 : 0;
+    finite_extremes(data, n, least, greatest);
+}
+
 // An image whose values, each clamped to the interval [lo, hi] as the bins
 // clamp them, span less than this share of it fills a sliver of the bins:
 // images scaled to [0 1] against [0 255] (0.4 %), or 8-bit intensities

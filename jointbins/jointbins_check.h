@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -174,6 +175,46 @@ void warn_jointbins_outside_census(T lower, T upper, int64_t count, const RangeC
                  single);
 }
 
+// narrowData: the images that fill a sliver of [lower, upper], among those
+// `eligible` (not mostly outside, their histogram filling few cells).
+// spread(k) gives image k's least and greatest value that is not NaN (an
+// infinity clamps to an edge bin, so it counts), extremes(k, least,
+// greatest) its finite extremes: an in-memory call reads them off the
+// images, asked only for an image that may warn; a chunked call off its
+// chunks (fmin, fmax).
+template <class T, class Spread, class Extremes>
+void warn_jointbins_sliver(T lower, T upper, const bool (&eligible)[2], Spread spread,
+                           Extremes extremes, GatewayWarnings& warnings)
+{
+    std::vector<SliverImage> sliver;
+    const double lo = static_cast<double>(lower), hi = static_cast<double>(upper);
+    for (int k = 0; k < 2; ++k) {
+        if (!eligible[k]) continue;
+        const std::array<double, 2> ends = spread(k);
+        if (!fills_sliver(ends[0], ends[1], lo, hi)) continue;
+        SliverImage thin = {jointbins_input_names[k], clamped_span(ends[0], ends[1], lo, hi) / (hi - lo),
+                            0, 0};
+        extremes(k, thin.least, thin.greatest);
+        sliver.push_back(thin);
+    }
+    if (sliver.empty()) return;
+    const bool single = sizeof(T) == sizeof(float);
+    double fit_least = INFINITY, fit_greatest = -INFINITY;
+    for (int k = 0; k < 2; ++k) {
+        double a, b;
+        extremes(k, a, b);
+        fit_least = std::fmin(fit_least, a);
+        fit_greatest = std::fmax(fit_greatest, b);
+    }
+    const bool spans = fit_least <= lo && fit_greatest >= hi;
+    warn_sliver(warnings, "narrowData", sliver,
+                "[lower, upper] = [" + value_text(lower) + ", " + value_text(upper) + "]",
+                spans ? std::string()
+                      : "bounds that fit the images, lower = " + value_text(fit_least, single) +
+                            ", upper = " + value_text(fit_greatest, single),
+                single);
+}
+
 // After the accumulation: images mostly outside sound bounds, from the
 // samples the accumulation counted while clamping them (outOfBounds), and
 // images that fill a sliver of them (narrowData), from the histograms.
@@ -194,33 +235,19 @@ void warn_jointbins_census(const JointbinsInputs<T>& in, const JointbinsTally& t
         },
         warnings);
 
-    std::vector<SliverImage> sliver;
-    const double lo = static_cast<double>(in.lower), hi = static_cast<double>(in.upper);
-    for (int k = 0; k < 2; ++k) {
-        if (mostly_outside(census[k]) || !few_cells_filled(histograms[k], in.bins)) continue;
-        const ValueSpread<T> spread = value_spread(data[k], in.count, in.lower, in.upper);
-        if (!fills_sliver(spread.least, spread.greatest, lo, hi)) continue;
-        SliverImage thin = {jointbins_input_names[k],
-                            clamped_span(spread.least, spread.greatest, lo, hi) / (hi - lo), 0, 0};
-        finite_extremes(data[k], in.count, thin.least, thin.greatest);
-        sliver.push_back(thin);
-    }
-    if (sliver.empty()) return;
-    const bool single = sizeof(T) == sizeof(float);
-    double fit_least = INFINITY, fit_greatest = -INFINITY;
-    for (int k = 0; k < 2; ++k) {
-        double a, b;
-        finite_extremes(data[k], in.count, a, b);
-        fit_least = std::fmin(fit_least, a);
-        fit_greatest = std::fmax(fit_greatest, b);
-    }
-    const bool spans = fit_least <= lo && fit_greatest >= hi;
-    warn_sliver(warnings, "narrowData", sliver,
-                "[lower, upper] = [" + value_text(in.lower) + ", " + value_text(in.upper) + "]",
-                spans ? std::string()
-                      : "bounds that fit the images, lower = " + value_text(fit_least, single) +
-                            ", upper = " + value_text(fit_greatest, single),
-                single);
+    const bool eligible[2] = {!mostly_outside(census[0]) && few_cells_filled(histograms[0], in.bins),
+                              !mostly_outside(census[1]) && few_cells_filled(histograms[1], in.bins)};
+    warn_jointbins_sliver(
+        in.lower, in.upper, eligible,
+        [&](int k) {
+            const ValueSpread<T> spread = value_spread(data[k], in.count, in.lower, in.upper);
+            return std::array<double, 2>{static_cast<double>(spread.least),
+                                         static_cast<double>(spread.greatest)};
+        },
+        [&](int k, double& least, double& greatest) {
+            finite_extremes(data[k], in.count, least, greatest);
+        },
+        warnings);
 }
 
 // Checks a call of the joint histogram on its JOINTBINS_INPUTS inputs (of

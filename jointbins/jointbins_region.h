@@ -99,21 +99,37 @@ void combine_jointbins_sums(const std::vector<const T*>& partial, int64_t cells,
     }
 }
 
-// The combine's warning: the whole call's outOfBounds, from the total
-// census and, for the images mostly outside, their finite extremes
-// (extremes[k] = {least, greatest}).
+// What a chunked call knows of an image from its chunks (fmin and fmax over
+// them): its finite extremes, and its least and greatest value that is not
+// NaN (value_spread's, against the bounds).
+struct JointbinsImageEnds {
+    double least, greatest;
+    double spread_least, spread_greatest;
+};
+
+// The combine's warnings: the whole call's outOfBounds, from the total
+// census and the images' finite extremes, and its narrowData, from the
+// combined histograms (first, second: `bins` cells each) and the images'
+// spreads.
 template <class T>
-void warn_jointbins_combined(T lower, T upper, const JointbinsCensus& total,
-                             const std::array<std::array<double, 2>, 2>& extremes,
-                             GatewayWarnings& warnings)
+void warn_jointbins_combined(T lower, T upper, int32_t bins, const JointbinsCensus& total,
+                             const std::array<JointbinsImageEnds, 2>& ends,
+                             const T* const (&histograms)[2], GatewayWarnings& warnings)
 {
-    warn_jointbins_outside_census(
-        lower, upper, total.count, total.image,
-        [&](int k, double& least, double& greatest) {
-            least = extremes[k][0];
-            greatest = extremes[k][1];
-        },
-        warnings);
+    const auto extremes = [&](int k, double& least, double& greatest) {
+        least = ends[k].least;
+        greatest = ends[k].greatest;
+    };
+    warn_jointbins_outside_census(lower, upper, total.count, total.image, extremes, warnings);
+    if (total.count == 0 || !std::isfinite(lower) || !std::isfinite(upper) || !(lower < upper))
+        return;
+    const bool eligible[2] = {
+        !mostly_outside(total.image[0]) && few_cells_filled(histograms[0], bins),
+        !mostly_outside(total.image[1]) && few_cells_filled(histograms[1], bins)};
+    warn_jointbins_sliver(
+        lower, upper, eligible,
+        [&](int k) { return std::array<double, 2>{ends[k].spread_least, ends[k].spread_greatest}; },
+        extremes, warnings);
 }
 
 }  // namespace regkern

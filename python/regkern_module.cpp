@@ -42,22 +42,27 @@
 //       along one axis, [0, ..., extent], each the first voxel a block writes
 //       at or past a multiple of target: chunks between them gather every
 //       block's histograms once (any box is exact; these are fast).
-//   outOfRange, once per call: _remap_census_f64/_f32(images, min, max) ->
-//       per distinct image chunk its voxels inside [min, max], summed over
-//       chunks; _remap_outside_f64/_f32(census, min, max) with per distinct
-//       image (input 0..3 for A..D, voxels, inside, finite, least, greatest)
-//       -> (warnings, needs): needs names the inputs whose finite census
-//       (_finite_census_f64/_f32(image chunk) -> (finite, least, greatest),
-//       summed, fmin, fmax over chunks) must be filled in (None until then)
-//       before the warnings are told; then warnings are the whole call's.
+//   outOfRange and narrowData, once per call: _remap_census_f64/_f32(images,
+//       min, max) -> per distinct image chunk (inside, least, greatest): its
+//       voxels inside [min, max], summed over chunks, and its least and
+//       greatest value that is not NaN, fmin and fmax over chunks;
+//       _remap_outside_f64/_f32(census, min, max) with per distinct image
+//       (input 0..3 for A..D, voxels, inside, least, greatest, finite,
+//       finite least, finite greatest) -> (warnings, needs): needs names the
+//       inputs whose finite census (_finite_census_f64/_f32(image chunk) ->
+//       (finite, least, greatest), summed, fmin, fmax over chunks) must be
+//       filled in (None until then) before the warnings are told; then
+//       warnings are the whole call's.
 //   _jointbins_partial_f64/_f32(inputs, threads): a chunk of samples
 //       (image1, image2 cut alike, lower, upper, bins) -> outputs (joint,
 //       first, second, census): the chunk's unnormalised sums and census =
 //       (count, finite1, outside1, finite2, outside2).
 //   _jointbins_outside_f64/_f32(census list, lower, upper) -> [named1,
-//       named2]: the images whose finite extremes the combine needs
-//       (_jointbins_extremes_f64/_f32(image chunk) -> (least, greatest);
-//       least by fmin, greatest by fmax over chunks).
+//       named2]: the images mostly outside the bounds.
+//   _jointbins_extremes_f64/_f32(image chunk, lower, upper) -> (least,
+//       greatest, spread least, spread greatest): the finite extremes and
+//       the least and greatest value that is not NaN; least by fmin,
+//       greatest by fmax over chunks.
 //   _jointbins_combine_f64/_f32(partials, census, lower, upper, bins,
 //       extremes) -> (outputs, failure, warnings): partials [(joint, first,
 //       second)] in chunk order, summed in double in that order, rounded
@@ -92,7 +97,11 @@
 // warnings); _refinement_warnings_<vol_f64|vol_f32|plane_f64>(steps, tol,
 // steps_done, max_residual, grew_at, before_growth, after_growth) ->
 // warnings: the whole refinement's notConverged for an outcome reached pass
-// by pass.
+// by pass; _check_invert_field_<vol_f64|vol_f32|plane_f64>(inputs) as
+// _check_<plug-in> for invert_field's compiled call, and
+// _invert_field_warnings_<...>(steps, tol, steps_done, max_residual,
+// grew_at, before_growth, after_growth, unrefined, start_not_finite,
+// points) -> its notConverged and unrefined warnings.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -417,6 +426,32 @@ py::list refinement_warnings(int32_t steps, double tolerance, int32_t steps_done
     return warnings_of(warnings);
 }
 
+// invert_field's warnings for an outcome the chunked front end reached pass
+// by pass, in the order the whole call gives them: notConverged (naming
+// the tolerance as invert_field's callers write it), then unrefined.
+template <class T, int N>
+py::list invert_field_warnings(int32_t steps, double tolerance, int32_t steps_done,
+                               double max_residual, int32_t grew_at, double before_growth,
+                               double after_growth, int64_t unrefined, int64_t start_not_finite,
+                               int64_t points)
+{
+    FieldRefinement<T, N> job = {};
+    job.steps = steps;
+    job.tolerance = tolerance;
+    RefinementOutcome outcome;
+    outcome.steps_done = steps_done;
+    outcome.max_residual = max_residual;
+    outcome.converged = max_residual <= tolerance;
+    outcome.grew_at = grew_at;
+    outcome.before_growth = before_growth;
+    outcome.after_growth = after_growth;
+    GatewayWarnings warnings;
+    if (points == 0) return warnings_of(warnings);
+    warn_refinement<T, N>(outcome, job, warnings, invert_signature<N>.names[N + 2]);
+    if (unrefined > 0) warn_unrefined<T, N>(unrefined, start_not_finite, points, warnings);
+    return warnings_of(warnings);
+}
+
 using Integers = std::vector<int64_t>;
 
 // A box of the field inversion (dispinvert_region.h).
@@ -526,19 +561,25 @@ py::list jointbins_outside(const py::list& census, double lower, double upper)
     return list;
 }
 
-// (least, greatest) of an image chunk's finite values, NaN for none.
+// (least, greatest) of an image chunk's finite values, NaN for none, then
+// its least and greatest value that is not NaN (+Inf, -Inf for none).
 template <class T>
-py::tuple jointbins_extremes(const py::handle& image)
+py::tuple jointbins_extremes(const py::handle& image, double lower, double upper)
 {
     const PlainArray array = python_input<T>(image, jointbins_input_names[IN_FIRST]);
+    const T* data = data_of<T>(array);
+    const int64_t count = static_cast<int64_t>(array.count);
     double least, greatest;
-    finite_extremes(data_of<T>(array), static_cast<int64_t>(array.count), least, greatest);
-    return py::make_tuple(least, greatest);
+    finite_extremes(data, count, least, greatest);
+    const ValueSpread<T> spread = value_spread<T>(data, count, static_cast<T>(lower), static_cast<T>(upper));
+    return py::make_tuple(least, greatest, static_cast<double>(spread.least),
+                          static_cast<double>(spread.greatest));
 }
 
 // The combine: partials [(joint, first, second), ...] in chunk order, their
 // censuses, the call's lower, upper and bins, and the extremes
-// [(least, greatest) or None, ...] of the images jointbins_outside names.
+// [(least, greatest, spread least, spread greatest), ...] of both images,
+// jointbins_extremes' over every chunk.
 template <class T>
 py::tuple jointbins_combine(const py::list& partials, const py::list& census, double lower,
                             double upper, double bins, const py::list& extremes)
@@ -566,15 +607,14 @@ py::tuple jointbins_combine(const py::list& partials, const py::list& census, do
                 sums[k].push_back(data_of<T>(array));
             }
         }
-        const auto named = jointbins_mostly_outside<T>(total, static_cast<T>(lower), static_cast<T>(upper));
-        std::array<std::array<double, 2>, 2> ends = {};
+        if (py::len(extremes) != 2)
+            fail("regionArguments", "extremes has " + std::to_string(py::len(extremes)) +
+                                        " entries; pass one per image, from jointbins_extremes over its "
+                                        "chunks (least by fmin, greatest by fmax)");
+        std::array<JointbinsImageEnds, 2> ends;
         for (int k = 0; k < 2; ++k) {
-            if (!named[k]) continue;
-            if (static_cast<int>(py::len(extremes)) <= k || extremes[k].is_none())
-                fail("regionArguments", "image " + std::to_string(k + 1) +
-                                            " lies mostly outside the bounds; pass its finite extremes "
-                                            "(jointbins_extremes over its chunks: least by fmin, greatest by fmax)");
-            ends[k] = extremes[k].cast<std::array<double, 2>>();
+            const auto e = extremes[k].cast<std::array<double, 4>>();
+            ends[k] = {e[0], e[1], e[2], e[3]};
         }
         py::tuple outputs(static_cast<size_t>(JOINTBINS_OUTPUTS));
         const OutputShape shapes[JOINTBINS_OUTPUTS] = {{2, {b, b, 0}}, {1, {b, 0, 0}}, {1, {b, 0, 0}}};
@@ -583,7 +623,10 @@ py::tuple jointbins_combine(const py::list& partials, const py::list& census, do
             combine_jointbins_sums<T>(sums[k], cells[k], total.count, static_cast<T*>(out.mutable_data()));
             outputs[k] = std::move(out);
         }
-        warn_jointbins_combined<T>(static_cast<T>(lower), static_cast<T>(upper), total, ends, warnings);
+        const T* const histograms[2] = {static_cast<const T*>(py::array(outputs[1]).data()),
+                                        static_cast<const T*>(py::array(outputs[2]).data())};
+        warn_jointbins_combined<T>(static_cast<T>(lower), static_cast<T>(upper), b, total, ends,
+                                   histograms, warnings);
         return py::make_tuple(outputs, py::none(), warnings_of(warnings));
     } catch (const Failure& failure) {
         return py::make_tuple(py::none(), failure_of(failure), warnings_of(warnings));
@@ -635,19 +678,25 @@ std::vector<int64_t> remap_chunk_edges_of(int64_t extent, double spacing, int64_
     }
 }
 
-// Per image chunk given, its voxels inside [min, max].
+// Per image chunk given, (voxels inside [min, max], least, greatest value
+// that is not NaN).
 template <class T>
-std::vector<int64_t> remap_census(const py::tuple& images, double min, double max)
+py::list remap_census(const py::tuple& images, double min, double max)
 {
-    std::vector<int64_t> inside;
+    py::list census;
     for (const py::handle& image : images) {
         const PlainArray array = python_input<T>(image, remap_input_names[IN_IMAGE_A]);
         const int64_t voxels = static_cast<int64_t>(array.count);
         const T* data = data_of<T>(array);
-        py::gil_scoped_release unlocked;
-        inside.push_back(remap_census_inside<T>(data, voxels, static_cast<T>(min), static_cast<T>(max)));
+        ValueSpread<T> spread;
+        {
+            py::gil_scoped_release unlocked;
+            spread = value_spread<T>(data, voxels, static_cast<T>(min), static_cast<T>(max));
+        }
+        census.append(py::make_tuple(spread.inside, static_cast<double>(spread.least),
+                                     static_cast<double>(spread.greatest)));
     }
-    return inside;
+    return census;
 }
 
 // (finite voxels, least, greatest) of an image chunk.
@@ -661,37 +710,42 @@ py::tuple finite_census_of(const py::handle& image)
     return py::make_tuple(finite, least, greatest);
 }
 
-// The outOfRange warning of a chunked call from its totals: census holds,
-// per distinct image, (input, voxels, inside, finite, least, greatest) with
-// input 0..3 for A, B, C, D and finite, least, greatest None until asked
-// for. Returns (warnings, needs): needs lists the inputs whose finite
-// census (finite_census per chunk: finite summed, least by fmin, greatest
-// by fmax) must be given before the warning can be told.
+// The outOfRange and narrowData warnings of a chunked call from its totals:
+// census holds, per distinct image, (input, voxels, inside, least,
+// greatest, finite, finite least, finite greatest) with input 0..3 for A,
+// B, C, D and the last three None until asked for. Returns (warnings,
+// needs): needs lists the inputs whose finite census (finite_census per
+// chunk: finite summed, least by fmin, greatest by fmax) must be given
+// before the warnings can be told.
 template <class T>
 py::tuple remap_outside(const py::list& census, double min, double max)
 {
-    std::vector<OutsideImage> outside;
-    py::list needs;
+    std::vector<RemapImageCensus> images;
+    std::vector<int> inputs;
     for (const py::handle& item : census) {
         const py::tuple entry = item.cast<py::tuple>();
-        const int input = entry[0].cast<int>();
-        if (entry.size() != 6 || input < 0 || input > 3)
-            throw py::value_error("census entries are (input 0..3, voxels, inside, finite, least, greatest)");
-        const int64_t voxels = entry[1].cast<int64_t>(), inside = entry[2].cast<int64_t>();
-        if (2 * inside >= voxels) continue;  // as mostly_outside: not outside
-        if (entry[3].is_none()) {
-            needs.append(input);
-            continue;
+        const int input = entry.size() == 8 ? entry[0].cast<int>() : -1;
+        if (input < 0 || input > 3)
+            throw py::value_error("census entries are (input 0..3, voxels, inside, least, greatest, "
+                                  "finite, finite least, finite greatest)");
+        RemapImageCensus image = {remap_input_names[IN_IMAGE_A + input], entry[1].cast<int64_t>(),
+                                  entry[2].cast<int64_t>(), entry[3].cast<double>(),
+                                  entry[4].cast<double>(), !entry[5].is_none(), 0, 0, 0};
+        if (image.finite_known) {
+            image.finite = entry[5].cast<int64_t>();
+            image.least = entry[6].cast<double>();
+            image.greatest = entry[7].cast<double>();
         }
-        OutsideImage image = {remap_input_names[IN_IMAGE_A + input],
-                              RangeCensus{entry[3].cast<int64_t>(), 0}, entry[4].cast<double>(),
-                              entry[5].cast<double>()};
-        image.census.outside = image.census.finite - inside;
-        if (mostly_outside(image.census)) outside.push_back(image);
+        images.push_back(image);
+        inputs.push_back(input);
     }
+    py::list needs;
+    const std::vector<bool> asked = remap_census_needs_finite(images, min, max);
+    for (size_t i = 0; i < images.size(); ++i)
+        if (asked[i]) needs.append(inputs[i]);
     GatewayWarnings warnings;
     if (py::len(needs) == 0)
-        warn_remap_outside_images<T>(static_cast<T>(min), static_cast<T>(max), outside, warnings);
+        warn_remap_images<T>(static_cast<T>(min), static_cast<T>(max), images, warnings);
     return py::make_tuple(warnings_of(warnings), needs);
 }
 
@@ -702,7 +756,8 @@ void add_jointbins_region(py::module_& module, const std::string& suffix)
                py::arg("threads"));
     module.def(("_jointbins_outside" + suffix).c_str(), &jointbins_outside<T>, py::arg("census"),
                py::arg("lower"), py::arg("upper"));
-    module.def(("_jointbins_extremes" + suffix).c_str(), &jointbins_extremes<T>, py::arg("image"));
+    module.def(("_jointbins_extremes" + suffix).c_str(), &jointbins_extremes<T>, py::arg("image"),
+               py::arg("lower"), py::arg("upper"));
     module.def(("_jointbins_combine" + suffix).c_str(), &jointbins_combine<T>, py::arg("partials"),
                py::arg("census"), py::arg("lower"), py::arg("upper"), py::arg("bins"),
                py::arg("extremes"));
@@ -748,6 +803,18 @@ PYBIND11_MODULE(_core, module)
     module.def("invert_field_plane_f64",
                &call_invert_field<InvertFieldCall<double, 2, KernelOrder::high_axis_outermost>>,
                py::arg("inputs"));
+    module.def("_check_invert_field_vol_f64",
+               &check_only<InvertFieldCall<double, 3, KernelOrder::high_axis_outermost>>,
+               py::arg("inputs"));
+    module.def("_check_invert_field_vol_f32",
+               &check_only<InvertFieldCall<float, 3, KernelOrder::low_axis_outermost>>,
+               py::arg("inputs"));
+    module.def("_check_invert_field_plane_f64",
+               &check_only<InvertFieldCall<double, 2, KernelOrder::high_axis_outermost>>,
+               py::arg("inputs"));
+    module.def("_invert_field_warnings_vol_f64", &invert_field_warnings<double, 3>);
+    module.def("_invert_field_warnings_vol_f32", &invert_field_warnings<float, 3>);
+    module.def("_invert_field_warnings_plane_f64", &invert_field_warnings<double, 2>);
     add<JointbinsCall<double>>(module, "jointbins_f64");
     add<JointbinsCall<float>>(module, "jointbins_f32");
     module.def("_refinement_warnings_vol_f64", &refinement_warnings<double, 3>);

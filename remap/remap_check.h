@@ -164,12 +164,98 @@ bool blocks_cover_image(const RemapShared<T>& s, const int32_t (&grid_size)[3], 
     return true;
 }
 
+// What the census learns of one distinct image against the range: its
+// voxels, those inside, its least and greatest value that is not NaN (the
+// spread: infinities count, as the bins clamp them), and, where the
+// warnings ask for it (remap_census_needs_finite), its finite voxels and
+// their least and greatest value. An in-memory call fills it from the
+// images; a chunked call from its chunks (counts summed, extremes by fmin
+// and fmax), so both tell the same warnings.
+struct RemapImageCensus {
+    InputName name;
+    int64_t voxels, inside;
+    double spread_least, spread_greatest;
+    bool finite_known;
+    int64_t finite;
+    double least, greatest;
+};
+
+// Whether the warnings need the images' finite census: an image with at
+// most half its voxels inside may lie mostly outside, and an image whose
+// spread fills a sliver needs every image's finite extremes (the one range
+// that fits them all).
+inline std::vector<bool> remap_census_needs_finite(const std::vector<RemapImageCensus>& images,
+                                                   double lo, double hi)
+{
+    bool sliver = false;
+    for (const RemapImageCensus& image : images)
+        sliver = sliver || fills_sliver(image.spread_least, image.spread_greatest, lo, hi);
+    std::vector<bool> needs;
+    for (const RemapImageCensus& image : images)
+        needs.push_back(!image.finite_known && (sliver || 2 * image.inside < image.voxels));
+    return needs;
+}
+
+// The images (in input order) mostly outside [min, max] (outOfRange), and
+// those that fill a sliver of it (narrowData), from their census; every
+// image remap_census_needs_finite names must have its finite census.
+template <class T>
+void warn_remap_images(T min, T max, const std::vector<RemapImageCensus>& images,
+                       GatewayWarnings& warnings)
+{
+    const bool single = sizeof(T) == sizeof(float);
+    const double lo = static_cast<double>(min), hi = static_cast<double>(max);
+    std::vector<OutsideImage> outside;
+    std::vector<SliverImage> sliver;
+    for (const RemapImageCensus& image : images) {
+        if (image.voxels == 0) continue;
+        if (2 * image.inside < image.voxels) {
+            const RangeCensus census = {image.finite, image.finite - image.inside};
+            if (mostly_outside(census)) {
+                outside.push_back({image.name, census, image.least, image.greatest});
+                continue;
+            }
+        }
+        if (fills_sliver(image.spread_least, image.spread_greatest, lo, hi))
+            sliver.push_back({image.name,
+                              clamped_span(image.spread_least, image.spread_greatest, lo, hi) / (hi - lo),
+                              image.least, image.greatest});
+    }
+    if (!outside.empty()) {
+        double least = min, greatest = max;
+        for (const OutsideImage& image : outside) {
+            least = std::fmin(least, image.least);
+            greatest = std::fmax(greatest, image.greatest);
+        }
+        warn_outside(warnings, "outOfRange", outside,
+                     label(remap_input_names[IN_RANGE]) + ", [" + value_text(min) + " " +
+                         value_text(max) + "]",
+                     "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
+                     single);
+    }
+    if (sliver.empty()) return;
+    // The one range serves all four images: the fix spans every one of them.
+    double fit_least = INFINITY, fit_greatest = -INFINITY;
+    for (const RemapImageCensus& image : images) {
+        fit_least = std::fmin(fit_least, image.least);
+        fit_greatest = std::fmax(fit_greatest, image.greatest);
+    }
+    const bool spans = fit_least <= lo && fit_greatest >= hi;
+    warn_sliver(warnings, "narrowData", sliver,
+                label(remap_input_names[IN_RANGE]) + ", [" + value_text(min) + " " +
+                    value_text(max) + "]",
+                spans ? std::string()
+                      : "a range that fits the images, [" + value_text(fit_least, single) + " " +
+                            value_text(fit_greatest, single) + "]",
+                single);
+}
+
 // Images that lie mostly outside the range (integer intensities against
 // [0 1], say: outOfRange), or that fill a sliver of it (images scaled to
 // [0 1] against [0 255]: narrowData): either way every voxel maps to one
 // or two levels. One pass over each distinct image, shared among the
 // call's workers, before the remapping starts; a second, on the calling
-// thread, only for an image that warns.
+// thread, only for an image the warnings need (remap_census_needs_finite).
 template <class T>
 struct CensusTask {
     const T* images[4];
@@ -178,26 +264,6 @@ struct CensusTask {
     T lo, hi;
     ValueSpread<T>* spread;  // per distinct image
 };
-
-// The warning about the images (in input order) mostly outside [min, max]:
-// from the census of the whole images, or of a chunked call's chunks summed.
-template <class T>
-void warn_remap_outside_images(T min, T max, const std::vector<OutsideImage>& outside,
-                               GatewayWarnings& warnings)
-{
-    if (outside.empty()) return;
-    double least = min, greatest = max;
-    for (const OutsideImage& image : outside) {
-        least = std::fmin(least, image.least);
-        greatest = std::fmax(greatest, image.greatest);
-    }
-    const bool single = sizeof(T) == sizeof(float);
-    warn_outside(warnings, "outOfRange", outside,
-                 label(remap_input_names[IN_RANGE]) + ", [" + value_text(min) + " " +
-                     value_text(max) + "]",
-                 "[" + value_text(least, single) + " " + value_text(greatest, single) + "]",
-                 single);
-}
 
 template <class T>
 void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWarnings& warnings)
@@ -233,42 +299,22 @@ void warn_remap_census(const RemapPlan<T>& plan, double host_threads, GatewayWar
                                            task->lo, task->hi);
     });
 
-    std::vector<OutsideImage> outside;
-    std::vector<SliverImage> sliver;
-    const double lo = static_cast<double>(s.min), hi = static_cast<double>(plan.range_max);
+    std::vector<RemapImageCensus> images;
     for (int i = 0; i < shape.count; ++i) {
         ValueSpread<T> whole = spread[i];
         for (int32_t t = 1; t < workers; ++t) merge_spread(whole, spread[static_cast<size_t>(t) * 4 + i]);
-        OutsideImage image = {remap_input_names[input[i]], RangeCensus{}, 0, 0};
-        if (mostly_outside(shape.images[i], voxels, whole.inside, image.census)) {
-            finite_extremes(shape.images[i], voxels, image.least, image.greatest);
-            outside.push_back(image);
-        } else if (fills_sliver(whole.least, whole.greatest, lo, hi)) {
-            SliverImage thin = {remap_input_names[input[i]],
-                                clamped_span(whole.least, whole.greatest, lo, hi) / (hi - lo), 0, 0};
-            finite_extremes(shape.images[i], voxels, thin.least, thin.greatest);
-            sliver.push_back(thin);
-        }
+        images.push_back({remap_input_names[input[i]], voxels, whole.inside,
+                          static_cast<double>(whole.least), static_cast<double>(whole.greatest),
+                          false, 0, 0, 0});
     }
-    warn_remap_outside_images(s.min, plan.range_max, outside, warnings);
-    const bool single = sizeof(T) == sizeof(float);
-    const std::string range = label(remap_input_names[IN_RANGE]) + ", [" + value_text(s.min) +
-                              " " + value_text(plan.range_max) + "]";
-    if (sliver.empty()) return;
-    // The one range serves all four images: the fix spans every one of them.
-    double fit_least = INFINITY, fit_greatest = -INFINITY;
+    const std::vector<bool> needs = remap_census_needs_finite(
+        images, static_cast<double>(s.min), static_cast<double>(plan.range_max));
     for (int i = 0; i < shape.count; ++i) {
-        double a, b;
-        finite_extremes(shape.images[i], voxels, a, b);
-        fit_least = std::fmin(fit_least, a);
-        fit_greatest = std::fmax(fit_greatest, b);
+        if (!needs[i]) continue;
+        finite_census(shape.images[i], voxels, images[i].finite, images[i].least, images[i].greatest);
+        images[i].finite_known = true;
     }
-    const bool spans = fit_least <= lo && fit_greatest >= hi;
-    warn_sliver(warnings, "narrowData", sliver, range,
-                spans ? std::string()
-                      : "a range that fits the images, [" + value_text(fit_least, single) + " " +
-                            value_text(fit_greatest, single) + "]",
-                single);
+    warn_remap_images(s.min, plan.range_max, images, warnings);
 }
 
 // Calls that are carried out but can only be a mistake: inputs with slices

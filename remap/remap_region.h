@@ -24,11 +24,11 @@
 // chunks. remap_chunk_edges gives edges at the first voxel a block writes,
 // so that every block's histograms are gathered once.
 //
-// The outOfRange census of a chunked call: remap_census_inside per chunk
-// (voxels of each distinct image inside the range), summed; for an image
-// with at most half its voxels inside, finite_census per chunk (finite
-// voxels, least and greatest finite value), summed, fmin, fmax; then
-// warn_remap_outside_images with the totals: the whole call's warning.
+// The census of a chunked call (outOfRange, narrowData): value_spread per
+// chunk of each distinct image against the range (voxels inside, summed;
+// least and greatest, fmin and fmax); for the images
+// remap_census_needs_finite names, finite_census per chunk (summed, fmin,
+// fmax); then warn_remap_images with the totals: the whole call's warnings.
 #pragma once
 
 #include <algorithm>
@@ -145,7 +145,7 @@ RemapPlan<T> check_remap_region(const PlainArray* in, const std::vector<int64_t>
 }
 
 // The run of a region call: the whole call's, without its census (a
-// chunked call takes it once, from remap_census_inside).
+// chunked call takes it once, from its chunks' value_spread).
 template <class T>
 void run_remap_region(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_threads)
 {
@@ -158,21 +158,6 @@ void run_remap_region(const RemapPlan<T>& plan, T* out_a, T* out_b, double host_
     }
 }
 
-// A chunk's voxels inside [min, max] (the range), of one image.
-template <class T>
-int64_t remap_census_inside(const T* image, int64_t voxels, T min, T max)
-{
-    return value_spread(image, voxels, min, max).inside;
-}
 
-// A chunk's finite voxels and their least and greatest value (NaN, NaN for
-// none), of one image.
-template <class T>
-void finite_census(const T* image, int64_t voxels, int64_t& finite, double& least, double& greatest)
-{
-    finite = 0;
-    for (int64_t i = 0; i < voxels; ++i) finite += std::isfinite(image[i]) ? 1 : 0;
-    finite_extremes(image, voxels, least, greatest);
-}
 
 }  // namespace regkern

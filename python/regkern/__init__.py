@@ -423,6 +423,52 @@ def _invert_option(value, name: str, dtype: np.dtype) -> np.ndarray:
     return _front._fortran(array.astype(dtype, copy=False))
 
 
+def _invert_prepare(b, kernel, steps, tolerance, method, threads, H):
+    """invert_field's inputs as its compiled call takes them: (suffix, plane,
+    b's components, options), refusing what is not a number before the
+    core's checks. A float32 plane becomes a volume one slice deep. The
+    chunked invert_field prepares stand-ins of its field with it."""
+    if H is not None:
+        kernel = H
+    try:
+        b = [np.asarray(c) for c in b]
+    except TypeError:
+        b = None
+    if (b is None or len(b) not in (2, 3)
+            or any(c.dtype not in (np.float64, np.float32) or c.dtype != b[0].dtype for c in b)):
+        got = ("" if b is None else
+               " (" + ", ".join(str(c.dtype) for c in b) + ")")
+        raise _invert_error(TypeError, "badField",
+                            "b must be (bx, by, bz) or (bx, by), arrays all float64 or all "
+                            f"float32{got}; pass [np.asarray(c, dtype=np.float64) for c in b]")
+    dtype = b[0].dtype
+    if not isinstance(method, str) or method.lower() not in ("fixed", "newton"):
+        got = repr(method) if isinstance(method, str) else type(method).__name__
+        raise _invert_error(ValueError, "badMethod", f"method is {got}; pass 'newton' or 'fixed'")
+    if threads is None:
+        threads = int(_front.thread_count(None, "invert_field"))
+    values = [kernel, steps, tolerance, 1 if method.lower() == "newton" else 0, threads]
+    options = [_invert_option(v, name, dtype) for v, name in zip(values, _INVERT_OPTIONS)]
+    plane = len(b) == 2
+    if plane and dtype == np.float32:  # no float32 plane: a volume one slice deep
+        b.append(np.zeros(b[0].shape, np.float32, order="F"))
+    suffix = "plane_f64" if len(b) == 2 else "vol_" + _front._SUFFIX[dtype]
+    return suffix, plane, b, options
+
+
+def _invert_report(failure, warned):
+    """Raises invert_field's failure and issues its warnings, in Python's
+    notation, as "invert_field:<condition>"."""
+    if failure is not None:
+        condition, message = failure
+        raise _invert_error(_front._FAILURE_TYPES.get(condition, ValueError), condition,
+                            _front.python_text(message))
+    for condition, message in warned:
+        warning = RegkernWarning(_front.python_text(message))
+        warning.identifier, warning.condition = "invert_field:" + condition, condition
+        warnings.warn(warning, stacklevel=_front._caller_stacklevel())
+
+
 def invert_field(b: Sequence[np.ndarray], kernel: ArrayLike = 1, steps: int = 20,
                  tolerance: Number = 1e-4, *, method: str = "newton",
                  threads: Optional[int] = None, H: Optional[ArrayLike] = None
@@ -487,41 +533,10 @@ def invert_field(b: Sequence[np.ndarray], kernel: ArrayLike = 1, steps: int = 20
       F, info = regkern.invert_field(b, tolerance=1e-6)
       info["steps"], info["max_residual"]        # 2 steps, at most 1e-6
     """
-    if H is not None:
-        kernel = H
-    try:
-        b = [np.asarray(c) for c in b]
-    except TypeError:
-        b = None
-    if (b is None or len(b) not in (2, 3)
-            or any(c.dtype not in (np.float64, np.float32) or c.dtype != b[0].dtype for c in b)):
-        got = ("" if b is None else
-               " (" + ", ".join(str(c.dtype) for c in b) + ")")
-        raise _invert_error(TypeError, "badField",
-                            "b must be (bx, by, bz) or (bx, by), arrays all float64 or all "
-                            f"float32{got}; pass [np.asarray(c, dtype=np.float64) for c in b]")
-    dtype = b[0].dtype
-    if not isinstance(method, str) or method.lower() not in ("fixed", "newton"):
-        got = repr(method) if isinstance(method, str) else type(method).__name__
-        raise _invert_error(ValueError, "badMethod", f"method is {got}; pass 'newton' or 'fixed'")
-    if threads is None:
-        threads = int(_front.thread_count(None, "invert_field"))
-    values = [kernel, steps, tolerance, 1 if method.lower() == "newton" else 0, threads]
-    options = [_invert_option(v, name, dtype) for v, name in zip(values, _INVERT_OPTIONS)]
-    plane = len(b) == 2
-    if plane and dtype == np.float32:  # no float32 plane: a volume one slice deep
-        b.append(np.zeros(b[0].shape, np.float32, order="F"))
-    suffix = "plane_f64" if len(b) == 2 else "vol_" + _front._SUFFIX[dtype]
+    suffix, plane, b, options = _invert_prepare(b, kernel, steps, tolerance, method, threads, H)
     outputs, failure, warned = getattr(_front._core, "invert_field_" + suffix)(
         tuple(_front._fortran(c) for c in b) + tuple(options))
-    if failure is not None:
-        condition, message = failure
-        raise _invert_error(_front._FAILURE_TYPES.get(condition, ValueError), condition,
-                            _front.python_text(message))
-    for condition, message in warned:
-        warning = RegkernWarning(_front.python_text(message))
-        warning.identifier, warning.condition = "invert_field:" + condition, condition
-        warnings.warn(warning, stacklevel=_front._caller_stacklevel())
+    _invert_report(failure, warned)
     *F, summary = outputs
     if plane:
         F = F[:2]

@@ -272,31 +272,37 @@ TEST(Regions, SplatBoxesGiveTheWholeCallsBits)
 
 // Images on a few levels of [min, max] (ties in the histograms), with NaN,
 // infinities and values beyond the range mixed in; `outside` puts most of
-// them beyond it (the outOfRange census).
+// them beyond it (the outOfRange census); a `share` below 1 keeps them to
+// that share of it, without infinities (the narrowData census).
 template <class T>
-std::vector<T> random_image(std::mt19937& rng, int64_t count, double min, double max, bool outside)
+std::vector<T> random_image(std::mt19937& rng, int64_t count, double min, double max, bool outside,
+                            double share = 1)
 {
     std::vector<T> v(static_cast<size_t>(count));
     const int levels = 2 + static_cast<int>(rng() % 30);
     for (T& x : v) {
         const unsigned kind = rng() % 40;
         const double t = static_cast<double>(rng() % (levels + 1)) / levels;
-        x = static_cast<T>(min + t * (max - min));
+        x = static_cast<T>(min + t * share * (max - min));
         if (kind == 0) x = std::numeric_limits<T>::quiet_NaN();
-        if (kind == 1) x = (rng() % 2 ? 1 : -1) * std::numeric_limits<T>::infinity();
-        if (kind == 2 || (outside && kind % 4 != 3)) x = static_cast<T>(x + 3 * (max - min));
+        if (kind == 1 && share == 1) x = (rng() % 2 ? 1 : -1) * std::numeric_limits<T>::infinity();
+        if (share == 1 && (kind == 2 || (outside && kind % 4 != 3)))
+            x = static_cast<T>(x + 3 * (max - min));
     }
     return v;
 }
 
 template <class T, int D>
 void expect_remap_boxes_match(const Extents<D>& grid, const Extents<D>& window, double spacing,
-                              int bins, bool outside, std::mt19937& rng, int& boxes_checked)
+                              int bins, int census, std::mt19937& rng, int& boxes_checked)
 {
     const int64_t n = points_of<D>(grid);
     const double min = -1.5, max = 4.25;
     std::vector<std::vector<T>> image(4);
-    for (auto& im : image) im = random_image<T>(rng, n, min, max, outside);
+    // census 0: images over the range; 1: mostly beyond it; 2: A and C in a
+    // sliver of it
+    for (int k = 0; k < 4; ++k)
+        image[k] = random_image<T>(rng, n, min, max, census == 1, census == 2 && k % 2 == 0 ? 0.01 : 1);
     std::uniform_real_distribution<double> weight(0.05, 2.0);
     std::vector<T> weights(static_cast<size_t>(points_of<D>(window)));
     for (T& w : weights) w = static_cast<T>(weight(rng));
@@ -329,8 +335,10 @@ void expect_remap_boxes_match(const Extents<D>& grid, const Extents<D>& window, 
         std::array<int, D> kind;
         for (int a = 0; a < D; ++a) kind[a] = (cut + a) % 5;
         // The census of the chunks (the boxes), as a chunked call takes it.
-        std::array<int64_t, 4> inside{}, finite{};
+        std::array<regkern::ValueSpread<T>, 4> spread;
+        std::array<int64_t, 4> finite{};
         std::array<double, 4> least, greatest;
+        spread.fill({0, std::numeric_limits<T>::infinity(), -std::numeric_limits<T>::infinity()});
         least.fill(std::nan(""));
         greatest.fill(std::nan(""));
         for_each_box<D>(grid, kind, rng, [&](const Extents<D>& lo, const Extents<D>& hi) {
@@ -361,8 +369,8 @@ void expect_remap_boxes_match(const Extents<D>& grid, const Extents<D>& window, 
             for (int k = 0; k < 4; ++k) {
                 part[k] = part_of<T, D>(image[k], grid, first, extent);
                 chunk[k] = part_of<T, D>(image[k], grid, lo, box);
-                inside[k] += regkern::remap_census_inside<T>(chunk[k].data(), points_of<D>(box),
-                                                             range[0], range[1]);
+                regkern::merge_spread(spread[k], regkern::value_spread<T>(chunk[k].data(), points_of<D>(box),
+                                                                          range[0], range[1]));
                 int64_t f;
                 double l, g;
                 regkern::finite_census<T>(chunk[k].data(), points_of<D>(box), f, l, g);
@@ -406,20 +414,29 @@ void expect_remap_boxes_match(const Extents<D>& grid, const Extents<D>& window, 
                 break;
             }
         }, aligned);
-        // The chunks' census gives the whole call's warning.
-        std::vector<regkern::OutsideImage> named;
-        for (int k = 0; k < 4; ++k) {
-            if (2 * inside[k] >= n) continue;
-            regkern::OutsideImage im = {regkern::remap_input_names[k],
-                                        regkern::RangeCensus{finite[k], finite[k] - inside[k]},
-                                        least[k], greatest[k]};
-            if (regkern::mostly_outside(im.census)) named.push_back(im);
-        }
+        // The chunks' census gives the whole call's warnings.
+        std::vector<regkern::RemapImageCensus> images;
+        for (int k = 0; k < 4; ++k)
+            images.push_back({regkern::remap_input_names[k], n, spread[k].inside,
+                              static_cast<double>(spread[k].least),
+                              static_cast<double>(spread[k].greatest), false, 0, 0, 0});
+        const std::vector<bool> needs = regkern::remap_census_needs_finite(images, range[0], range[1]);
+        for (int k = 0; k < 4; ++k)
+            if (needs[k]) images[k] = {images[k].name, n, spread[k].inside, images[k].spread_least,
+                                       images[k].spread_greatest, true, finite[k], least[k], greatest[k]};
         regkern::GatewayWarnings chunked;
-        regkern::warn_remap_outside_images<T>(range[0], range[1], named, chunked);
-        const std::string whole_text = warnings.count ? warnings.message[warnings.count - 1] : "";
-        EXPECT_EQ(chunked.count ? chunked.message[0] : "", outside ? whole_text : "");
-        EXPECT_EQ(outside, chunked.count == 1);
+        regkern::warn_remap_images<T>(range[0], range[1], images, chunked);
+        std::vector<std::string> whole_said, chunked_said;
+        for (int w = 0; w < warnings.count; ++w)
+            if (std::string(warnings.condition[w]) == "outOfRange" ||
+                std::string(warnings.condition[w]) == "narrowData")
+                whole_said.push_back(warnings.message[w]);
+        for (int w = 0; w < chunked.count; ++w) chunked_said.push_back(chunked.message[w]);
+        EXPECT_EQ(chunked_said, whole_said);
+        EXPECT_EQ(census != 0, chunked.count == 1);
+        if (census != 0) {
+            EXPECT_STREQ(chunked.condition[0], census == 1 ? "outOfRange" : "narrowData");
+        }
     }
 }
 
@@ -441,11 +458,12 @@ TEST(Regions, RemapBoxesGiveTheWholeCallsBits)
     int c = 0;
     for (const Case& k : cases) {
         SCOPED_TRACE(::testing::Message() << "case " << c);
-        const bool outside = c++ % 2 == 1;
-        expect_remap_boxes_match<double, 3>(k.grid, k.window, k.spacing, k.bins, outside, rng, boxes);
-        expect_remap_boxes_match<float, 3>(k.grid, k.window, k.spacing, k.bins, !outside, rng, boxes);
+        const int census = c++ % 3;
+        expect_remap_boxes_match<double, 3>(k.grid, k.window, k.spacing, k.bins, census, rng, boxes);
+        expect_remap_boxes_match<float, 3>(k.grid, k.window, k.spacing, k.bins, (census + 1) % 3, rng,
+                                           boxes);
         expect_remap_boxes_match<double, 2>({k.grid[0], k.grid[1] + 2}, {k.window[0], k.window[1]},
-                                            k.spacing, k.bins, outside, rng, boxes);
+                                            k.spacing, k.bins, (census + 2) % 3, rng, boxes);
     }
     EXPECT_GT(boxes, 1000);
 }
@@ -453,12 +471,15 @@ TEST(Regions, RemapBoxesGiveTheWholeCallsBits)
 // The joint histogram cut into chunks of samples: the combine within the
 // bound jointbins_region.h states, the same bits for the same chunks
 // (run twice), a single chunk giving the whole call's bits, and the census
-// giving the whole call's warning.
+// giving the whole call's warnings (census 1: the first image mostly
+// outside the bounds; 2: in a sliver of them).
 template <class T>
-void expect_jointbins_chunks_combine(int64_t count, int bins, bool outside, std::mt19937& rng)
+void expect_jointbins_chunks_combine(int64_t count, int bins, int census_kind, std::mt19937& rng)
 {
     const double lower = -2.0, upper = 7.5;
-    const std::vector<T> first = random_image<T>(rng, count, lower, upper, outside);
+    const bool outside = census_kind == 1;
+    const std::vector<T> first =
+        random_image<T>(rng, count, lower, upper, outside, census_kind == 2 ? 0.01 : 1);
     const std::vector<T> second = random_image<T>(rng, count, lower - 1, upper + 1, false);
     const std::vector<T> lo = {static_cast<T>(lower)}, hi = {static_cast<T>(upper)};
     const std::vector<T> k = {static_cast<T>(bins + 0.5)};
@@ -498,8 +519,9 @@ void expect_jointbins_chunks_combine(int64_t count, int bins, bool outside, std:
         SCOPED_TRACE(::testing::Message() << "chunking " << chunking << ", " << chunks << " chunks");
         std::vector<std::array<std::vector<T>, 3>> partial(chunks);
         std::vector<regkern::JointbinsCensus> census;
-        std::array<std::array<double, 2>, 2> extremes;
-        for (auto& e : extremes) e = {std::nan(""), std::nan("")};
+        std::array<regkern::JointbinsImageEnds, 2> extremes;
+        const double inf = std::numeric_limits<double>::infinity();
+        for (auto& e : extremes) e = {std::nan(""), std::nan(""), inf, -inf};
         for (size_t j = 0; j < chunks; ++j) {
             const int32_t m = edges[j + 1] - edges[j];
             const auto chunk_in = inputs(first.data() + edges[j], second.data() + edges[j], m);
@@ -510,8 +532,13 @@ void expect_jointbins_chunks_combine(int64_t count, int bins, bool outside, std:
                                                             partial[j][1].data(), partial[j][2].data()));
             for (int image = 0; image < 2; ++image) {
                 double l, g;
-                regkern::finite_extremes((image ? second : first).data() + edges[j], m, l, g);
-                extremes[image] = {std::fmin(extremes[image][0], l), std::fmax(extremes[image][1], g)};
+                const T* data = (image ? second : first).data() + edges[j];
+                regkern::finite_extremes(data, m, l, g);
+                const auto spread = regkern::value_spread<T>(data, m, lo[0], hi[0]);
+                regkern::JointbinsImageEnds& e = extremes[image];
+                e = {std::fmin(e.least, l), std::fmax(e.greatest, g),
+                     std::fmin(e.spread_least, static_cast<double>(spread.least)),
+                     std::fmax(e.spread_greatest, static_cast<double>(spread.greatest))};
             }
         }
         const regkern::JointbinsCensus total = regkern::total_census(census);
@@ -545,12 +572,16 @@ void expect_jointbins_chunks_combine(int64_t count, int bins, bool outside, std:
             }
         }
         regkern::GatewayWarnings chunked;
-        regkern::warn_jointbins_combined<T>(lo[0], hi[0], total, extremes, chunked);
-        ASSERT_EQ(chunked.count, outside ? 1 : 0);
-        if (outside) {
-            EXPECT_EQ(std::string(chunked.message[0]),
-                      std::string(whole_warnings.message[whole_warnings.count - 1]));
-        }
+        const T* const histograms[2] = {combined[1].data(), combined[2].data()};
+        regkern::warn_jointbins_combined<T>(lo[0], hi[0], bins, total, extremes, histograms, chunked);
+        ASSERT_EQ(chunked.count, census_kind != 0 && count > 0 ? 1 : 0);
+        std::vector<std::string> whole_said, chunked_said;
+        for (int w = 0; w < whole_warnings.count; ++w)
+            if (std::string(whole_warnings.condition[w]) == "outOfBounds" ||
+                std::string(whole_warnings.condition[w]) == "narrowData")
+                whole_said.push_back(whole_warnings.message[w]);
+        for (int w = 0; w < chunked.count; ++w) chunked_said.push_back(chunked.message[w]);
+        EXPECT_EQ(chunked_said, whole_said);
         const auto named = regkern::jointbins_mostly_outside<T>(total, lo[0], hi[0]);
         EXPECT_EQ(named[0], outside);
     }
@@ -559,10 +590,12 @@ void expect_jointbins_chunks_combine(int64_t count, int bins, bool outside, std:
 TEST(Regions, JointHistogramChunksCombineWithinTheBound)
 {
     std::mt19937 rng(1209);
-    expect_jointbins_chunks_combine<double>(20000, 17, false, rng);
-    expect_jointbins_chunks_combine<float>(20000, 9, true, rng);
-    expect_jointbins_chunks_combine<float>(300, 40, false, rng);
-    expect_jointbins_chunks_combine<double>(0, 5, false, rng);
+    expect_jointbins_chunks_combine<double>(20000, 17, 0, rng);
+    expect_jointbins_chunks_combine<float>(20000, 9, 1, rng);
+    expect_jointbins_chunks_combine<float>(300, 40, 0, rng);
+    expect_jointbins_chunks_combine<double>(0, 5, 0, rng);
+    expect_jointbins_chunks_combine<double>(5000, 33, 2, rng);
+    expect_jointbins_chunks_combine<float>(3000, 64, 2, rng);
 
     // The partials are added in chunk order, chunk 0 first: 1, then two
     // halves of its last bit, each lost to rounding (in the other order

@@ -107,18 +107,20 @@ def reporter(case: Case) -> str:
         else case.plugin.rsplit("_", 1)[0]
 
 
-def call_invert_field(case: Case, threads: int = 1):
+def call_invert_field(case: Case, threads: int = 1, module=regkern, wrap=lambda c: c):
     """invert_field's case ("invert_field tolerance steps"): b's components,
     then the named options' values (a number as a Python number, two as a
     tuple); returns F's components and info as a row (steps, max_residual,
-    mean_residual, converged, unrefined), as Octave's suite writes them."""
+    mean_residual, converged, unrefined), as Octave's suite writes them.
+    `module` is regkern or regkern.chunked, b's components passed through
+    `wrap`."""
     if " " not in case.plugin and case.plugin != "invert_field":
         # a compiled call's case (invert_field_vol_f64 ...): b's components,
         # then kernel, steps, tolerance, method (0, 1) and threads
         count = 2 if "plane" in case.plugin else 3
         kernel, steps, tolerance, method, _ = case.inputs[count:]
-        F, info = regkern.invert_field(
-            case.inputs[:count], kernel, float(steps.reshape(-1)[0]),
+        F, info = module.invert_field(
+            [wrap(c) for c in case.inputs[:count]], kernel, float(steps.reshape(-1)[0]),
             float(tolerance.reshape(-1)[0]),
             method="newton" if method.reshape(-1)[0] == 1 else "fixed", threads=threads)
         summary = [info[k] for k in ("steps", "max_residual", "mean_residual", "converged",
@@ -131,7 +133,7 @@ def call_invert_field(case: Case, threads: int = 1):
         flat = [float(v) for v in value.reshape(-1, order="F")]
         options[name] = flat[0] if len(flat) == 1 else value if name == "kernel" else tuple(flat)
     options.setdefault("threads", threads)
-    F, info = regkern.invert_field(case.inputs[:count], **options)
+    F, info = module.invert_field([wrap(c) for c in case.inputs[:count]], **options)
     summary = [info[k] for k in ("steps", "max_residual", "mean_residual", "converged", "unrefined")]
     return list(F) + [np.asfortranarray([summary], dtype=np.float64)]
 

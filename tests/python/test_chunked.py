@@ -15,7 +15,8 @@ import pytest
 
 import regkern
 import regkern.chunked as chunked
-from shared_cases import bits, read_cases
+from regkern._front import python_text
+from shared_cases import bits, call_invert_field, read_cases
 
 # chunk extents per axis from the array's shape
 CHUNKINGS = {
@@ -127,28 +128,34 @@ FUNCTIONS = [("remap_vol", np.float64), ("remap_vol", np.float32), ("remap_plane
 @pytest.mark.parametrize("family, dtype", FUNCTIONS, ids=[f"{f}-{d.__name__}" for f, d in FUNCTIONS])
 def test_every_function_gives_the_in_memory_bits(family, dtype, chunking):
     rng = np.random.default_rng(abs(hash((family, dtype.__name__))) % 2**32)
-    chunked_against_memory(family, synthetic(family, dtype, rng), chunking)
+    # each chunk's kernel on 2 threads once: the same bits
+    threads = 2 if chunking == "thinner than the halo" else None
+    chunked_against_memory(family, synthetic(family, dtype, rng), chunking, threads=threads)
 
 
-# What the chunked front end does not do yet (each a strict expected
-# failure, so the mark must go when the gap is closed): invert_field's
-# compiled-call cases and option refusals (its chunked form checks only the
-# method when the graph is built and has no unrefined warning), and the
-# narrowData warning, which needs the images' extremes from every chunk.
-NOT_YET = pytest.mark.xfail(strict=True, reason="not yet in the chunked front end")
-
-
-def marked(case):
-    gap = case.plugin.startswith("invert_field") or case.condition == "narrowData"
-    return pytest.param(case, marks=NOT_YET) if gap else case
+def invert_field_against_memory(case, chunking):
+    """An invert_field case in memory and chunked: F's bits, the summary's
+    (mean_residual, summed chunk by chunk, within rounding) and the
+    warnings."""
+    memory, said = recorded(call_invert_field, case)
+    got, said_chunked = recorded(call_invert_field, case, module=chunked,
+                                 wrap=lambda c: lazy(c, chunking))
+    assert_same(memory[:-1], got[:-1])
+    want, have = memory[-1].reshape(-1), got[-1].reshape(-1)
+    assert bits(np.delete(want, 2)) == bits(np.delete(have, 2))
+    assert have[2] == pytest.approx(want[2], rel=1e-12, nan_ok=True)
+    assert said_chunked == said
 
 
 CASES = [c for c in read_cases() + read_cases("octave")]
 
 
-@pytest.mark.parametrize("case", [marked(c) for c in CASES], ids=[f"{c.plugin}-{c.name}" for c in CASES])
+@pytest.mark.parametrize("case", CASES, ids=[f"{c.plugin}-{c.name}" for c in CASES])
 def test_the_shared_cases_chunked(case):
     # the other hosts' cases (hostile values, odd shapes) cut unevenly
+    if case.plugin.startswith("invert_field"):
+        invert_field_against_memory(case, "uneven, off the block grid")
+        return
     family = case.plugin.rsplit("_", 1)[0]
     chunked_against_memory(family, case.inputs, "uneven, off the block grid")
 
@@ -182,11 +189,22 @@ CHUNKED_TAKES = {"tooLarge", "outOfMemory"}
 
 
 @pytest.mark.filterwarnings("ignore::regkern.RegkernWarning")
-@pytest.mark.parametrize("case", [marked(c) for c in OCTAVE], ids=[c.name for c in OCTAVE])
+@pytest.mark.parametrize("case", OCTAVE, ids=[c.name for c in OCTAVE])
 def test_the_bad_inputs_are_refused_alike(case):
     family = case.plugin.rsplit("_", 1)[0]
     if case.condition in CHUNKED_TAKES:
         pytest.skip(f"{case.condition}: the chunked functions take such calls")
+    if case.plugin.startswith("invert_field"):
+        identifier, message = f"invert_field:{case.condition}", python_text(case.message)
+        thin = lambda c: lazy(c, "thinner than the halo")
+        if not case.outputs:
+            with pytest.raises((ValueError, TypeError)) as caught:
+                call_invert_field(case, module=chunked, wrap=thin)
+            assert (caught.value.identifier, str(caught.value)) == (identifier, message)
+        else:
+            assert recorded(call_invert_field, case, module=chunked, wrap=thin)[1] == \
+                [(identifier, message)]
+        return
     settings = {"remap": (4, 5, 7), "dispinvert_refine": (6, 7) if "vol" in family else (4, 5),
                 "jointbins": (2, 3, 4)}
     setting = next((v for k, v in settings.items() if family.startswith(k)), ())
