@@ -51,7 +51,8 @@ def jointbins(image1, image2, lower, upper, bins, *, threads=None):
     if not isinstance(b, da.Array):
         b = da.from_array(np.asarray(b))
     plugin, arrays = _lazy.check_whole_call("jointbins", ("f64", "f32"), _NAMES,
-                                            (a, b, lower, upper, bins), (2, 3, 4))
+                                            (a, b, lower, upper, bins), (2, 3, 4),
+                                            any_extent=True)
     suffix = plugin[len("jointbins"):]
     lower, upper, bins = (arrays[k] for k in (2, 3, 4))
     if b.shape == a.shape:

@@ -94,18 +94,20 @@ def _reduced(arrays: List[np.ndarray]) -> List[np.ndarray]:
     return [standin(cut, a.dtype) if list(a.shape) == shape else a for a in arrays]
 
 
-def fitted(arrays: List[np.ndarray]) -> List[np.ndarray]:
+def fitted(arrays: List[np.ndarray], any_extent: bool = False) -> List[np.ndarray]:
     """The stand-ins the in-memory check takes: cut to 2^31 - 1 elements
-    where the whole call's shape holds more (and no extent is beyond)."""
+    where the whole call's shape holds more, and no extent is beyond that
+    (a grid's extents must fit the region entries) unless `any_extent` (the
+    joint histogram's samples, cut into chunks of samples)."""
     if int(np.prod(arrays[0].shape, dtype=np.int64)) > INT32_MAX and \
-            all(e <= INT32_MAX for e in arrays[0].shape):
+            (any_extent or all(e <= INT32_MAX for e in arrays[0].shape)):
         return _reduced(arrays)
     return arrays
 
 
 def check_whole_call(family: str, precisions: Sequence[str], names: Sequence[str],
                      values: Sequence[Any], settings: Sequence[int], small: Sequence[int] = (),
-                     quiet: bool = False) -> Tuple[str, list]:
+                     quiet: bool = False, any_extent: bool = False) -> Tuple[str, list]:
     """The in-memory call's checks on the whole call's shapes and settings,
     run once when the graph is built: raises its failure, issues its
     warnings (unless `quiet`: a call made inside another, which tells its
@@ -113,7 +115,7 @@ def check_whole_call(family: str, precisions: Sequence[str], names: Sequence[str
     converted to the call's dtype). Volumes beyond 2^31 - 1 elements are the
     chunked functions' to take."""
     plugin, arrays = _front.prepare(family, precisions, names, standins(values, small), settings)
-    failure, warned = getattr(_core, "_check_" + plugin)(tuple(fitted(arrays)))
+    failure, warned = getattr(_core, "_check_" + plugin)(tuple(fitted(arrays, any_extent)))
     report(plugin, failure, () if quiet else warned, stacklevel=5)
     return plugin, arrays
 
