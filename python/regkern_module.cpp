@@ -404,8 +404,23 @@ void add(py::module_& module, const char* plugin)
     module.def(("_check_" + std::string(plugin)).c_str(), &check_only<Call>, py::arg("inputs"));
 }
 
-// The refinement's warnings for an outcome the chunked front end reached
-// pass by pass: the same message as the whole call's.
+// An outcome the chunked front end reached pass by pass, as the whole
+// refinement records it.
+inline RefinementOutcome outcome_of(double tolerance, int32_t steps_done, double max_residual,
+                                    int32_t grew_at, double before_growth, double after_growth)
+{
+    RefinementOutcome outcome;
+    outcome.steps_done = steps_done;
+    outcome.max_residual = max_residual;
+    outcome.converged = max_residual <= tolerance;
+    outcome.grew_at = grew_at;
+    outcome.before_growth = before_growth;
+    outcome.after_growth = after_growth;
+    return outcome;
+}
+
+// The refinement's warnings for such an outcome: the same message as the
+// whole call's.
 template <class T, int N>
 py::list refinement_warnings(int32_t steps, double tolerance, int32_t steps_done,
                              double max_residual, int32_t grew_at, double before_growth,
@@ -414,21 +429,16 @@ py::list refinement_warnings(int32_t steps, double tolerance, int32_t steps_done
     FieldRefinement<T, N> job = {};
     job.steps = steps;
     job.tolerance = tolerance;
-    RefinementOutcome outcome;
-    outcome.steps_done = steps_done;
-    outcome.max_residual = max_residual;
-    outcome.converged = max_residual <= tolerance;
-    outcome.grew_at = grew_at;
-    outcome.before_growth = before_growth;
-    outcome.after_growth = after_growth;
     GatewayWarnings warnings;
-    warn_refinement<T, N>(outcome, job, warnings);
+    warn_refinement<T, N>(
+        outcome_of(tolerance, steps_done, max_residual, grew_at, before_growth, after_growth), job,
+        warnings);
     return warnings_of(warnings);
 }
 
-// invert_field's warnings for an outcome the chunked front end reached pass
-// by pass, in the order the whole call gives them: notConverged (naming
-// the tolerance as invert_field's callers write it), then unrefined.
+// invert_field's warnings for such an outcome, in the order the whole call
+// gives them: notConverged (naming the tolerance as invert_field's callers
+// write it), then unrefined.
 template <class T, int N>
 py::list invert_field_warnings(int32_t steps, double tolerance, int32_t steps_done,
                                double max_residual, int32_t grew_at, double before_growth,
@@ -438,16 +448,11 @@ py::list invert_field_warnings(int32_t steps, double tolerance, int32_t steps_do
     FieldRefinement<T, N> job = {};
     job.steps = steps;
     job.tolerance = tolerance;
-    RefinementOutcome outcome;
-    outcome.steps_done = steps_done;
-    outcome.max_residual = max_residual;
-    outcome.converged = max_residual <= tolerance;
-    outcome.grew_at = grew_at;
-    outcome.before_growth = before_growth;
-    outcome.after_growth = after_growth;
     GatewayWarnings warnings;
     if (points == 0) return warnings_of(warnings);
-    warn_refinement<T, N>(outcome, job, warnings, invert_signature<N>.names[N + 2]);
+    warn_refinement<T, N>(
+        outcome_of(tolerance, steps_done, max_residual, grew_at, before_growth, after_growth), job,
+        warnings, invert_signature<N>.names[N + 2]);
     if (unrefined > 0) warn_unrefined<T, N>(unrefined, start_not_finite, points, warnings);
     return warnings_of(warnings);
 }
