@@ -67,13 +67,14 @@ def standins(values: Sequence[Any], small: Sequence[int] = ()) -> list:
 
 def report(plugin: str, failure: Any, warned: Sequence[Tuple[str, str]], stacklevel: int = 4):
     """Raises a refused call and issues its warnings as the in-memory call
-    does (same exception types, identifiers and messages)."""
+    does (same exception types, identifiers and messages, in Python's
+    notation)."""
     if failure is not None:
         condition, message = failure
         raise _front._error(_front._FAILURE_TYPES.get(condition, ValueError), plugin, condition,
-                            message)
+                            _front.python_text(message))
     for condition, message in warned:
-        warning = _front.RegkernWarning(message)
+        warning = _front.RegkernWarning(_front.python_text(message))
         warning.identifier = plugin + ":" + condition
         warning.condition = condition
         warnings.warn(warning, stacklevel=stacklevel)
@@ -107,15 +108,20 @@ def fitted(arrays: List[np.ndarray], any_extent: bool = False) -> List[np.ndarra
 
 def check_whole_call(family: str, precisions: Sequence[str], names: Sequence[str],
                      values: Sequence[Any], settings: Sequence[int], small: Sequence[int] = (),
-                     quiet: bool = False, any_extent: bool = False) -> Tuple[str, list]:
+                     quiet: bool = False, any_extent: bool = False,
+                     per_box_memory: bool = False) -> Tuple[str, list]:
     """The in-memory call's checks on the whole call's shapes and settings,
     run once when the graph is built: raises its failure, issues its
     warnings (unless `quiet`: a call made inside another, which tells its
     own), and gives the plug-in and the prepared small inputs (settings
     converted to the call's dtype). Volumes beyond 2^31 - 1 elements are the
-    chunked functions' to take."""
+    chunked functions' to take; so are volumes beyond memory where the
+    check's last word, outOfMemory, counts memory for the whole volume that
+    the chunked call takes box by box (`per_box_memory`: the refinement)."""
     plugin, arrays = _front.prepare(family, precisions, names, standins(values, small), settings)
     failure, warned = getattr(_core, "_check_" + plugin)(tuple(fitted(arrays, any_extent)))
+    if per_box_memory and failure is not None and failure[0] == "outOfMemory":
+        failure = None
     report(plugin, failure, () if quiet else warned, stacklevel=5)
     return plugin, arrays
 

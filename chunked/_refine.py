@@ -67,7 +67,8 @@ def refine(family: str, precisions: Sequence[str], b: Sequence, F0: Sequence, st
     names = tuple("b" + _AXES[a] for a in range(n)) + tuple(f"F{_AXES[a]}0" for a in range(n)) \
         + ("steps", "tol")
     plugin, arrays = _lazy.check_whole_call(family, precisions, names, (*b, *F0, steps, tol),
-                                            (2 * n, 2 * n + 1), quiet=outcome is not None)
+                                            (2 * n, 2 * n + 1), quiet=outcome is not None,
+                                            per_box_memory=True)
     steps, tol = int(arrays[2 * n].reshape(-1)[0]), float(arrays[2 * n + 1].reshape(-1)[0])
     first = b[0]
     grid = _field.grid_of(first, n)

@@ -173,6 +173,79 @@ def test_invert_field_takes_the_in_memory_steps():
         assert got_info["mean_residual"] == pytest.approx(info["mean_residual"], rel=1e-12)
 
 
+def _sliver_calls():
+    """Calls whose warnings or refusals the chunks' census decides, each
+    (function, arguments, keywords); every array argument but the settings
+    and kernels is cut one voxel thick."""
+    rng = np.random.default_rng(29)
+    shape = (9, 7, 5)
+    wide = [np.asfortranarray(rng.random(shape)) for _ in range(2)]
+    # values 0.02 down to 0 along the last axis, its first slice NaN: the
+    # least and greatest lie in later chunks, and one chunk has no value
+    z = np.arange(shape[2], dtype=np.float64)
+    narrow = np.asfortranarray(np.broadcast_to(0.005 * (shape[2] - 1 - z), shape))
+    narrow[..., 0] = np.nan
+    # mostly just above the top of the range, the rest just below it
+    above = np.asfortranarray(np.where(rng.random(shape) < 0.7, 1.5, 0.99))
+    with_inf = narrow.copy(order="F")
+    with_inf[3, 3, 3] = -np.inf
+    x = np.arange(8.0)[:, None, None] * np.ones((8, 6, 5))
+    b = [np.asfortranarray(0.3 * np.sin(x)), np.zeros((8, 6, 5), order="F"),
+         np.zeros((8, 6, 5), order="F")]
+    nan_kernel = np.ones((3, 3, 3))
+    nan_kernel[0, 0, 0] = np.nan
+    window = np.ones((3, 3, 3))
+    return {
+        "remap, an image in a sliver": ("remap_vol", (narrow, wide[0], narrow, wide[1], (0, 1), 8,
+                                                      window, 2), {}),
+        "remap, an image mostly outside": ("remap_vol", (above, wide[0], wide[1], wide[0], (0, 1),
+                                                         8, window, 2), {}),
+        "remap, threads 2.5": ("remap_vol", (wide[0], wide[1], wide[0], wide[1], (0, 1), 8,
+                                             window, 2), {"threads": 2.5}),
+        "jointbins, a sliver beside a wide image": ("jointbins", (narrow, wide[0], 0, 1, 40), {}),
+        "jointbins, a sliver with -Inf": ("jointbins", (with_inf, wide[0], 0, 1, 40), {}),
+        "jointbins, mostly outside": ("jointbins", (above, wide[0], 0, 1, 40), {}),
+        "invert_field, a zero kernel": ("invert_field", (b, np.zeros((3, 3, 3))), {}),
+        "invert_field, a NaN kernel element": ("invert_field", (b, nan_kernel), {"steps": 3}),
+        "invert_field, one step short": ("invert_field", (b,), {"steps": 1, "tolerance": 1e-12,
+                                                                 "method": "fixed"}),
+    }
+
+
+SLIVERS = _sliver_calls()
+
+
+@pytest.mark.parametrize("name", SLIVERS)
+def test_the_census_warns_and_refuses_alike(name):
+    function, arguments, keywords = SLIVERS[name]
+
+    def told(module, cut):
+        values = [[cut(c) for c in a] if isinstance(a, list) else
+                  cut(a) if isinstance(a, np.ndarray) and a.ndim == 3 and a.shape != (3, 3, 3)
+                  else a for a in arguments]
+        try:
+            return recorded(getattr(module, function), *values, **keywords)[1]
+        except (TypeError, ValueError) as error:
+            return [("raised", type(error).__name__, error.identifier, str(error))]
+
+    said = told(regkern, lambda a: a)
+    assert said, "the call should warn or be refused"
+    assert told(chunked, lambda a: lazy(a, "one voxel thick")) == said
+
+
+def test_chunked_invert_field_needs_no_memory_for_the_whole_field(monkeypatch):
+    # memory for a chunk's work but not for the whole field with its scratch
+    b = field((14, 9, 8), 1.2, np.random.default_rng(7))
+    monkeypatch.setenv("REGKERN_AVAILABLE_MEMORY", str(20000))
+    with pytest.raises(MemoryError):
+        regkern.invert_field(b, steps=2)
+    F, info = chunked.invert_field([lazy(c, "one voxel thick") for c in b], steps=2)
+    monkeypatch.delenv("REGKERN_AVAILABLE_MEMORY")
+    want, want_info = regkern.invert_field(b, steps=2)
+    assert_same(list(want), [np.asarray(f) for f in F])
+    assert info["steps"] == want_info["steps"]
+
+
 def test_the_joint_histogram_is_the_same_whatever_runs_it():
     rng = np.random.default_rng(5)
     images = [lazy(rng.random((40, 30, 20)), "uneven, off the block grid") for _ in range(2)]
@@ -216,14 +289,14 @@ def test_the_bad_inputs_are_refused_alike(case):
             inputs.append([float(v) for v in value.reshape(-1, order="F")])
         else:
             inputs.append(value if k in SMALL[family] else lazy(value, "thinner than the halo"))
-    identifier = f"{case.plugin}:{case.condition}"
+    identifier, message = f"{case.plugin}:{case.condition}", python_text(case.message)
     if not case.outputs:
         with pytest.raises((ValueError, TypeError, MemoryError, RuntimeError)) as caught:
             recorded(getattr(chunked, family), *inputs)
-        assert (caught.value.identifier, str(caught.value)) == (identifier, case.message)
+        assert (caught.value.identifier, str(caught.value)) == (identifier, message)
         return
     outputs, said = recorded(getattr(chunked, family), *inputs)
-    assert said == [(identifier, case.message)]
+    assert said == [(identifier, message)]
 
 
 @pytest.fixture(scope="module")
