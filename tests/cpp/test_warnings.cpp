@@ -183,6 +183,8 @@ const Row rows[] = {
     {"remap_plane_f64", "D below the range but for a sliver",
      {{3, {6, 5}, {-3, -2, 0.01}}}, {"outOfRange"}},
     {"jointbins_f64", "images in [0 1], upper 255", {{3, {1, 1}, {255}}}, {"narrowData"}},
+    {"jointbins_f64", "image2 above the bounds but for a sliver", {{1, {1, 20}, {2, 3, 0.99}}},
+     {"outOfBounds"}},
     {"jointbins_f32", "image2 spans 2 % of the bounds", {{1, {1, 20}, {0.3, 0.32}}}, {"narrowData"}},
     {"jointbins_f64", "a binary image2", {{1, {1, 20}, {0, 1}}}, {}},
     {"jointbins_f64", "image2 spans 4 % of the bounds", {{1, {1, 20}, {0.3, 0.34}}}, {}},
