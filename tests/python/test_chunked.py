@@ -189,7 +189,7 @@ def _sliver_calls():
     above = np.asfortranarray(np.where(rng.random(shape) < 0.7, 1.5, 0.99))
     # a sliver above the bottom with one -Inf: clamped to the bottom, the
     # infinity widens the sliver from 2 % to 3 % of the bounds
-    with_inf = np.asfortranarray(narrow + 0.01)
+    with_inf = np.asfortranarray(np.nan_to_num(narrow, nan=0.02) + 0.01)
     with_inf[3, 3, 3] = -np.inf
     x = np.arange(8.0)[:, None, None] * np.ones((8, 6, 5))
     b = [np.asfortranarray(0.3 * np.sin(x)), np.zeros((8, 6, 5), order="F"),
